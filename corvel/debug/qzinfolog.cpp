@@ -1,0 +1,231 @@
+#include "corvel/debug/qzinfolog.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <list>
+#include <string>
+
+#include "corvel/debug/qzinitorder.h"
+#include "corvel/platform/os_files.h"
+#include "corvel/platform/os_time.h"
+#include "corvel/threads/qzmutex.h"
+#include "corvel/threads/qzthread.h"
+#include "corvel/util/qzalloc.h"
+
+namespace
+{
+constexpr std::uint32_t theFormatBufferSize = 10240;
+
+// Read without the log mutex by design (the level tests of an entry), hence
+// relaxed atomics; constant-initialised, so usable before any constructor.
+std::atomic<std::int32_t> theDestination{qzLogToStdErr};
+std::atomic<std::int32_t> theThreshold{qzLogInfo};
+std::atomic<std::int32_t> theHighestCallbackLevel{qzLogError};
+
+// Built during static initialisation in this order, destroyed in reverse.
+QZ_INIT_ORDER(QZ_INIT_INFO_LOG) std::string thePrefix;
+QZ_INIT_ORDER(QZ_INIT_INFO_LOG) std::list<qzInfoLogCallback> theCallbacks;
+QZ_INIT_ORDER(QZ_INIT_INFO_LOG) std::string theFilePath("infoLog.log");
+QZ_INIT_ORDER(QZ_INIT_INFO_LOG) qzMemMutex theLogMutex;
+
+// The caller's identity for an entry. A nested entry (a callback logging on
+// the same thread) reuses what its outer entry looked up, so the log never
+// asks the registry while it holds the log mutex.
+struct EntryContext
+{
+    int itsDepth = 0;
+    std::uint32_t itsThreadID = 0;
+    std::string itsThreadName;
+};
+thread_local EntryContext theContext;
+
+void appendTwoDigits(std::string& ioText, int inValue)
+{
+    ioText += static_cast<char>('0' + (inValue / 10) % 10);
+    ioText += static_cast<char>('0' + inValue % 10);
+}
+
+void appendClock(std::string& ioText, const corvel::platform::LocalTime& inTime)
+{
+    appendTwoDigits(ioText, inTime.hour);
+    ioText += ':';
+    appendTwoDigits(ioText, inTime.minute);
+    ioText += ':';
+    appendTwoDigits(ioText, inTime.second);
+}
+
+void appendThreadField(std::string& ioText)
+{
+    ioText += " [";
+    ioText += std::to_string(theContext.itsThreadID);
+    ioText += ' ';
+    ioText += theContext.itsThreadName;
+    ioText += "] ";
+}
+
+void writeToStdErr(const char* inText)
+{
+    corvel::platform::LocalTime theNow;
+    corvel::platform::localTimeNow(theNow);
+    std::string theLine;
+    appendClock(theLine, theNow);
+    appendThreadField(theLine);
+    theLine += ' ';
+    theLine += inText;
+    theLine += '\n';
+    corvel::platform::writeStdErr(theLine.data(), theLine.size());
+}
+
+void writeToFile(const char* inText)
+{
+    corvel::platform::LocalTime theNow;
+    corvel::platform::localTimeNow(theNow);
+    std::string theLine;
+    // TODO(dates): print through qzDate once the date class is in.
+    static const char* const theMonths[] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    theLine += theMonths[(theNow.month >= 1 && theNow.month <= 12) ? theNow.month : 0];
+    theLine += ' ';
+    theLine += std::to_string(theNow.day);
+    theLine += ' ';
+    appendClock(theLine, theNow);
+    theLine += ' ';
+    if (!thePrefix.empty())
+    {
+        theLine += thePrefix;
+        theLine += ": ";
+    }
+    appendThreadField(theLine);
+    theLine += inText;
+    theLine += '\n';
+    // An entry whose file cannot be opened is lost without a report; the
+    // callbacks have already seen it.
+    corvel::platform::appendToFile(theFilePath, theLine.data(), theLine.size());
+}
+} // namespace
+
+void setInfoLog(const char* inPrefix, std::int32_t inDestination)
+{
+    qzStMutex theLock(&theLogMutex);
+    theDestination.store(inDestination, std::memory_order_relaxed);
+    thePrefix = inPrefix ? inPrefix : "";
+}
+
+void setInfoLogFile(const char* inPrefix, const std::string& inPath)
+{
+    qzStMutex theLock(&theLogMutex);
+    theDestination.store(qzLogToFile, std::memory_order_relaxed);
+    thePrefix = inPrefix ? inPrefix : "";
+    theFilePath = inPath;
+}
+
+void setInfoLogLevel(std::int32_t inLevel) { theThreshold.store(inLevel, std::memory_order_relaxed); }
+
+std::int32_t getInfoLogLevel() { return theThreshold.load(std::memory_order_relaxed); }
+
+const std::string& getInfoLogFileName() { return theFilePath; }
+
+void addInfoLogCallback(qzInfoLogCallback inCallback, std::int32_t inLevel)
+{
+    qzStMutex theLock(&theLogMutex);
+    if (inLevel > theHighestCallbackLevel.load(std::memory_order_relaxed))
+        theHighestCallbackLevel.store(inLevel, std::memory_order_relaxed);
+    theCallbacks.push_back(inCallback);
+}
+
+void removeInfoLogCallback(qzInfoLogCallback inCallback)
+{
+    qzStMutex theLock(&theLogMutex);
+    theCallbacks.remove(inCallback);
+}
+
+void infoLog(qzInfoLogLevel inLevel, const char* inFormat, ...)
+{
+    qzAlloc theBuffer(theFormatBufferSize, true);
+    if (inLevel > theThreshold.load(std::memory_order_relaxed) &&
+        inLevel > theHighestCallbackLevel.load(std::memory_order_relaxed))
+        return;
+    va_list theArgs;
+    va_start(theArgs, inFormat);
+    std::vsnprintf(theBuffer.getChars(), theFormatBufferSize, inFormat, theArgs);
+    va_end(theArgs);
+    writeInfoLog(inLevel, theBuffer.getChars());
+}
+
+void writeInfoLog(qzInfoLogLevel inLevel, const char* inText)
+{
+    if (inLevel > theThreshold.load(std::memory_order_relaxed) &&
+        inLevel > theHighestCallbackLevel.load(std::memory_order_relaxed))
+        return;
+    if (inText == nullptr)
+        inText = "";
+
+    // Who is calling: looked up before the log mutex is taken (the registry
+    // mutex is never requested while the log mutex is held).
+    if (theContext.itsDepth == 0)
+    {
+        theContext.itsThreadID = qzThread::getCurrentThreadID();
+        theContext.itsThreadName.clear();
+        qzThread::findThreadName(theContext.itsThreadID, theContext.itsThreadName);
+    }
+    struct DepthGuard
+    {
+        DepthGuard() { ++theContext.itsDepth; }
+        ~DepthGuard() { --theContext.itsDepth; }
+    } theDepthGuard;
+
+    qzStMutex theLock(&theLogMutex);
+
+    bool theHandled = false;
+    // A callback may add or remove callbacks (the mutex is recursive): walk a
+    // copy so that the walk stays valid.
+    const std::list<qzInfoLogCallback> theCallbacksNow(theCallbacks);
+    for (qzInfoLogCallback curCallback : theCallbacksNow)
+    {
+        try
+        {
+            if (curCallback(inLevel, inText))
+                theHandled = true;
+        }
+        catch (...)
+        {
+            // A failing callback does not stop the entry or the other callbacks.
+        }
+    }
+    if (theHandled || inLevel > theThreshold.load(std::memory_order_relaxed))
+        return;
+
+    switch (theDestination.load(std::memory_order_relaxed))
+    {
+    case qzLogToStdErr:
+        writeToStdErr(inText);
+        break;
+    case qzLogToFile:
+        writeToFile(inText);
+        break;
+    default:
+        break;
+    }
+}
+
+const char* getInfoLogLevelName(std::int32_t inLevel)
+{
+    switch (inLevel)
+    {
+    case qzLogError:
+        return "error";
+    case qzLogNotice:
+        return "notice";
+    case qzLogWarning:
+        return "warning";
+    case qzLogInfo:
+    case qzLogVerbose:
+        return "info";
+    case qzLogDebug:
+        return "debug";
+    default:
+        return "";
+    }
+}
