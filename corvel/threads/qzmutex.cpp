@@ -5,7 +5,17 @@
 
 qzMemMutex::qzMemMutex() = default;
 
-qzMemMutex::~qzMemMutex() { qzAssert(!numLocks); }
+qzMemMutex::~qzMemMutex()
+{
+    qzAssert(!numLocks);
+    // Destroying a held OS lock is undefined; release it after the report.
+    if (numLocks != 0 && itsLockingThreadID.load(std::memory_order_relaxed) == qzThread::getCurrentThreadID())
+    {
+        numLocks = 0;
+        itsLockingThreadID.store(0, std::memory_order_relaxed);
+        itsLock.leave();
+    }
+}
 
 bool qzMemMutex::lock()
 {
