@@ -13,6 +13,7 @@
 #include "corvel/threads/qzmutex.h"
 #include "corvel/threads/qzthread.h"
 #include "corvel/util/qzalloc.h"
+#include "corvel/util/qzdate.h"
 
 namespace
 {
@@ -83,12 +84,7 @@ void writeToFile(const char* inText)
     corvel::platform::LocalTime theNow;
     corvel::platform::localTimeNow(theNow);
     std::string theLine;
-    // TODO(dates): print through qzDate once the date class is in.
-    static const char* const theMonths[] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    theLine += theMonths[(theNow.month >= 1 && theNow.month <= 12) ? theNow.month : 0];
-    theLine += ' ';
-    theLine += std::to_string(theNow.day);
+    qzDate(1).toString(theLine, 0, false, false);
     theLine += ' ';
     appendClock(theLine, theNow);
     theLine += ' ';
