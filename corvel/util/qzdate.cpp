@@ -118,7 +118,14 @@ qzDate::qzDate(std::uint16_t inDay, std::uint16_t inMonth, std::uint16_t inYear)
     : itsDay(inDay), itsMonth(inMonth), itsYear(inYear)
 {
     qzAssert((itsMonth >= 1) && (itsMonth <= 12));
-    qzAssert((itsDay >= 1) && (itsDay <= daysInMonth(itsMonth, itsYear)));
+    // The report names the table lookup; daysInMonth is the same lookup made
+    // safe for a month past 12.
+    if (!((itsDay >= 1) && (itsDay <= daysInMonth(itsMonth, itsYear))))
+    {
+        assertReport(__FILE__, __LINE__,
+                     "(itsDay >= 1) && (itsDay <= days_pr_month[isLeapYear()][itsMonth])", nullptr);
+        qzDebugBreak();
+    }
 }
 
 qzDate::qzDate(const std::string& inText, std::int32_t inFormat)
