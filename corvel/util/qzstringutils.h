@@ -192,10 +192,10 @@ std::ptrdiff_t findBytes(const char* inBlock, std::size_t inBlockSize, const cha
 // Replaces the first occurrence of the find bytes, or with inAll every one
 // (searching again after each inserted replacement), inside a block of
 // inBlockSize bytes that may grow to inCapacity bytes. Returns the new size,
-// never more than inCapacity; text pushed beyond the capacity is lost. When
-// the size is below the capacity the byte at index size (a C string's
-// terminator) moves along with the data. No byte at or beyond inCapacity is
-// read or written. An empty find text leaves the block unchanged; a size
+// never more than inCapacity; text pushed beyond the capacity is lost. The
+// byte at index size (a C string's terminator) moves along with the data
+// while it stays inside the capacity. No byte at or beyond inCapacity is read
+// or written, so a block of exactly inCapacity bytes is safe. An empty find text leaves the block unchanged; a size
 // above the capacity is asserted and taken as the capacity.
 std::size_t replaceInBlock(char* ioBlock, std::size_t inBlockSize, std::size_t inCapacity,
                            const char* inFind, std::size_t inFindLength, const char* inReplace,
