@@ -1,9 +1,1289 @@
-// Placeholder until the live backend lands: no live directory can be reached.
+// The live directory over libldap.
+//
+// One service per directory session: it owns the connections (one per server,
+// port and credentials), opened on first use and closed when the session
+// ends, and per connection a cache of the entries read so far. The membership
+// walk costs round trips, not server work, so a group is read once with its
+// member values; the first group opened fetches every group nested under it
+// with one in-chain search, and the walk then runs from the cache. Where the
+// directory has no in-chain rule, the members of one group are classified
+// with one search per group (an OR of their DNs) instead of one read each.
 #include "corvel/platform/directory/ldap/ldap_backend.h"
+
+#include <ldap.h>
+#include <sasl/sasl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "corvel/debug/qzdebug.h"
+#include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/directory/dn.h"
+#include "corvel/platform/directory/ldap/ldap_text.h"
 
 namespace corvel::directory::ldap
 {
 
-std::shared_ptr<DirectoryService> makeLdapService(const std::string& /*inUri*/) { return nullptr; }
+namespace
+{
+
+constexpr int kLdapPort = 389;
+constexpr int kLdapsPort = 636;
+constexpr int kGcPort = 3268;
+constexpr int kGcsPort = 3269;
+// DNs per OR filter when classifying a member list; AD accepts far longer
+// filters, this keeps each request well under its size limits.
+constexpr std::size_t kDNsPerSearch = 200;
+// AD returns at most MaxPageSize (1000) entries per search without paging.
+constexpr int kPageSize = 1000;
+// Bounds the range retrieval of one attribute: 1500 values a step on AD,
+// so this allows groups of tens of millions of members and no endless loop.
+constexpr int kMaxRangeSteps = 100000;
+constexpr const char* kInChainRule = "1.2.840.113556.1.4.1941";
+
+int timeoutSeconds()
+{
+    // Tests shorten it to prove that a silent server cannot hang a walk.
+    if (const char* theText = std::getenv("CORVEL_LDAP_TIMEOUT"))
+    {
+        const int theValue = std::atoi(theText);
+        if (theValue > 0 && theValue <= 3600)
+            return theValue;
+    }
+    return 10;
+}
+
+std::string lower(const std::string& inText) { return dn::toLowerAscii(inText); }
+
+// The comparison key of a DN; text that is no DN compares as itself.
+std::string dnKey(const std::string& inDN)
+{
+    std::string theKey;
+    if (dn::normalizeDN(inDN, theKey))
+        return theKey;
+    return lower(inDN);
+}
+
+// The DC= suffix of a DN: the DN of the domain naming context holding it.
+std::string domainOf(const std::string& inDN)
+{
+    std::vector<dn::Rdn> theRdns;
+    if (!dn::parseDN(inDN, theRdns))
+        return {};
+    std::size_t theFirst = theRdns.size();
+    while (theFirst > 0 && theRdns[theFirst - 1].itsAvas.size() == 1 &&
+           lower(theRdns[theFirst - 1].itsAvas[0].itsType) == "dc")
+        --theFirst;
+    std::string theDN;
+    for (std::size_t curIndex = theFirst; curIndex < theRdns.size(); ++curIndex)
+    {
+        if (!theDN.empty())
+            theDN += ',';
+        theDN += theRdns[curIndex].itsText;
+    }
+    return theDN;
+}
+
+struct Target
+{
+    std::string itsHost;
+    int itsPort = kLdapPort;
+    bool itsTls = false; // ldaps
+};
+
+// One entry as read from the directory.
+struct Entry
+{
+    std::string itsDN;
+    bool itsClassKnown = false;
+    bool itsIsGroup = false;
+    bool itsIsUser = false;
+    // Attributes read so far, by lower-case name; a name present with no
+    // values was asked for and is absent.
+    std::map<std::string, std::vector<std::string>> itsAttributes;
+    bool itsMembersKnown = false;
+    std::vector<std::string> itsMembers;
+    std::unordered_set<std::string> itsMemberKeys;
+    // Every group nested under this one is in the cache (in-chain search),
+    // so a member not cached as a group is no group.
+    bool itsNestedKnown = false;
+
+    void setMembers(std::vector<std::string> inMembers)
+    {
+        itsMembers = std::move(inMembers);
+        itsMemberKeys.clear();
+        for (const std::string& curMember : itsMembers)
+            itsMemberKeys.insert(dnKey(curMember));
+        itsMembersKnown = true;
+    }
+    void setClasses(const std::vector<std::string>& inClasses)
+    {
+        itsClassKnown = true;
+        itsIsGroup = false;
+        itsIsUser = false;
+        for (const std::string& curClass : inClasses)
+        {
+            const std::string theClass = lower(curClass);
+            itsIsGroup = itsIsGroup || theClass == "group";
+            itsIsUser = itsIsUser || theClass == "user";
+        }
+    }
+};
+
+using EntryPtr = std::shared_ptr<Entry>;
+
+// One search result: DN and attributes by name as returned (ranged names kept).
+struct Found
+{
+    std::string itsDN;
+    std::vector<std::pair<std::string, std::vector<std::string>>> itsAttributes;
+};
+
+class LdapService;
+
+class Connection
+{
+public:
+    Connection(LdapService& inService, Target inTarget) : itsService(inService), itsTarget(std::move(inTarget)) {}
+    ~Connection()
+    {
+        if (itsLd != nullptr)
+            ldap_unbind_ext_s(itsLd, nullptr, nullptr);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    Status open(const Credentials* inCredentials);
+
+    // A search with paging; references (referrals) are not chased.
+    Status search(const std::string& inBase, int inScope, const std::string& inFilter,
+                  const std::vector<std::string>& inAttributes, std::vector<Found>& outFound);
+
+    // The cache entry for inDN (created empty when new).
+    EntryPtr entry(const std::string& inDN)
+    {
+        EntryPtr& theEntry = itsEntries[dnKey(inDN)];
+        if (!theEntry)
+        {
+            theEntry = std::make_shared<Entry>();
+            theEntry->itsDN = inDN;
+        }
+        return theEntry;
+    }
+    EntryPtr cached(const std::string& inDN)
+    {
+        const auto theAt = itsEntries.find(dnKey(inDN));
+        return theAt == itsEntries.end() ? nullptr : theAt->second;
+    }
+
+    // Merges one search result into the cache, completing ranged member
+    // values; returns the entry.
+    Status absorb(const Found& inFound, EntryPtr& outEntry);
+    // Reads the named attributes of one entry into the cache.
+    Status read(const std::string& inDN, const std::vector<std::string>& inAttributes,
+                EntryPtr& outEntry);
+    // Classifies and caches the entries of inDNs, kDNsPerSearch per search.
+    Status fetchMany(const std::vector<std::string>& inDNs);
+    // The values of a ranged attribute from inFirst on.
+    Status readRange(const std::string& inDN, const std::string& inAttribute, std::uint32_t inFirst,
+                     std::vector<std::string>& ioValues);
+
+    const Target& target() const { return itsTarget; }
+    LdapService& service() { return itsService; }
+
+private:
+    Status fail(int inResult);
+
+    LdapService& itsService;
+    Target itsTarget;
+    LDAP* itsLd = nullptr;
+    bool itsDead = false;
+    std::unordered_map<std::string, EntryPtr> itsEntries;
+};
+
+class LdapService : public DirectoryService, public std::enable_shared_from_this<LdapService>
+{
+public:
+    explicit LdapService(std::vector<Target> inTargets) : itsTargets(std::move(inTargets)) {}
+    ~LdapService() override
+    {
+        if (std::getenv("CORVEL_LDAP_STATS") != nullptr)
+            infoLog(qzLogDebug, "ldap: %lu operations in this session",
+                    static_cast<unsigned long>(itsOperations));
+    }
+
+    Status createNameTranslator(std::unique_ptr<NameTranslator>& outTranslator) override;
+    Status openObject(const std::string& inPath, const Credentials* inCredentials, ObjectKind inKind,
+                      std::unique_ptr<DirObject>& outObject) override;
+
+    // The connection to inTarget with these credentials, opened on first use.
+    Status connection(const Target& inTarget, const Credentials* inCredentials,
+                      Connection*& outConnection);
+    // The directory's own server for objects (389, or 636 with TLS).
+    Target objectTarget(const std::string& inServer) const;
+    Target gcTarget() const;
+    bool hasTargets() const { return !itsTargets.empty(); }
+
+    void countOperation() { ++itsOperations; }
+
+    // Ensures that the members of inEntry are classified (cached with their
+    // object classes), as cheaply as the directory allows.
+    Status classifyMembers(Connection& inConnection, const EntryPtr& inEntry);
+    // The in-chain search for a top group.
+    void fetchNested(Connection& inConnection, const EntryPtr& inEntry);
+
+private:
+    std::vector<Target> itsTargets;
+    std::map<std::string, std::unique_ptr<Connection>> itsConnections;
+    unsigned long itsOperations = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Connection
+
+int saslInteract(LDAP* /*inLd*/, unsigned /*inFlags*/, void* /*inDefaults*/, void* inInteract)
+{
+    // GSSAPI needs no answers; a prompt for an authorisation id gets the
+    // default (the ticket's principal).
+    for (auto* curItem = static_cast<sasl_interact_t*>(inInteract); curItem->id != SASL_CB_LIST_END;
+         ++curItem)
+    {
+        curItem->result = curItem->defresult != nullptr ? curItem->defresult : "";
+        curItem->len = static_cast<unsigned>(std::strlen(static_cast<const char*>(curItem->result)));
+    }
+    return LDAP_SUCCESS;
+}
+
+Status Connection::fail(int inResult)
+{
+    if (inResult == LDAP_SERVER_DOWN || inResult == LDAP_CONNECT_ERROR || inResult == LDAP_TIMEOUT)
+        itsDead = true; // no reconnecting mid-walk: every later call fails at once
+    return mapLdapError(inResult);
+}
+
+Status Connection::open(const Credentials* inCredentials)
+{
+    const std::string theUri = std::string(itsTarget.itsTls ? "ldaps://" : "ldap://") +
+                               itsTarget.itsHost + ":" + std::to_string(itsTarget.itsPort);
+    int theResult = ldap_initialize(&itsLd, theUri.c_str());
+    if (theResult != LDAP_SUCCESS)
+        return mapLdapError(theResult);
+
+    const int theVersion = LDAP_VERSION3;
+    ldap_set_option(itsLd, LDAP_OPT_PROTOCOL_VERSION, &theVersion);
+    ldap_set_option(itsLd, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    timeval theTimeout{timeoutSeconds(), 0};
+    ldap_set_option(itsLd, LDAP_OPT_NETWORK_TIMEOUT, &theTimeout);
+    ldap_set_option(itsLd, LDAP_OPT_TIMEOUT, &theTimeout);
+    // The service principal is ldap/<the name we were given>: no reverse
+    // lookup of the address (which names "localhost" on a test DC).
+    ldap_set_option(itsLd, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
+
+    const bool theHasCredentials = inCredentials != nullptr && !inCredentials->isEmpty();
+    if (!theHasCredentials)
+    {
+        // The caller's Kerberos ticket. Over TLS the channel already protects
+        // the traffic (and AD refuses SASL layers inside TLS); in clear, ask
+        // for sealing.
+        const char* theProps = itsTarget.itsTls ? "maxssf=0" : "minssf=56";
+        ldap_set_option(itsLd, LDAP_OPT_X_SASL_SECPROPS, theProps);
+        itsService.countOperation();
+        theResult = ldap_sasl_interactive_bind_s(itsLd, nullptr, "GSSAPI", nullptr, nullptr,
+                                                 LDAP_SASL_QUIET, saslInteract, nullptr);
+        if (theResult != LDAP_SUCCESS)
+            qzTrace(1, "ldap: GSSAPI bind to %s failed: %s", theUri.c_str(),
+                    ldap_err2string(theResult));
+        return theResult == LDAP_SUCCESS ? S_ok : fail(theResult);
+    }
+
+    // A password never travels in clear: TLS first (certificate verified as
+    // the OpenLDAP client configuration says), then the simple bind.
+    if (!itsTarget.itsTls)
+    {
+        itsService.countOperation();
+        theResult = ldap_start_tls_s(itsLd, nullptr, nullptr);
+        if (theResult != LDAP_SUCCESS)
+        {
+            qzTrace(1, "ldap: StartTLS with %s failed: %s", theUri.c_str(),
+                    ldap_err2string(theResult));
+            return theResult == LDAP_CONNECT_ERROR ? E_serverDown : fail(theResult);
+        }
+    }
+    berval thePassword;
+    thePassword.bv_val = const_cast<char*>(inCredentials->itsPassword.c_str());
+    thePassword.bv_len = inCredentials->itsPassword.size();
+    itsService.countOperation();
+    theResult = ldap_sasl_bind_s(itsLd, inCredentials->itsUser.c_str(), LDAP_SASL_SIMPLE,
+                                 &thePassword, nullptr, nullptr, nullptr);
+    if (theResult != LDAP_SUCCESS)
+        qzTrace(1, "ldap: bind of \"%s\" to %s failed: %s", inCredentials->itsUser.c_str(),
+                theUri.c_str(), ldap_err2string(theResult));
+    return theResult == LDAP_SUCCESS ? S_ok : fail(theResult);
+}
+
+Status Connection::search(const std::string& inBase, int inScope, const std::string& inFilter,
+                          const std::vector<std::string>& inAttributes, std::vector<Found>& outFound)
+{
+    if (itsDead || itsLd == nullptr)
+        return E_serverDown;
+    std::vector<char*> theAttributes;
+    for (const std::string& curName : inAttributes)
+        theAttributes.push_back(const_cast<char*>(curName.c_str()));
+    theAttributes.push_back(nullptr);
+
+    berval* theCookie = nullptr;
+    Status theStatus = S_ok;
+    // Pages end when the server returns an empty cookie; the bound guards
+    // against a server that never does.
+    for (int curPage = 0; curPage < 100000; ++curPage)
+    {
+        LDAPControl* thePageControl = nullptr;
+        int theResult = ldap_create_page_control(itsLd, kPageSize, theCookie, 0, &thePageControl);
+        ber_bvfree(theCookie);
+        theCookie = nullptr;
+        if (theResult != LDAP_SUCCESS)
+            return mapLdapError(theResult);
+        LDAPControl* theControls[] = {thePageControl, nullptr};
+        timeval theTimeout{timeoutSeconds(), 0};
+        LDAPMessage* theMessage = nullptr;
+        itsService.countOperation();
+        theResult = ldap_search_ext_s(itsLd, inBase.c_str(), inScope, inFilter.c_str(),
+                                      theAttributes.data(), 0, theControls, nullptr, &theTimeout,
+                                      0, &theMessage);
+        ldap_control_free(thePageControl);
+        if (theMessage == nullptr)
+            return fail(theResult);
+
+        for (LDAPMessage* curEntry = ldap_first_entry(itsLd, theMessage); curEntry != nullptr;
+             curEntry = ldap_next_entry(itsLd, curEntry))
+        {
+            Found theFound;
+            if (char* theDN = ldap_get_dn(itsLd, curEntry))
+            {
+                theFound.itsDN = theDN;
+                ldap_memfree(theDN);
+            }
+            BerElement* theBer = nullptr;
+            for (char* curName = ldap_first_attribute(itsLd, curEntry, &theBer); curName != nullptr;
+                 curName = ldap_next_attribute(itsLd, curEntry, theBer))
+            {
+                std::vector<std::string> theValues;
+                if (berval** theBerValues = ldap_get_values_len(itsLd, curEntry, curName))
+                {
+                    for (berval** curValue = theBerValues; *curValue != nullptr; ++curValue)
+                        theValues.emplace_back((*curValue)->bv_val, (*curValue)->bv_len);
+                    ldap_value_free_len(theBerValues);
+                }
+                theFound.itsAttributes.emplace_back(curName, std::move(theValues));
+                ldap_memfree(curName);
+            }
+            if (theBer != nullptr)
+                ber_free(theBer, 0);
+            outFound.push_back(std::move(theFound));
+        }
+
+        int theCode = LDAP_SUCCESS;
+        LDAPControl** theReturned = nullptr;
+        theResult = ldap_parse_result(itsLd, theMessage, &theCode, nullptr, nullptr, nullptr,
+                                      &theReturned, 1);
+        if (theResult != LDAP_SUCCESS)
+            return fail(theResult);
+        if (theCode != LDAP_SUCCESS)
+        {
+            ldap_controls_free(theReturned);
+            return fail(theCode);
+        }
+        LDAPControl* theResponse = ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, theReturned, nullptr);
+        ber_int_t theCount = 0;
+        berval theNext{0, nullptr};
+        if (theResponse != nullptr &&
+            ldap_parse_pageresponse_control(itsLd, theResponse, &theCount, &theNext) == LDAP_SUCCESS &&
+            theNext.bv_len > 0)
+        {
+            theCookie = ber_bvdup(&theNext);
+            ber_memfree(theNext.bv_val);
+        }
+        else if (theNext.bv_val != nullptr)
+            ber_memfree(theNext.bv_val);
+        ldap_controls_free(theReturned);
+        if (theCookie == nullptr)
+            return theStatus;
+    }
+    ber_bvfree(theCookie);
+    return E_fail;
+}
+
+Status Connection::readRange(const std::string& inDN, const std::string& inAttribute,
+                             std::uint32_t inFirst, std::vector<std::string>& ioValues)
+{
+    std::uint32_t theNext = inFirst;
+    for (int curStep = 0; curStep < kMaxRangeSteps; ++curStep)
+    {
+        std::vector<Found> theFound;
+        const std::string theName = inAttribute + ";range=" + std::to_string(theNext) + "-*";
+        const Status theStatus =
+            search(inDN, LDAP_SCOPE_BASE, "(objectClass=*)", {theName}, theFound);
+        if (failed(theStatus))
+            return theStatus;
+        if (theFound.empty())
+            return E_noSuchObject;
+        bool theProgress = false;
+        for (const auto& [curName, curValues] : theFound.front().itsAttributes)
+        {
+            std::uint32_t theFirst = 0;
+            std::uint32_t theLast = 0;
+            bool theIsEnd = false;
+            if (!parseRangedName(curName, inAttribute, theFirst, theLast, theIsEnd) ||
+                theFirst != theNext)
+                continue;
+            ioValues.insert(ioValues.end(), curValues.begin(), curValues.end());
+            if (theIsEnd)
+                return S_ok;
+            theNext = theLast + 1;
+            theProgress = theNext > theFirst;
+        }
+        if (!theProgress)
+            return E_fail; // a server that does not advance must not loop us
+    }
+    return E_fail;
+}
+
+Status Connection::absorb(const Found& inFound, EntryPtr& outEntry)
+{
+    EntryPtr theEntry = entry(inFound.itsDN);
+    theEntry->itsDN = inFound.itsDN;
+    for (const auto& [curName, curValues] : inFound.itsAttributes)
+    {
+        std::uint32_t theFirst = 0;
+        std::uint32_t theLast = 0;
+        bool theIsEnd = false;
+        if (parseRangedName(curName, "member", theFirst, theLast, theIsEnd))
+        {
+            std::vector<std::string> theMembers = curValues;
+            if (!theIsEnd)
+            {
+                const Status theStatus = readRange(inFound.itsDN, "member", theLast + 1, theMembers);
+                if (failed(theStatus))
+                    return theStatus;
+            }
+            theEntry->setMembers(std::move(theMembers));
+            continue;
+        }
+        const std::string theName = lower(curName);
+        if (theName == "member")
+            theEntry->setMembers(curValues);
+        else
+        {
+            if (theName == "objectclass")
+                theEntry->setClasses(curValues);
+            theEntry->itsAttributes[theName] = curValues;
+        }
+    }
+    outEntry = theEntry;
+    return S_ok;
+}
+
+Status Connection::read(const std::string& inDN, const std::vector<std::string>& inAttributes,
+                        EntryPtr& outEntry)
+{
+    std::vector<Found> theFound;
+    const Status theStatus = search(inDN, LDAP_SCOPE_BASE, "(objectClass=*)", inAttributes, theFound);
+    if (failed(theStatus))
+        return theStatus;
+    if (theFound.empty())
+        return E_noSuchObject;
+    EntryPtr theEntry;
+    const Status theAbsorbed = absorb(theFound.front(), theEntry);
+    if (failed(theAbsorbed))
+        return theAbsorbed;
+    // Attributes asked for and not returned are absent.
+    for (const std::string& curName : inAttributes)
+    {
+        const std::string theName = lower(curName);
+        if (theName == "member")
+        {
+            if (!theEntry->itsMembersKnown)
+                theEntry->setMembers({});
+        }
+        else
+            theEntry->itsAttributes.try_emplace(theName);
+    }
+    outEntry = theEntry;
+    return S_ok;
+}
+
+const std::vector<std::string>& groupAttributes()
+{
+    static const std::vector<std::string> kAttributes = {"objectClass", "distinguishedName", "name",
+                                                         "member"};
+    return kAttributes;
+}
+
+Status Connection::fetchMany(const std::vector<std::string>& inDNs)
+{
+    // Grouped by domain: the search base must hold the DNs.
+    std::map<std::string, std::vector<std::string>> theByDomain;
+    for (const std::string& curDN : inDNs)
+        theByDomain[lower(domainOf(curDN))].push_back(curDN);
+    for (const auto& [curDomain, curDNs] : theByDomain)
+    {
+        if (curDomain.empty())
+            continue;
+        const std::string theBase = domainOf(curDNs.front());
+        for (std::size_t curStart = 0; curStart < curDNs.size(); curStart += kDNsPerSearch)
+        {
+            std::string theFilter = "(|";
+            const std::size_t theEnd = std::min(curDNs.size(), curStart + kDNsPerSearch);
+            for (std::size_t curIndex = curStart; curIndex < theEnd; ++curIndex)
+                theFilter += "(distinguishedName=" + dn::escapeFilterValue(curDNs[curIndex]) + ")";
+            theFilter += ")";
+            std::vector<Found> theFound;
+            const Status theStatus =
+                search(theBase, LDAP_SCOPE_SUBTREE, theFilter, groupAttributes(), theFound);
+            if (failed(theStatus))
+                return theStatus;
+            for (const Found& curFound : theFound)
+            {
+                EntryPtr theEntry;
+                const Status theAbsorbed = absorb(curFound, theEntry);
+                if (failed(theAbsorbed))
+                    return theAbsorbed;
+                if (theEntry->itsIsGroup && !theEntry->itsMembersKnown)
+                    theEntry->setMembers({});
+            }
+        }
+    }
+    // Whatever did not come back (another domain, no right to read it) is
+    // taken as no group, as an object that cannot be bound is skipped.
+    for (const std::string& curDN : inDNs)
+    {
+        EntryPtr theEntry = entry(curDN);
+        if (!theEntry->itsClassKnown)
+        {
+            theEntry->itsClassKnown = true;
+            theEntry->itsIsGroup = false;
+        }
+    }
+    return S_ok;
+}
+
+// ---------------------------------------------------------------------------
+// Objects
+
+class LdapEnumerator;
+
+class LdapObject : public DirGroup, public DirUser
+{
+public:
+    LdapObject(std::shared_ptr<LdapService> inService, Connection& inConnection, EntryPtr inEntry)
+        : itsService(std::move(inService)), itsConnection(inConnection), itsEntry(std::move(inEntry))
+    {
+    }
+
+    Status getName(std::string& outName) override
+    {
+        std::vector<dn::Rdn> theRdns;
+        if (!dn::parseDN(itsEntry->itsDN, theRdns) || theRdns.empty())
+            return E_invalidDNSyntax;
+        outName = theRdns.front().itsText;
+        return S_ok;
+    }
+
+    Status get(const std::string& inAttribute, std::string& outValue) override
+    {
+        std::vector<std::string> theValues;
+        const Status theStatus = getEx(inAttribute, theValues);
+        if (failed(theStatus))
+            return theStatus;
+        outValue = theValues.front();
+        return S_ok;
+    }
+
+    Status getEx(const std::string& inAttribute, std::vector<std::string>& outValues) override
+    {
+        const std::string theName = lower(inAttribute);
+        if (theName == "distinguishedname" && !itsEntry->itsDN.empty())
+        {
+            outValues = {itsEntry->itsDN};
+            return S_ok;
+        }
+        if (theName == "member")
+        {
+            const Status theStatus = ensureMembers();
+            if (failed(theStatus))
+                return theStatus;
+            if (itsEntry->itsMembers.empty())
+                return E_propertyNotFound;
+            outValues = itsEntry->itsMembers;
+            return S_ok;
+        }
+        auto theAt = itsEntry->itsAttributes.find(theName);
+        if (theAt == itsEntry->itsAttributes.end())
+        {
+            EntryPtr theEntry;
+            const Status theStatus = itsConnection.read(itsEntry->itsDN, {inAttribute}, theEntry);
+            if (failed(theStatus))
+                return theStatus;
+            theAt = itsEntry->itsAttributes.find(theName);
+            if (theAt == itsEntry->itsAttributes.end())
+                return E_propertyNotFound;
+            // memberOf can be ranged too on very large memberships.
+        }
+        if (theAt->second.empty())
+            return E_propertyNotFound;
+        outValues = theAt->second;
+        return S_ok;
+    }
+
+    DirGroup* asGroup() override { return itsEntry->itsIsGroup ? this : nullptr; }
+    DirUser* asUser() override { return itsEntry->itsIsUser ? this : nullptr; }
+
+    Status isMember(const std::string& inPath, bool& outIsMember) override
+    {
+        std::string theServer;
+        std::string theDN;
+        if (!dn::parseLdapPath(inPath, theServer, theDN))
+            return E_badPathname;
+        const Status theStatus = ensureMembers();
+        if (failed(theStatus))
+            return theStatus;
+        outIsMember = itsEntry->itsMemberKeys.count(dnKey(theDN)) != 0;
+        return S_ok;
+    }
+
+    Status members(std::unique_ptr<DirEnumerator>& outMembers) override;
+    Status groups(std::unique_ptr<DirEnumerator>& outGroups) override;
+
+private:
+    Status ensureMembers()
+    {
+        if (itsEntry->itsMembersKnown)
+            return S_ok;
+        EntryPtr theEntry;
+        return itsConnection.read(itsEntry->itsDN, {"member"}, theEntry);
+    }
+
+    std::shared_ptr<LdapService> itsService;
+    Connection& itsConnection;
+    EntryPtr itsEntry;
+};
+
+class LdapEnumerator : public DirEnumerator
+{
+public:
+    LdapEnumerator(std::shared_ptr<LdapService> inService, Connection& inConnection,
+                   std::vector<EntryPtr> inEntries)
+        : itsService(std::move(inService)), itsConnection(inConnection), itsEntries(std::move(inEntries))
+    {
+    }
+
+    Status next(std::unique_ptr<DirObject>& outObject) override
+    {
+        if (itsNext >= itsEntries.size())
+            return S_false;
+        outObject = std::make_unique<LdapObject>(itsService, itsConnection, itsEntries[itsNext++]);
+        return S_ok;
+    }
+
+private:
+    std::shared_ptr<LdapService> itsService;
+    Connection& itsConnection;
+    std::vector<EntryPtr> itsEntries;
+    std::size_t itsNext = 0;
+};
+
+Status LdapObject::members(std::unique_ptr<DirEnumerator>& outMembers)
+{
+    Status theStatus = ensureMembers();
+    if (failed(theStatus))
+        return theStatus;
+    theStatus = itsService->classifyMembers(itsConnection, itsEntry);
+    if (failed(theStatus))
+        return theStatus;
+    std::vector<EntryPtr> theEntries;
+    for (const std::string& curDN : itsEntry->itsMembers)
+        theEntries.push_back(itsConnection.entry(curDN));
+    outMembers = std::make_unique<LdapEnumerator>(itsService, itsConnection, std::move(theEntries));
+    return S_ok;
+}
+
+Status LdapObject::groups(std::unique_ptr<DirEnumerator>& outGroups)
+{
+    std::vector<std::string> theGroups;
+    const Status theStatus = getEx("memberOf", theGroups);
+    if (failed(theStatus) && theStatus != E_propertyNotFound)
+        return theStatus;
+    std::vector<EntryPtr> theEntries;
+    for (const std::string& curDN : theGroups)
+    {
+        // memberOf names groups only.
+        EntryPtr theEntry = itsConnection.entry(curDN);
+        if (!theEntry->itsClassKnown)
+        {
+            theEntry->itsClassKnown = true;
+            theEntry->itsIsGroup = true;
+        }
+        theEntries.push_back(theEntry);
+    }
+    outGroups = std::make_unique<LdapEnumerator>(itsService, itsConnection, std::move(theEntries));
+    return S_ok;
+}
+
+// ---------------------------------------------------------------------------
+// Service
+
+Target LdapService::objectTarget(const std::string& inServer) const
+{
+    Target theTarget = itsTargets.empty() ? Target{} : itsTargets.front();
+    if (theTarget.itsPort == kGcPort || theTarget.itsPort == kGcsPort)
+        theTarget.itsPort = theTarget.itsTls ? kLdapsPort : kLdapPort;
+    if (!inServer.empty())
+    {
+        const std::size_t theColon = inServer.rfind(':');
+        if (theColon != std::string::npos && inServer.find(']') == std::string::npos)
+        {
+            theTarget.itsHost = inServer.substr(0, theColon);
+            theTarget.itsPort = std::atoi(inServer.c_str() + theColon + 1);
+        }
+        else
+        {
+            theTarget.itsHost = inServer;
+            theTarget.itsPort = theTarget.itsTls ? kLdapsPort : kLdapPort;
+        }
+    }
+    return theTarget;
+}
+
+Target LdapService::gcTarget() const
+{
+    Target theTarget = itsTargets.empty() ? Target{} : itsTargets.front();
+    theTarget.itsPort = theTarget.itsTls ? kGcsPort : kGcPort;
+    return theTarget;
+}
+
+Status LdapService::connection(const Target& inTarget, const Credentials* inCredentials,
+                               Connection*& outConnection)
+{
+    if (inTarget.itsHost.empty())
+        return E_noSuchDomain;
+    const bool theHasCredentials = inCredentials != nullptr && !inCredentials->isEmpty();
+    // The key holds the password itself: a cached bind must never stand in
+    // for a different password. It stays in memory, in this session only.
+    std::string theKey = lower(inTarget.itsHost) + '\n' + std::to_string(inTarget.itsPort) + '\n' +
+                         (inTarget.itsTls ? "s" : "") + '\n';
+    if (theHasCredentials)
+        theKey += inCredentials->itsUser + '\n' + inCredentials->itsPassword;
+    auto& theSlot = itsConnections[theKey];
+    if (!theSlot)
+    {
+        auto theConnection = std::make_unique<Connection>(*this, inTarget);
+        const Status theStatus = theConnection->open(theHasCredentials ? inCredentials : nullptr);
+        if (failed(theStatus))
+        {
+            itsConnections.erase(theKey);
+            return theStatus;
+        }
+        theSlot = std::move(theConnection);
+    }
+    outConnection = theSlot.get();
+    return S_ok;
+}
+
+void LdapService::fetchNested(Connection& inConnection, const EntryPtr& inEntry)
+{
+    const std::string theBase = domainOf(inEntry->itsDN);
+    if (theBase.empty())
+        return;
+    const std::string theFilter = std::string("(&(objectClass=group)(memberOf:") + kInChainRule +
+                                  ":=" + dn::escapeFilterValue(inEntry->itsDN) + "))";
+    std::vector<Found> theFound;
+    if (failed(inConnection.search(theBase, LDAP_SCOPE_SUBTREE, theFilter, groupAttributes(), theFound)))
+        return; // no such rule here: the level-by-level walk does it
+    std::vector<EntryPtr> theNested;
+    for (const Found& curFound : theFound)
+    {
+        EntryPtr theEntry;
+        if (failed(inConnection.absorb(curFound, theEntry)))
+            return;
+        if (!theEntry->itsMembersKnown)
+            theEntry->setMembers({});
+        theNested.push_back(theEntry);
+    }
+    // A directory that does not know the rule may answer with nothing:
+    // trust the answer only if it holds every direct member group, which
+    // one classification of the direct members tells.
+    if (failed(inConnection.fetchMany(inEntry->itsMembers)))
+        return;
+    for (const std::string& curDN : inEntry->itsMembers)
+    {
+        const EntryPtr theMember = inConnection.cached(curDN);
+        if (theMember && theMember->itsIsGroup &&
+            std::none_of(theNested.begin(), theNested.end(),
+                         [&](const EntryPtr& inNested) { return inNested == theMember; }))
+            return;
+    }
+    inEntry->itsNestedKnown = true;
+    for (const EntryPtr& curEntry : theNested)
+        curEntry->itsNestedKnown = true;
+}
+
+Status LdapService::classifyMembers(Connection& inConnection, const EntryPtr& inEntry)
+{
+    std::vector<std::string> theUnknown;
+    for (const std::string& curDN : inEntry->itsMembers)
+    {
+        const EntryPtr theMember = inConnection.cached(curDN);
+        if (theMember && theMember->itsClassKnown && (!theMember->itsIsGroup || theMember->itsMembersKnown))
+            continue;
+        if (inEntry->itsNestedKnown && (!theMember || !theMember->itsIsGroup))
+        {
+            // Every nested group is cached already: this one is no group.
+            EntryPtr theNew = inConnection.entry(curDN);
+            theNew->itsClassKnown = true;
+            theNew->itsIsGroup = false;
+            continue;
+        }
+        theUnknown.push_back(curDN);
+    }
+    if (theUnknown.empty())
+        return S_ok;
+    return inConnection.fetchMany(theUnknown);
+}
+
+Status LdapService::openObject(const std::string& inPath, const Credentials* inCredentials,
+                               ObjectKind inKind, std::unique_ptr<DirObject>& outObject)
+{
+    std::string theServer;
+    std::string theDN;
+    if (!dn::parseLdapPath(inPath, theServer, theDN))
+        return E_badPathname;
+    std::vector<dn::Rdn> theRdns;
+    if (!dn::parseDN(theDN, theRdns))
+        return E_invalidDNSyntax;
+    Connection* theConnection = nullptr;
+    Status theStatus = connection(objectTarget(theServer), inCredentials, theConnection);
+    if (failed(theStatus))
+        return theStatus;
+
+    EntryPtr theEntry = theConnection->cached(theDN);
+    if (!theEntry || !theEntry->itsClassKnown || (theEntry->itsIsGroup && !theEntry->itsMembersKnown) ||
+        theEntry->itsAttributes.count("objectclass") == 0)
+    {
+        theStatus = theConnection->read(theDN, groupAttributes(), theEntry);
+        if (failed(theStatus))
+            return theStatus;
+    }
+    if (inKind == ObjectKind::Group && !theEntry->itsIsGroup)
+        return E_noInterface;
+    if (inKind == ObjectKind::User && !theEntry->itsIsUser)
+        return E_noInterface;
+    if (theEntry->itsIsGroup && !theEntry->itsNestedKnown && !theEntry->itsMembers.empty())
+        fetchNested(*theConnection, theEntry);
+    outObject = std::make_unique<LdapObject>(shared_from_this(), *theConnection, theEntry);
+    return S_ok;
+}
+
+// ---------------------------------------------------------------------------
+// Name translator
+
+const std::vector<std::string>& nameAttributes()
+{
+    static const std::vector<std::string> kAttributes = {
+        "distinguishedName", "sAMAccountName", "userPrincipalName", "objectSid",
+        "objectGUID",        "displayName",    "canonicalName"};
+    return kAttributes;
+}
+
+std::string firstValue(const Found& inFound, const char* inName)
+{
+    for (const auto& [curName, curValues] : inFound.itsAttributes)
+        if (lower(curName) == lower(inName) && !curValues.empty())
+            return curValues.front();
+    return {};
+}
+
+class LdapTranslator : public NameTranslator
+{
+public:
+    explicit LdapTranslator(std::shared_ptr<LdapService> inService) : itsService(std::move(inService)) {}
+
+    Status init(InitType inKind, const std::string& inPath) override
+    {
+        return initWith(inKind, inPath, nullptr);
+    }
+
+    Status initEx(InitType inKind, const std::string& inPath, const std::string& inUser,
+                  const std::string& inDomain, const std::string& inPassword) override
+    {
+        Credentials theCredentials;
+        // AD takes user@dns.domain or DOMAIN\user as the simple bind name.
+        if (inUser.find('@') != std::string::npos || inUser.find('\\') != std::string::npos ||
+            inDomain.empty())
+            theCredentials.itsUser = inUser;
+        else if (inDomain.find('.') != std::string::npos)
+            theCredentials.itsUser = inUser + "@" + inDomain;
+        else
+            theCredentials.itsUser = inDomain + "\\" + inUser;
+        theCredentials.itsPassword = inPassword;
+        return initWith(inKind, inPath, &theCredentials);
+    }
+
+    Status set(NameType inType, const std::string& inName) override;
+    Status get(NameType inType, std::string& outName) override;
+
+private:
+    Status initWith(InitType inKind, const std::string& inPath, const Credentials* inCredentials);
+    // nCName, dnsRoot and nETBIOSName of the domain named x (either name).
+    Status findDomain(const std::string& inFilter, Found& outCrossRef);
+    Status configurationDN(std::string& outDN);
+    Status searchOne(const std::string& inBase, const std::string& inFilter, Found& outFound);
+    Status byCanonicalName(const std::string& inName, Found& outFound);
+
+    std::shared_ptr<LdapService> itsService;
+    Connection* itsConnection = nullptr;
+    std::string itsBase; // "" on the global catalog
+    std::string itsConfiguration;
+    bool itsHasResult = false;
+    Found itsResult;
+};
+
+Status LdapTranslator::configurationDN(std::string& outDN)
+{
+    if (itsConfiguration.empty())
+    {
+        std::vector<Found> theFound;
+        const Status theStatus = itsConnection->search("", LDAP_SCOPE_BASE, "(objectClass=*)",
+                                                       {"configurationNamingContext"}, theFound);
+        if (failed(theStatus))
+            return theStatus;
+        if (theFound.empty())
+            return E_noSuchDomain;
+        itsConfiguration = firstValue(theFound.front(), "configurationNamingContext");
+        if (itsConfiguration.empty())
+            return E_noSuchDomain;
+    }
+    outDN = itsConfiguration;
+    return S_ok;
+}
+
+Status LdapTranslator::findDomain(const std::string& inFilter, Found& outCrossRef)
+{
+    std::string theConfiguration;
+    Status theStatus = configurationDN(theConfiguration);
+    if (failed(theStatus))
+        return theStatus;
+    std::vector<Found> theFound;
+    theStatus = itsConnection->search("CN=Partitions," + theConfiguration, LDAP_SCOPE_ONELEVEL,
+                                      "(&(objectClass=crossRef)" + inFilter + ")",
+                                      {"nCName", "dnsRoot", "nETBIOSName"}, theFound);
+    if (failed(theStatus))
+        return theStatus;
+    if (theFound.size() != 1)
+        return E_noSuchDomain;
+    outCrossRef = theFound.front();
+    return S_ok;
+}
+
+Status LdapTranslator::initWith(InitType inKind, const std::string& inPath,
+                                const Credentials* inCredentials)
+{
+    itsConnection = nullptr;
+    itsHasResult = false;
+    if (!itsService->hasTargets())
+        return E_noSuchDomain;
+    if (inKind == InitType_GC)
+    {
+        itsBase.clear();
+        return itsService->connection(itsService->gcTarget(), inCredentials, itsConnection);
+    }
+    if (inKind == InitType_Server)
+    {
+        itsBase.clear();
+        Status theStatus = itsService->connection(itsService->objectTarget(inPath), inCredentials,
+                                                  itsConnection);
+        if (failed(theStatus))
+            return theStatus;
+        std::vector<Found> theFound;
+        theStatus = itsConnection->search("", LDAP_SCOPE_BASE, "(objectClass=*)",
+                                          {"defaultNamingContext"}, theFound);
+        if (succeeded(theStatus) && !theFound.empty())
+            itsBase = firstValue(theFound.front(), "defaultNamingContext");
+        return theStatus;
+    }
+    if (inKind != InitType_Domain || inPath.empty())
+        return E_invalidArg;
+    // The configured DC, when it serves the named domain.
+    Status theStatus = itsService->connection(itsService->objectTarget(""), inCredentials, itsConnection);
+    if (failed(theStatus))
+        return theStatus;
+    const std::string theValue = dn::escapeFilterValue(inPath);
+    Found theCrossRef;
+    theStatus = findDomain("(|(nETBIOSName=" + theValue + ")(dnsRoot=" + theValue + "))", theCrossRef);
+    if (failed(theStatus))
+    {
+        itsConnection = nullptr;
+        return theStatus;
+    }
+    itsBase = firstValue(theCrossRef, "nCName");
+    return S_ok;
+}
+
+Status LdapTranslator::searchOne(const std::string& inBase, const std::string& inFilter, Found& outFound)
+{
+    std::vector<Found> theFound;
+    const Status theStatus =
+        itsConnection->search(inBase, LDAP_SCOPE_SUBTREE, inFilter, nameAttributes(), theFound);
+    if (theStatus == E_noSuchObject)
+        return E_nameNotFound;
+    if (failed(theStatus))
+        return theStatus;
+    if (theFound.empty())
+        return E_nameNotFound;
+    if (theFound.size() > 1)
+        return E_nameNotUnique;
+    outFound = std::move(theFound.front());
+    return S_ok;
+}
+
+Status LdapTranslator::byCanonicalName(const std::string& inName, Found& outFound)
+{
+    std::vector<std::string> theParts;
+    if (!splitCanonicalName(inName, theParts))
+        return E_nameNotFound;
+    Found theCrossRef;
+    Status theStatus =
+        findDomain("(dnsRoot=" + dn::escapeFilterValue(theParts.front()) + ")", theCrossRef);
+    if (theStatus == E_noSuchDomain)
+        return E_nameNotFound;
+    if (failed(theStatus))
+        return theStatus;
+    // One level a step: a canonical name does not say whether a component
+    // is an OU or a CN, the name attribute holds either.
+    std::string theBase = firstValue(theCrossRef, "nCName");
+    for (std::size_t curIndex = 1; curIndex < theParts.size(); ++curIndex)
+    {
+        std::vector<Found> theFound;
+        theStatus = itsConnection->search(theBase, LDAP_SCOPE_ONELEVEL,
+                                          "(name=" + dn::escapeFilterValue(theParts[curIndex]) + ")",
+                                          nameAttributes(), theFound);
+        if (failed(theStatus))
+            return theStatus == E_noSuchObject ? E_nameNotFound : theStatus;
+        if (theFound.size() != 1)
+            return theFound.empty() ? E_nameNotFound : E_nameNotUnique;
+        theBase = theFound.front().itsDN;
+        outFound = std::move(theFound.front());
+    }
+    return S_ok;
+}
+
+Status LdapTranslator::set(NameType inType, const std::string& inName)
+{
+    itsHasResult = false;
+    if (itsConnection == nullptr)
+        return E_fail;
+    if (inName.empty())
+        return E_nameNotFound;
+    Found theFound;
+    Status theStatus = E_nameNotFound;
+    const bool theUnknown = inType == NameType_Unknown;
+    std::string theBytes;
+    std::vector<dn::Rdn> theRdns;
+
+    if ((theUnknown || inType == NameType_GUID) && inName.front() == '{' &&
+        guidFromString(inName, theBytes))
+        theStatus = searchOne(itsBase, "(objectGUID=" + escapeFilterBytes(theBytes) + ")", theFound);
+    else if ((theUnknown || inType == NameType_SIDOrSIDHistory) && inName.size() > 4 &&
+             (inName.compare(0, 4, "S-1-") == 0) && sidFromString(inName, theBytes))
+        theStatus = searchOne(itsBase, "(objectSid=" + escapeFilterBytes(theBytes) + ")", theFound);
+    else if ((theUnknown || inType == NameType_1779) && inName.find('=') != std::string::npos &&
+             dn::parseDN(inName, theRdns))
+    {
+        std::vector<Found> theResults;
+        theStatus = itsConnection->search(inName, LDAP_SCOPE_BASE, "(objectClass=*)", nameAttributes(),
+                                          theResults);
+        if (succeeded(theStatus) && theResults.size() == 1)
+            theFound = std::move(theResults.front());
+        else if (succeeded(theStatus) || theStatus == E_noSuchObject ||
+                 theStatus == E_invalidDNSyntax || theStatus == E_referral)
+            theStatus = E_nameNotFound;
+    }
+    else if ((theUnknown || inType == NameType_NT4) && inName.find('\\') != std::string::npos)
+    {
+        const std::size_t theSlash = inName.find('\\');
+        const std::string theDomain = dn::escapeFilterValue(inName.substr(0, theSlash));
+        Found theCrossRef;
+        theStatus = findDomain("(|(nETBIOSName=" + theDomain + ")(dnsRoot=" + theDomain + "))",
+                               theCrossRef);
+        if (theStatus == E_noSuchDomain)
+            theStatus = E_nameNotFound;
+        else if (succeeded(theStatus))
+            theStatus = searchOne(firstValue(theCrossRef, "nCName"),
+                                  "(sAMAccountName=" +
+                                      dn::escapeFilterValue(inName.substr(theSlash + 1)) + ")",
+                                  theFound);
+    }
+    else if ((theUnknown || inType == NameType_UserPrincipalName) &&
+             inName.find('@') != std::string::npos)
+    {
+        theStatus = searchOne(itsBase, "(userPrincipalName=" + dn::escapeFilterValue(inName) + ")",
+                              theFound);
+        if (theStatus == E_nameNotFound)
+        {
+            // The implicit UPN: sAMAccountName@dnsRoot.
+            const std::size_t theAt = inName.rfind('@');
+            Found theCrossRef;
+            const Status theDomainStatus = findDomain(
+                "(dnsRoot=" + dn::escapeFilterValue(inName.substr(theAt + 1)) + ")", theCrossRef);
+            if (succeeded(theDomainStatus))
+                theStatus = searchOne(firstValue(theCrossRef, "nCName"),
+                                      "(sAMAccountName=" +
+                                          dn::escapeFilterValue(inName.substr(0, theAt)) + ")",
+                                      theFound);
+            else if (theDomainStatus != E_noSuchDomain)
+                theStatus = theDomainStatus;
+        }
+    }
+    else if (inName.find('/') != std::string::npos &&
+             (theUnknown || inType == NameType_Canonical || inType == NameType_ServicePrincipalName))
+    {
+        theStatus = inType == NameType_ServicePrincipalName ? E_nameNotFound
+                                                            : byCanonicalName(inName, theFound);
+        if (theStatus == E_nameNotFound && inType != NameType_Canonical)
+            theStatus = searchOne(itsBase,
+                                  "(servicePrincipalName=" + dn::escapeFilterValue(inName) + ")",
+                                  theFound);
+    }
+    else if (theUnknown || inType == NameType_Display)
+        theStatus = searchOne(itsBase, "(displayName=" + dn::escapeFilterValue(inName) + ")", theFound);
+
+    if (failed(theStatus))
+        return theStatus;
+    itsResult = std::move(theFound);
+    itsHasResult = true;
+    return S_ok;
+}
+
+Status LdapTranslator::get(NameType inType, std::string& outName)
+{
+    if (!itsHasResult)
+        return E_fail;
+    switch (inType)
+    {
+    case NameType_1779:
+        outName = itsResult.itsDN;
+        return S_ok;
+    case NameType_NT4:
+    case NameType_UserPrincipalName:
+    {
+        const std::string theAccount = firstValue(itsResult, "sAMAccountName");
+        if (inType == NameType_UserPrincipalName)
+        {
+            const std::string theUpn = firstValue(itsResult, "userPrincipalName");
+            if (!theUpn.empty())
+            {
+                outName = theUpn;
+                return S_ok;
+            }
+        }
+        if (theAccount.empty())
+            return E_nameNotFound;
+        Found theCrossRef;
+        const Status theStatus = findDomain(
+            "(nCName=" + dn::escapeFilterValue(domainOf(itsResult.itsDN)) + ")", theCrossRef);
+        if (failed(theStatus))
+            return theStatus == E_noSuchDomain ? E_nameNotFound : theStatus;
+        outName = inType == NameType_NT4
+                      ? firstValue(theCrossRef, "nETBIOSName") + "\\" + theAccount
+                      : theAccount + "@" + firstValue(theCrossRef, "dnsRoot");
+        return S_ok;
+    }
+    case NameType_Canonical:
+        outName = firstValue(itsResult, "canonicalName");
+        return outName.empty() ? E_nameNotFound : S_ok;
+    case NameType_GUID:
+        outName = guidToString(firstValue(itsResult, "objectGUID"));
+        return outName.empty() ? E_nameNotFound : S_ok;
+    case NameType_SIDOrSIDHistory:
+        outName = sidToString(firstValue(itsResult, "objectSid"));
+        return outName.empty() ? E_nameNotFound : S_ok;
+    case NameType_Display:
+        outName = firstValue(itsResult, "displayName");
+        return outName.empty() ? E_nameNotFound : S_ok;
+    default:
+        return E_invalidArg;
+    }
+}
+
+Status LdapService::createNameTranslator(std::unique_ptr<NameTranslator>& outTranslator)
+{
+    outTranslator = std::make_unique<LdapTranslator>(shared_from_this());
+    return S_ok;
+}
+
+// "ldap://host[:port]" or "ldaps://host[:port]", a trailing '/' allowed.
+bool parseUri(const std::string& inUri, Target& outTarget)
+{
+    std::string theRest;
+    const std::string theLower = lower(inUri);
+    if (theLower.rfind("ldaps://", 0) == 0)
+    {
+        outTarget.itsTls = true;
+        theRest = inUri.substr(8);
+    }
+    else if (theLower.rfind("ldap://", 0) == 0)
+    {
+        outTarget.itsTls = false;
+        theRest = inUri.substr(7);
+    }
+    else
+        return false;
+    const std::size_t theSlash = theRest.find('/');
+    if (theSlash != std::string::npos)
+        theRest.resize(theSlash);
+    outTarget.itsPort = outTarget.itsTls ? kLdapsPort : kLdapPort;
+    const std::size_t theBracket = theRest.rfind(']');
+    const std::size_t theColon = theRest.rfind(':');
+    if (theColon != std::string::npos && (theBracket == std::string::npos || theColon > theBracket))
+    {
+        const std::string thePort = theRest.substr(theColon + 1);
+        theRest.resize(theColon);
+        if (thePort.empty() || thePort.size() > 5 ||
+            thePort.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        outTarget.itsPort = std::atoi(thePort.c_str());
+        if (outTarget.itsPort <= 0 || outTarget.itsPort > 65535)
+            return false;
+    }
+    if (theRest.empty())
+        return false;
+    outTarget.itsHost = theRest;
+    return true;
+}
+
+} // namespace
+
+std::shared_ptr<DirectoryService> makeLdapService(const std::string& inUri)
+{
+    std::vector<Target> theTargets;
+    std::size_t theStart = 0;
+    while (theStart < inUri.size())
+    {
+        const std::size_t theEnd = inUri.find_first_of(" \t,", theStart);
+        const std::string theUri = inUri.substr(theStart, theEnd - theStart);
+        Target theTarget;
+        if (!theUri.empty() && parseUri(theUri, theTarget))
+            theTargets.push_back(theTarget);
+        if (theEnd == std::string::npos)
+            break;
+        theStart = theEnd + 1;
+    }
+    if (theTargets.empty())
+        return nullptr;
+    return std::make_shared<LdapService>(std::move(theTargets));
+}
 
 } // namespace corvel::directory::ldap

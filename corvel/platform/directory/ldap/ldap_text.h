@@ -1,0 +1,50 @@
+// Text forms the live directory backend converts between: binary SIDs and
+// GUIDs and their string forms, AD's ranged attribute names, canonical names,
+// and libldap result codes as directory status codes. No server is needed
+// for any of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "corvel/platform/directory/dir_status.h"
+
+namespace corvel::directory::ldap
+{
+
+// The status for a libldap result code (LDAP_SUCCESS gives S_ok).
+Status mapLdapError(int inLdapResult);
+
+// Every byte as a "\xx" pair, for binary values (objectSid, objectGUID) in a
+// search filter.
+std::string escapeFilterBytes(const std::string& inBytes);
+
+// "S-1-5-21-..." from a binary SID; empty when the bytes are no SID.
+std::string sidToString(const std::string& inBytes);
+// The binary SID of "S-1-..."; false when the text is no SID.
+bool sidFromString(const std::string& inText, std::string& outBytes);
+
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" from the 16 bytes of an objectGUID
+// (the first three fields little-endian, as Windows writes them); empty when
+// the size is wrong.
+std::string guidToString(const std::string& inBytes);
+// The 16 bytes of a GUID written with or without braces; false otherwise.
+bool guidFromString(const std::string& inText, std::string& outBytes);
+
+// A ranged attribute name as AD returns it for large values sets:
+// "member;range=0-1499" (outLast = 1499) or "member;range=1500-*" (outIsEnd).
+// False when inName is not a ranged form of inAttribute.
+bool parseRangedName(const std::string& inName, const std::string& inAttribute,
+                     std::uint32_t& outFirst, std::uint32_t& outLast, bool& outIsEnd);
+
+// "DC=corp,DC=example,DC=test" from "corp.example.test" (labels escaped);
+// empty for an empty name or an empty label.
+std::string dnsNameToDN(const std::string& inDnsName);
+
+// The components of a canonical name ("corp.example.test/People/Alice Test"),
+// split at every '/' not escaped as "\/", escapes removed: the domain first.
+// False when there are fewer than two components or one is empty.
+bool splitCanonicalName(const std::string& inName, std::vector<std::string>& outParts);
+
+} // namespace corvel::directory::ldap
