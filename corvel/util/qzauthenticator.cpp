@@ -8,6 +8,7 @@
 #include "corvel/debug/qzdebug.h"
 #include "corvel/debug/qzerrors.h"
 #include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/directory/dn.h"
 #include "corvel/platform/os_identity.h"
 
 using corvel::directory::DirEnumerator;
@@ -28,18 +29,18 @@ constexpr const char* theQualifierChars = "\\@/,-";
 
 unsigned long hexOf(Status inStatus) { return static_cast<unsigned long>(inStatus); }
 
-// Identity of a group for the walk's record of groups entered: its DN, which
-// the directory compares without case. A group whose DN cannot be read falls
-// back to its relative name, so that a loop through it still ends.
+// Identity of a group for the walk's record of groups entered: its DN in
+// normal form (DNs compare without case and spacing). A group whose DN cannot
+// be read falls back to its relative name, so that a loop through it still
+// ends.
 std::string groupKey(DirGroup& inGroup, const std::string& inRelativeName)
 {
+    std::string theDN;
     std::string theKey;
-    if (corvel::directory::failed(inGroup.get("distinguishedName", theKey)) || theKey.empty())
-        theKey = "\x01" + inRelativeName;
-    for (char& curChar : theKey)
-        if (curChar >= 'A' && curChar <= 'Z')
-            curChar = static_cast<char>(curChar - 'A' + 'a');
-    return theKey;
+    if (corvel::directory::succeeded(inGroup.get("distinguishedName", theDN)) &&
+        corvel::directory::dn::normalizeDN(theDN, theKey) && !theKey.empty())
+        return theKey;
+    return "\x01" + corvel::directory::dn::toLowerAscii(inRelativeName);
 }
 
 } // namespace
