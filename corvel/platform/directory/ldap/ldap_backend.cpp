@@ -795,6 +795,22 @@ Status LdapService::connection(const Target& inTarget, const Credentials* inCred
 
 void LdapService::fetchNested(Connection& inConnection, const EntryPtr& inEntry)
 {
+    // The direct members first: when none is a group there is nothing to
+    // nest, and when some are, they tell whether the in-chain answer holds.
+    if (failed(inConnection.fetchMany(inEntry->itsMembers)))
+        return;
+    std::vector<EntryPtr> theDirectGroups;
+    for (const std::string& curDN : inEntry->itsMembers)
+    {
+        const EntryPtr theMember = inConnection.cached(curDN);
+        if (theMember && theMember->itsIsGroup)
+            theDirectGroups.push_back(theMember);
+    }
+    if (theDirectGroups.empty())
+    {
+        inEntry->itsNestedKnown = true;
+        return;
+    }
     const std::string theBase = domainOf(inEntry->itsDN);
     if (theBase.empty())
         return;
@@ -803,7 +819,8 @@ void LdapService::fetchNested(Connection& inConnection, const EntryPtr& inEntry)
     std::vector<Found> theFound;
     if (failed(inConnection.search(theBase, LDAP_SCOPE_SUBTREE, theFilter, groupAttributes(), theFound)))
         return; // no such rule here: the level-by-level walk does it
-    std::vector<EntryPtr> theNested;
+    std::unordered_set<const Entry*> theNested;
+    std::vector<EntryPtr> theNestedEntries;
     for (const Found& curFound : theFound)
     {
         EntryPtr theEntry;
@@ -811,23 +828,16 @@ void LdapService::fetchNested(Connection& inConnection, const EntryPtr& inEntry)
             return;
         if (!theEntry->itsMembersKnown)
             theEntry->setMembers({});
-        theNested.push_back(theEntry);
+        theNested.insert(theEntry.get());
+        theNestedEntries.push_back(theEntry);
     }
     // A directory that does not know the rule may answer with nothing:
-    // trust the answer only if it holds every direct member group, which
-    // one classification of the direct members tells.
-    if (failed(inConnection.fetchMany(inEntry->itsMembers)))
-        return;
-    for (const std::string& curDN : inEntry->itsMembers)
-    {
-        const EntryPtr theMember = inConnection.cached(curDN);
-        if (theMember && theMember->itsIsGroup &&
-            std::none_of(theNested.begin(), theNested.end(),
-                         [&](const EntryPtr& inNested) { return inNested == theMember; }))
+    // trust the answer only if it holds every direct member group.
+    for (const EntryPtr& curGroup : theDirectGroups)
+        if (theNested.count(curGroup.get()) == 0)
             return;
-    }
     inEntry->itsNestedKnown = true;
-    for (const EntryPtr& curEntry : theNested)
+    for (const EntryPtr& curEntry : theNestedEntries)
         curEntry->itsNestedKnown = true;
 }
 
@@ -978,7 +988,9 @@ Status LdapTranslator::findDomain(const std::string& inFilter, Found& outCrossRe
         return theStatus;
     std::vector<Found> theFound;
     theStatus = itsConnection->search("CN=Partitions," + theConfiguration, LDAP_SCOPE_ONELEVEL,
-                                      "(&(objectClass=crossRef)" + inFilter + ")",
+                                      // Only a domain's crossRef has a NetBIOS name;
+                                      // the configuration and schema share its dnsRoot.
+                                      "(&(objectClass=crossRef)(nETBIOSName=*)" + inFilter + ")",
                                       {"nCName", "dnsRoot", "nETBIOSName"}, theFound);
     if (failed(theStatus))
         return theStatus;
