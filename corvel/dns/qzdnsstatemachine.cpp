@@ -222,7 +222,9 @@ char* getLastLabels(const char* inName, int inN, char* outBuffer)
     const std::size_t theLength = std::strlen(inName);
     if (theLength == 0)
         return outBuffer;
-    if (inN == 1)
+    // The last label of an absolute name is the root, shown as its dot. A
+    // relative name's last label is found by the walk below like any other.
+    if (inN == 1 && inName[theLength - 1] == '.')
     {
         outBuffer[0] = inName[theLength - 1];
         outBuffer[1] = '\0';

@@ -60,10 +60,11 @@ int countLabels(const char* inName, char inSeparator = '.');
 char* getLabel(const char* inName, int inN, char* outBuffer, char inSeparator = '.');
 std::string getLabel(const std::string& inName, int inN, char inSeparator = '.');
 
-// The last inN labels: 0 gives the empty text, 1 the last character (the
-// root dot of an absolute name), more the text after the inN-th "." counted
-// from the end (the final dot counts), or the whole name when it has fewer
-// dots. outBuffer holds at least strlen(inName) + 1 bytes.
+// The last inN labels: 0 gives the empty text; 1 the root dot of an
+// absolute name, or the last label of a relative one; more the text after
+// the inN-th "." counted from the end (the final dot counts), or the whole
+// name when it has fewer dots. outBuffer holds at least strlen(inName) + 1
+// bytes.
 char* getLastLabels(const char* inName, int inN, char* outBuffer);
 std::string getLastLabels(const std::string& inName, int inN);
 

@@ -44,10 +44,10 @@ std::uint32_t nextSerial(std::uint32_t curSerial, const qzDate& inToday)
                 theResult = theDate * theMultiplier + theCounter + 1;
             else
                 theResult = std::uint32_t(curSerial + 1);
-            if (theResult > 0xFFFFFFFFu)
-                theResult = std::uint32_t(curSerial + 1);
         }
     }
+    if (theResult > 0xFFFFFFFFu)
+        theResult = std::uint32_t(curSerial + 1);
     const std::uint32_t returnValue = static_cast<std::uint32_t>(theResult);
     qzAssert(returnValue > curSerial);
     return returnValue;
