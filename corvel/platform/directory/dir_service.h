@@ -159,4 +159,10 @@ private:
 // a translator fails with E_noSuchDomain, as on a machine in no domain.
 std::shared_ptr<DirectoryService> openDirectoryService();
 
+// The directory openDirectoryService would use, as configured: "ldif:PATH",
+// one or more "ldap://" / "ldaps://" URIs separated by blanks, or empty when
+// nothing is configured. Reads the environment and the client configuration
+// files; opens nothing.
+std::string configuredDirectory();
+
 } // namespace corvel::directory

@@ -1,0 +1,744 @@
+// Loading an LDIF file into the in-memory directory.
+//
+// Records are read and parsed by libldap's own LDIF reader. Before it sees
+// the text we neutralise the two things that would make it open other files:
+// "include:" lines and URL values ("attr:< file:///..."). An LDIF file is
+// data and must never make the program read anything else.
+#include "corvel/platform/directory/ldif/ldif_directory.h"
+
+#include <ldap.h>
+#include <ldif.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/directory/dn.h"
+#include "corvel/threads/qzmutex.h"
+
+namespace corvel::directory::ldif
+{
+
+namespace
+{
+
+const char* const theKnownAttrs[Attr_knownCount] = {
+    "objectclass",  "samaccountname", "userprincipalname", "name",        "cn",
+    "displayname",  "serviceprincipalname", "objectguid",  "objectsid",   "grouptype",
+    "primarygroupid", "useraccountcontrol", "userpassword", "dnsroot",    "netbiosname",
+    "ncname",       "distinguishedname"};
+
+std::string lower(const std::string& inText) { return dn::toLowerAscii(inText); }
+
+std::string upper(const std::string& inText)
+{
+    std::string theResult(inText);
+    for (char& curChar : theResult)
+        if (curChar >= 'a' && curChar <= 'z')
+            curChar = static_cast<char>(curChar - 'a' + 'A');
+    return theResult;
+}
+
+// Reads the whole file; false with errno's text in outError.
+bool readFile(const std::string& inPath, std::string& outText, std::string& outError)
+{
+    int theFd = ::open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (theFd < 0)
+    {
+        outError = std::strerror(errno);
+        return false;
+    }
+    struct stat theStat;
+    if (::fstat(theFd, &theStat) != 0 || !S_ISREG(theStat.st_mode))
+    {
+        outError = "not a regular file";
+        ::close(theFd);
+        return false;
+    }
+    outText.clear();
+    char theBuffer[65536];
+    for (;;)
+    {
+        ssize_t theRead = ::read(theFd, theBuffer, sizeof theBuffer);
+        if (theRead < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            outError = std::strerror(errno);
+            ::close(theFd);
+            return false;
+        }
+        if (theRead == 0)
+            break;
+        outText.append(theBuffer, static_cast<std::size_t>(theRead));
+    }
+    ::close(theFd);
+    return true;
+}
+
+class Loader
+{
+public:
+    Loader(Directory& ioDir) : itsDir(ioDir) {}
+
+    void load(std::string& ioText);
+
+private:
+    void neutraliseFileReferences(std::string& ioText);
+    void addRecord(const LDIFRecord& inRecord, unsigned long inLine);
+    std::uint32_t internDn(const std::string& inText, const std::string& inKey);
+    std::uint32_t internAttr(const std::string& inLowerName);
+    void buildDomains();
+    void assignDomains();
+    void deriveMemberOf();
+    void buildIndexes();
+
+    Directory& itsDir;
+};
+
+std::uint32_t Loader::internDn(const std::string& inText, const std::string& inKey)
+{
+    auto theFound = itsDir.itsDnIds.find(inKey);
+    if (theFound != itsDir.itsDnIds.end())
+        return theFound->second;
+    std::uint32_t theId = static_cast<std::uint32_t>(itsDir.itsDnText.size());
+    auto theInserted = itsDir.itsDnIds.emplace(inKey, theId).first;
+    itsDir.itsDnText.push_back(inText);
+    itsDir.itsDnKey.push_back(&theInserted->first);
+    itsDir.itsEntryOfDn.push_back(NoIndex);
+    return theId;
+}
+
+std::uint32_t Loader::internAttr(const std::string& inLowerName)
+{
+    auto theFound = itsDir.itsAttrIds.find(inLowerName);
+    if (theFound != itsDir.itsAttrIds.end())
+        return theFound->second;
+    std::uint32_t theId = static_cast<std::uint32_t>(itsDir.itsAttrNames.size());
+    itsDir.itsAttrNames.push_back(inLowerName);
+    itsDir.itsAttrIds.emplace(inLowerName, theId);
+    return theId;
+}
+
+// Turns "include:" lines and URL-valued attribute lines into comments, with
+// an error line for each. Folded lines are looked at unfolded, so a name
+// split over two lines cannot slip through.
+void Loader::neutraliseFileReferences(std::string& ioText)
+{
+    const std::string& thePath = itsDir.itsPath;
+    unsigned long theLineNo = 0;
+    std::size_t thePos = 0;
+    while (thePos < ioText.size())
+    {
+        std::size_t theLineEnd = ioText.find('\n', thePos);
+        if (theLineEnd == std::string::npos)
+            theLineEnd = ioText.size();
+        ++theLineNo;
+        char theFirst = ioText[thePos];
+        bool theIsStart = theFirst != ' ' && theFirst != '\n' && theFirst != '\r' && theFirst != '#';
+        if (!theIsStart)
+        {
+            thePos = theLineEnd + 1;
+            continue;
+        }
+        // Unfold this logical line (enough of it to see the name and the
+        // character after the colon).
+        std::string theLogical;
+        std::size_t theScan = thePos;
+        std::size_t theScanEnd = theLineEnd;
+        for (;;)
+        {
+            for (std::size_t curPos = theScan; curPos < theScanEnd; ++curPos)
+                if (ioText[curPos] != '\r')
+                    theLogical += ioText[curPos];
+            std::size_t theColonSoFar = theLogical.find(':');
+            bool theNeedMore = theColonSoFar == std::string::npos || theColonSoFar + 1 == theLogical.size();
+            if (!theNeedMore || theScanEnd + 1 >= ioText.size() || ioText[theScanEnd + 1] != ' ')
+                break;
+            theScan = theScanEnd + 2;
+            theScanEnd = ioText.find('\n', theScan);
+            if (theScanEnd == std::string::npos)
+                theScanEnd = ioText.size();
+        }
+        std::size_t theColon = theLogical.find(':');
+        std::string theName = theColon == std::string::npos ? theLogical : theLogical.substr(0, theColon);
+        bool theInclude = lower(theName) == "include" && theColon != std::string::npos;
+        bool theUrl = theColon != std::string::npos && theColon + 1 < theLogical.size() &&
+                      theLogical[theColon + 1] == '<';
+        if (theInclude)
+        {
+            infoLog(qzLogError, "LDIF file \"%s\" line %lu: \"include:\" refused, an LDIF file may not name other files",
+                    thePath.c_str(), theLineNo);
+            ioText[thePos] = '#';
+        }
+        else if (theUrl)
+        {
+            infoLog(qzLogError,
+                    "LDIF file \"%s\" line %lu: URL value of \"%s\" refused, an LDIF file may not name other files",
+                    thePath.c_str(), theLineNo, theName.c_str());
+            ioText[thePos] = '#';
+        }
+        thePos = theLineEnd + 1;
+    }
+}
+
+void Loader::load(std::string& ioText)
+{
+    const std::string& thePath = itsDir.itsPath;
+    std::size_t theNul = ioText.find('\0');
+    if (theNul != std::string::npos)
+    {
+        unsigned long theLine = 1;
+        for (std::size_t curPos = 0; curPos < theNul; ++curPos)
+            if (ioText[curPos] == '\n')
+                ++theLine;
+        infoLog(qzLogError, "LDIF file \"%s\" line %lu: NUL byte, this is no LDIF text; nothing loaded",
+                thePath.c_str(), theLine);
+        return;
+    }
+    neutraliseFileReferences(ioText);
+    itsDir.itsLoaded = true;
+    if (ioText.empty())
+        return;
+
+    LDIFFP* theFile = ldif_open_mem(ioText.data(), ioText.size(), "r");
+    if (!theFile)
+    {
+        infoLog(qzLogError, "LDIF file \"%s\": cannot be read into the LDIF reader", thePath.c_str());
+        itsDir.itsLoaded = false;
+        return;
+    }
+    unsigned long theLineNo = 0;
+    char* theBuffer = nullptr;
+    int theBufferSize = 0;
+    for (;;)
+    {
+        unsigned long theBefore = theLineNo;
+        int theFound = ldif_read_record(theFile, &theLineNo, &theBuffer, &theBufferSize);
+        if (theFound <= 0)
+        {
+            if (theFound < 0)
+                infoLog(qzLogError, "LDIF file \"%s\" line %lu: cannot be read on", thePath.c_str(),
+                        theLineNo);
+            break;
+        }
+        // The reader skips blank lines before a record and counts them; the
+        // record starts at its first line that is neither blank nor comment.
+        unsigned long theStart = theBefore + 1;
+        {
+            std::size_t theSkipped = 0;
+            unsigned long theBufferLines = 0;
+            for (const char* curChar = theBuffer; *curChar; ++curChar)
+                if (*curChar == '\n')
+                    ++theBufferLines;
+            const char* curLine = theBuffer;
+            while (*curLine == '#' || (*curLine == ' ' && theSkipped > 0))
+            {
+                const char* theEnd = std::strchr(curLine, '\n');
+                if (!theEnd)
+                    break;
+                curLine = theEnd + 1;
+                ++theSkipped;
+            }
+            // Lines counted by the reader but not in the buffer are the blank
+            // lines before the record and the one ending it.
+            unsigned long theTotal = theLineNo - theBefore;
+            unsigned long theBlankBefore = theTotal > theBufferLines ? theTotal - theBufferLines : 0;
+            if (theBlankBefore > 0 && theTotal > 0)
+                --theBlankBefore; // the blank line that ended the record
+            theStart = theBefore + 1 + theBlankBefore + theSkipped;
+        }
+        struct berval theText;
+        theText.bv_val = theBuffer;
+        theText.bv_len = std::strlen(theBuffer);
+        LDIFRecord theRecord;
+        std::memset(&theRecord, 0, sizeof theRecord);
+        int theRc = ldap_parse_ldif_record(&theText, theStart, &theRecord, "ldif",
+                                           LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS);
+        if (theRc != 0)
+        {
+            infoLog(qzLogError, "LDIF file \"%s\" line %lu: malformed record skipped", thePath.c_str(),
+                    theStart);
+        }
+        else
+        {
+            addRecord(theRecord, theStart);
+        }
+        ldap_ldif_record_done(&theRecord);
+    }
+    ber_memfree(theBuffer);
+    ldif_close(theFile);
+
+    buildDomains();
+    assignDomains();
+    deriveMemberOf();
+    buildIndexes();
+}
+
+void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
+{
+    const std::string& thePath = itsDir.itsPath;
+    if (inRecord.lr_op != LDAP_REQ_ADD)
+    {
+        infoLog(qzLogError, "LDIF file \"%s\" line %lu: only new entries are loaded; change record skipped",
+                thePath.c_str(), inLine);
+        return;
+    }
+    std::string theDnText(inRecord.lr_dn.bv_val ? inRecord.lr_dn.bv_val : "", inRecord.lr_dn.bv_len);
+    std::vector<dn::Rdn> theRdns;
+    if (theDnText.empty() || !dn::parseDN(theDnText, theRdns))
+    {
+        infoLog(qzLogError, "LDIF file \"%s\" line %lu: \"%s\" is not a distinguished name; record skipped",
+                thePath.c_str(), inLine, theDnText.c_str());
+        return;
+    }
+    std::string theKey = dn::normalizeRdns(theRdns);
+    std::uint32_t theDn = internDn(theDnText, theKey);
+    if (itsDir.itsEntryOfDn[theDn] != NoIndex)
+    {
+        const Entry& theFirst = itsDir.itsEntries[itsDir.itsEntryOfDn[theDn]];
+        infoLog(qzLogError, "LDIF file \"%s\" line %lu: entry \"%s\" already defined at line %" PRIu32 "; record skipped",
+                thePath.c_str(), inLine, theDnText.c_str(), theFirst.itsLine);
+        return;
+    }
+    // The entry's own spelling wins over one met earlier in a member value.
+    itsDir.itsDnText[theDn] = theDnText;
+
+    Entry theEntry;
+    theEntry.itsDn = theDn;
+    theEntry.itsLine = static_cast<std::uint32_t>(inLine);
+    theEntry.itsRdnText = theRdns[0].itsText;
+    theEntry.itsRdnValue = theRdns[0].itsAvas[0].itsValue;
+
+    for (LDAPMod** curMod = inRecord.lrop_mods; curMod && *curMod; ++curMod)
+    {
+        const LDAPMod* theMod = *curMod;
+        if (!theMod->mod_type || !theMod->mod_bvalues)
+            continue;
+        // Options such as ";binary" or the ";range=0-1499" of a long member
+        // list do not change what the values are.
+        std::string theType = lower(theMod->mod_type);
+        std::size_t theSemicolon = theType.find(';');
+        if (theSemicolon != std::string::npos)
+            theType.erase(theSemicolon);
+        if (theType == "memberof")
+            continue; // the directory maintains it from member
+        bool theIsMember = theType == "member";
+        std::uint32_t theAttr = theIsMember ? NoIndex : internAttr(theType);
+        for (struct berval** curValue = theMod->mod_bvalues; *curValue; ++curValue)
+        {
+            std::string theValue((*curValue)->bv_val ? (*curValue)->bv_val : "", (*curValue)->bv_len);
+            if (theIsMember)
+            {
+                std::string theMemberKey;
+                if (!dn::normalizeDN(theValue, theMemberKey))
+                {
+                    infoLog(qzLogError, "LDIF file \"%s\" line %lu: member value \"%s\" of \"%s\" is not a distinguished name; ignored",
+                            thePath.c_str(), inLine, theValue.c_str(), theDnText.c_str());
+                    continue;
+                }
+                std::uint32_t theMember = internDn(theValue, theMemberKey);
+                bool theRepeated = false;
+                for (std::uint32_t curId : theEntry.itsMembers)
+                    if (curId == theMember)
+                        theRepeated = true;
+                if (!theRepeated)
+                    theEntry.itsMembers.push_back(theMember);
+                continue;
+            }
+            if (theAttr == Attr_objectSid)
+            {
+                std::string theSid;
+                if (theValue.size() > 4 && (theValue.compare(0, 4, "S-1-") == 0 || theValue.compare(0, 4, "s-1-") == 0))
+                    theSid = upper(theValue);
+                else if (!sidToText(theValue, theSid))
+                {
+                    infoLog(qzLogError, "LDIF file \"%s\" line %lu: objectSid of \"%s\" is not a SID; ignored",
+                            thePath.c_str(), inLine, theDnText.c_str());
+                    continue;
+                }
+                theValue = theSid;
+            }
+            else if (theAttr == Attr_objectGUID)
+            {
+                std::string theGuid;
+                if (theValue.size() == 38 && theValue.front() == '{' && theValue.back() == '}')
+                    theGuid = upper(theValue);
+                else if (!guidToText(theValue, theGuid))
+                {
+                    infoLog(qzLogError, "LDIF file \"%s\" line %lu: objectGUID of \"%s\" is not a GUID; ignored",
+                            thePath.c_str(), inLine, theDnText.c_str());
+                    continue;
+                }
+                theValue = theGuid;
+            }
+            else if (theAttr == Attr_objectClass)
+            {
+                std::string theClass = lower(theValue);
+                if (theClass == "user")
+                    theEntry.itsClasses |= Class_User;
+                else if (theClass == "computer")
+                    theEntry.itsClasses |= Class_Computer | Class_User;
+                else if (theClass == "group")
+                    theEntry.itsClasses |= Class_Group;
+                else if (theClass == "contact")
+                    theEntry.itsClasses |= Class_Contact;
+                else if (theClass == "domaindns")
+                    theEntry.itsClasses |= Class_DomainDNS;
+                else if (theClass == "crossref")
+                    theEntry.itsClasses |= Class_CrossRef;
+            }
+            theEntry.itsAttrs.emplace_back(theAttr, std::move(theValue));
+        }
+    }
+    if (!theEntry.itsMembers.empty() && !theEntry.is(Class_Group))
+    {
+        infoLog(qzLogError, "LDIF file \"%s\" line %lu: \"%s\" has member values but is no group; they are ignored",
+                thePath.c_str(), inLine, theDnText.c_str());
+        theEntry.itsMembers.clear();
+    }
+    itsDir.itsEntryOfDn[theDn] = static_cast<std::uint32_t>(itsDir.itsEntries.size());
+    itsDir.itsEntries.push_back(std::move(theEntry));
+}
+
+void Loader::buildDomains()
+{
+    // Domains named by crossRef entries first (they carry the NetBIOS name),
+    // then domainDNS entries that have none: for those the names follow from
+    // the DC= components.
+    for (const Entry& curEntry : itsDir.itsEntries)
+    {
+        if (!curEntry.is(Class_CrossRef))
+            continue;
+        const std::string* theNc = curEntry.firstValue(Attr_nCName);
+        const std::string* theNetbios = curEntry.firstValue(Attr_nETBIOSName);
+        const std::string* theDns = curEntry.firstValue(Attr_dnsRoot);
+        if (!theNc || !theNetbios)
+            continue; // the configuration and schema partitions
+        std::vector<dn::Rdn> theRdns;
+        if (!dn::parseDN(*theNc, theRdns))
+        {
+            infoLog(qzLogError, "LDIF file \"%s\" line %" PRIu32 ": nCName \"%s\" is not a distinguished name; ignored",
+                    itsDir.itsPath.c_str(), curEntry.itsLine, theNc->c_str());
+            continue;
+        }
+        std::uint32_t theNcDn = internDn(*theNc, dn::normalizeRdns(theRdns));
+        bool theKnown = false;
+        for (const Domain& curDomain : itsDir.itsDomains)
+            theKnown = theKnown || curDomain.itsNcDn == theNcDn;
+        if (theKnown)
+            continue;
+        Domain theDomain;
+        theDomain.itsNcDn = theNcDn;
+        theDomain.itsNcRdnCount = theRdns.size();
+        theDomain.itsNetbios = *theNetbios;
+        if (theDns)
+            theDomain.itsDnsRoot = *theDns;
+        else
+            for (const dn::Rdn& curRdn : theRdns)
+                if (lower(curRdn.itsAvas[0].itsType) == "dc")
+                    theDomain.itsDnsRoot += (theDomain.itsDnsRoot.empty() ? "" : ".") + curRdn.itsAvas[0].itsValue;
+        itsDir.itsDomains.push_back(std::move(theDomain));
+    }
+    for (const Entry& curEntry : itsDir.itsEntries)
+    {
+        if (!curEntry.is(Class_DomainDNS))
+            continue;
+        bool theKnown = false;
+        for (const Domain& curDomain : itsDir.itsDomains)
+            theKnown = theKnown || curDomain.itsNcDn == curEntry.itsDn;
+        if (theKnown)
+            continue;
+        std::vector<dn::Rdn> theRdns;
+        dn::parseDN(itsDir.itsDnText[curEntry.itsDn], theRdns);
+        Domain theDomain;
+        theDomain.itsNcDn = curEntry.itsDn;
+        theDomain.itsNcRdnCount = theRdns.size();
+        for (const dn::Rdn& curRdn : theRdns)
+        {
+            if (lower(curRdn.itsAvas[0].itsType) != "dc")
+                continue;
+            if (theDomain.itsNetbios.empty())
+                theDomain.itsNetbios = upper(curRdn.itsAvas[0].itsValue);
+            theDomain.itsDnsRoot += (theDomain.itsDnsRoot.empty() ? "" : ".") + curRdn.itsAvas[0].itsValue;
+        }
+        if (theDomain.itsNetbios.empty())
+        {
+            infoLog(qzLogError, "LDIF file \"%s\" line %" PRIu32 ": domain \"%s\" has no DC= component and no crossRef; ignored",
+                    itsDir.itsPath.c_str(), curEntry.itsLine, itsDir.itsDnText[curEntry.itsDn].c_str());
+            continue;
+        }
+        itsDir.itsDomains.push_back(std::move(theDomain));
+    }
+}
+
+// Each entry belongs to the domain whose naming context is the longest
+// suffix of its DN.
+void Loader::assignDomains()
+{
+    if (itsDir.itsDomains.empty())
+        return;
+    std::unordered_map<std::string, std::uint32_t> theByKey;
+    for (std::uint32_t curDomain = 0; curDomain < itsDir.itsDomains.size(); ++curDomain)
+        theByKey.emplace(*itsDir.itsDnKey[itsDir.itsDomains[curDomain].itsNcDn], curDomain);
+    for (Entry& curEntry : itsDir.itsEntries)
+    {
+        const std::string& theKey = *itsDir.itsDnKey[curEntry.itsDn];
+        std::size_t theStart = 0;
+        while (theStart <= theKey.size())
+        {
+            auto theFound = theByKey.find(theKey.substr(theStart));
+            if (theFound != theByKey.end())
+            {
+                curEntry.itsDomain = theFound->second;
+                break;
+            }
+            // Next unescaped ',' of the normal form.
+            std::size_t curPos = theStart;
+            while (curPos < theKey.size() && theKey[curPos] != ',')
+                curPos += theKey[curPos] == '\\' ? 2 : 1;
+            if (curPos >= theKey.size())
+                break;
+            theStart = curPos + 1;
+        }
+    }
+}
+
+void Loader::deriveMemberOf()
+{
+    for (const Entry& curGroup : itsDir.itsEntries)
+    {
+        for (std::uint32_t curMember : curGroup.itsMembers)
+        {
+            std::uint32_t theEntry = itsDir.itsEntryOfDn[curMember];
+            if (theEntry == NoIndex)
+            {
+                infoLog(qzLogError, "LDIF file \"%s\" line %" PRIu32 ": member \"%s\" of \"%s\" names no entry",
+                        itsDir.itsPath.c_str(), curGroup.itsLine, itsDir.itsDnText[curMember].c_str(),
+                        itsDir.itsDnText[curGroup.itsDn].c_str());
+                continue;
+            }
+            itsDir.itsEntries[theEntry].itsMemberOf.push_back(curGroup.itsDn);
+        }
+    }
+}
+
+void Loader::buildIndexes()
+{
+    for (std::uint32_t curIndex = 0; curIndex < itsDir.itsEntries.size(); ++curIndex)
+    {
+        const Entry& curEntry = itsDir.itsEntries[curIndex];
+        for (const auto& [curAttr, curValue] : curEntry.itsAttrs)
+        {
+            switch (curAttr)
+            {
+                case Attr_sAMAccountName: itsDir.itsBySam[lower(curValue)].push_back(curIndex); break;
+                case Attr_userPrincipalName: itsDir.itsByUpn[lower(curValue)].push_back(curIndex); break;
+                case Attr_objectSid: itsDir.itsBySid[lower(curValue)].push_back(curIndex); break;
+                case Attr_objectGUID: itsDir.itsByGuid[lower(curValue)].push_back(curIndex); break;
+                default: break;
+            }
+        }
+    }
+}
+
+struct CacheSlot
+{
+    std::int64_t itsMtimeNs = 0;
+    std::int64_t itsSize = -1;
+    std::uint64_t itsInode = 0;
+    std::shared_ptr<const Directory> itsDir;
+};
+
+qzMemMutex& cacheMutex()
+{
+    static qzMemMutex theMutex;
+    return theMutex;
+}
+
+std::map<std::string, CacheSlot>& cache()
+{
+    static std::map<std::string, CacheSlot> theCache;
+    return theCache;
+}
+
+} // namespace
+
+const std::string* Entry::firstValue(std::uint32_t inAttr) const
+{
+    for (const auto& [curAttr, curValue] : itsAttrs)
+        if (curAttr == inAttr)
+            return &curValue;
+    return nullptr;
+}
+
+Directory::Directory()
+{
+    for (std::uint32_t curId = 0; curId < Attr_knownCount; ++curId)
+    {
+        itsAttrNames.push_back(theKnownAttrs[curId]);
+        itsAttrIds.emplace(theKnownAttrs[curId], curId);
+    }
+}
+
+std::uint32_t Directory::findDn(const std::string& inDN) const
+{
+    std::string theKey;
+    if (!dn::normalizeDN(inDN, theKey))
+        return NoIndex;
+    auto theFound = itsDnIds.find(theKey);
+    return theFound == itsDnIds.end() ? NoIndex : theFound->second;
+}
+
+const Entry* Directory::entryOfDn(std::uint32_t inDn) const
+{
+    if (inDn >= itsEntryOfDn.size() || itsEntryOfDn[inDn] == NoIndex)
+        return nullptr;
+    return &itsEntries[itsEntryOfDn[inDn]];
+}
+
+std::uint32_t Directory::findAttr(const std::string& inName) const
+{
+    auto theFound = itsAttrIds.find(lower(inName));
+    return theFound == itsAttrIds.end() ? NoIndex : theFound->second;
+}
+
+std::uint32_t Directory::findDomainByNetbios(const std::string& inName) const
+{
+    std::string theName = lower(inName);
+    for (std::uint32_t curDomain = 0; curDomain < itsDomains.size(); ++curDomain)
+        if (lower(itsDomains[curDomain].itsNetbios) == theName)
+            return curDomain;
+    return NoIndex;
+}
+
+std::uint32_t Directory::findDomainByDns(const std::string& inName) const
+{
+    std::string theName = lower(inName);
+    if (!theName.empty() && theName.back() == '.')
+        theName.pop_back();
+    for (std::uint32_t curDomain = 0; curDomain < itsDomains.size(); ++curDomain)
+        if (lower(itsDomains[curDomain].itsDnsRoot) == theName)
+            return curDomain;
+    return NoIndex;
+}
+
+std::uint32_t Directory::findDomain(const std::string& inName) const
+{
+    std::uint32_t theDomain = findDomainByNetbios(inName);
+    return theDomain != NoIndex ? theDomain : findDomainByDns(inName);
+}
+
+std::string Directory::canonicalName(const Entry& inEntry) const
+{
+    if (inEntry.itsDomain == NoIndex)
+        return std::string();
+    const Domain& theDomain = itsDomains[inEntry.itsDomain];
+    std::vector<dn::Rdn> theRdns;
+    if (!dn::parseDN(itsDnText[inEntry.itsDn], theRdns) || theRdns.size() < theDomain.itsNcRdnCount)
+        return std::string();
+    std::string theName = theDomain.itsDnsRoot + "/";
+    std::size_t theRelative = theRdns.size() - theDomain.itsNcRdnCount;
+    for (std::size_t curRdn = theRelative; curRdn > 0; --curRdn)
+    {
+        for (char curChar : theRdns[curRdn - 1].itsAvas[0].itsValue)
+        {
+            if (curChar == '/' || curChar == '\\')
+                theName += '\\';
+            theName += curChar;
+        }
+        if (curRdn > 1)
+            theName += '/';
+    }
+    return theName;
+}
+
+bool sidToText(const std::string& inBytes, std::string& outText)
+{
+    if (inBytes.size() < 8)
+        return false;
+    const unsigned char* theBytes = reinterpret_cast<const unsigned char*>(inBytes.data());
+    unsigned theCount = theBytes[1];
+    if (theBytes[0] != 1 || theCount > 15 || inBytes.size() != 8 + 4 * static_cast<std::size_t>(theCount))
+        return false;
+    std::uint64_t theAuthority = 0;
+    for (int curByte = 2; curByte < 8; ++curByte)
+        theAuthority = (theAuthority << 8) | theBytes[curByte];
+    char theNumber[32];
+    std::string theText = "S-1-";
+    if (theAuthority >> 32)
+        std::snprintf(theNumber, sizeof theNumber, "0x%012" PRIX64, theAuthority);
+    else
+        std::snprintf(theNumber, sizeof theNumber, "%" PRIu64, theAuthority);
+    theText += theNumber;
+    for (unsigned curSub = 0; curSub < theCount; ++curSub)
+    {
+        const unsigned char* theSub = theBytes + 8 + 4 * curSub;
+        std::uint32_t theValue = static_cast<std::uint32_t>(theSub[0]) | (static_cast<std::uint32_t>(theSub[1]) << 8) |
+                                 (static_cast<std::uint32_t>(theSub[2]) << 16) |
+                                 (static_cast<std::uint32_t>(theSub[3]) << 24);
+        std::snprintf(theNumber, sizeof theNumber, "-%" PRIu32, theValue);
+        theText += theNumber;
+    }
+    outText = std::move(theText);
+    return true;
+}
+
+bool guidToText(const std::string& inBytes, std::string& outText)
+{
+    if (inBytes.size() != 16)
+        return false;
+    const unsigned char* theBytes = reinterpret_cast<const unsigned char*>(inBytes.data());
+    char theText[40];
+    std::snprintf(theText, sizeof theText,
+                  "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", theBytes[3],
+                  theBytes[2], theBytes[1], theBytes[0], theBytes[5], theBytes[4], theBytes[7], theBytes[6],
+                  theBytes[8], theBytes[9], theBytes[10], theBytes[11], theBytes[12], theBytes[13],
+                  theBytes[14], theBytes[15]);
+    outText = theText;
+    return true;
+}
+
+std::shared_ptr<const Directory> loadDirectory(const std::string& inPath)
+{
+    qzStMutex theLock(&cacheMutex());
+    struct stat theStat;
+    bool theStated = ::stat(inPath.c_str(), &theStat) == 0;
+    if (theStated)
+    {
+        std::int64_t theMtime = static_cast<std::int64_t>(theStat.st_mtim.tv_sec) * 1000000000 + theStat.st_mtim.tv_nsec;
+        auto theFound = cache().find(inPath);
+        if (theFound != cache().end() && theFound->second.itsMtimeNs == theMtime &&
+            theFound->second.itsSize == static_cast<std::int64_t>(theStat.st_size) &&
+            theFound->second.itsInode == static_cast<std::uint64_t>(theStat.st_ino))
+            return theFound->second.itsDir;
+    }
+
+    auto theDir = std::make_shared<Directory>();
+    theDir->itsPath = inPath;
+    std::string theText;
+    std::string theError;
+    if (!readFile(inPath, theText, theError))
+    {
+        infoLog(qzLogError, "LDIF file \"%s\" cannot be read: %s", inPath.c_str(), theError.c_str());
+        return theDir;
+    }
+    Loader(*theDir).load(theText);
+    if (theStated)
+    {
+        CacheSlot& theSlot = cache()[inPath];
+        theSlot.itsMtimeNs = static_cast<std::int64_t>(theStat.st_mtim.tv_sec) * 1000000000 + theStat.st_mtim.tv_nsec;
+        theSlot.itsSize = static_cast<std::int64_t>(theStat.st_size);
+        theSlot.itsInode = static_cast<std::uint64_t>(theStat.st_ino);
+        theSlot.itsDir = theDir;
+    }
+    return theDir;
+}
+
+} // namespace corvel::directory::ldif

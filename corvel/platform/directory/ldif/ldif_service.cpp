@@ -1,0 +1,634 @@
+// The directory service over a loaded LDIF directory: name translation,
+// objects, enumerations, and the fault table tests use to make any of them
+// fail.
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "corvel/platform/directory/dn.h"
+#include "corvel/platform/directory/ldif/ldif_backend.h"
+#include "corvel/platform/directory/ldif/ldif_directory.h"
+#include "corvel/threads/qzmutex.h"
+
+namespace corvel::directory::ldif
+{
+
+namespace
+{
+
+// ERROR_DS_NAME_ERROR_NO_MAPPING: the object has no name in that format.
+constexpr Status E_nameNoMapping = 0x80072118;
+
+std::string lower(const std::string& inText) { return dn::toLowerAscii(inText); }
+
+// ------------------------------------------------------------------ faults
+
+// A name in the one spelling faults are matched by: the normal form of a DN,
+// the lower-case text of anything else.
+std::string faultKey(const std::string& inName)
+{
+    std::string theKey;
+    if (inName.find('=') != std::string::npos && dn::normalizeDN(inName, theKey))
+        return theKey;
+    return lower(inName);
+}
+
+struct Fault
+{
+    FaultOp itsOp;
+    std::string itsKey;
+    Status itsStatus;
+};
+
+qzMemMutex& faultMutex()
+{
+    static qzMemMutex theMutex;
+    return theMutex;
+}
+
+std::vector<Fault>& faults()
+{
+    static std::vector<Fault> theFaults;
+    return theFaults;
+}
+
+// Read without the lock so that a run without faults pays nothing.
+std::atomic<std::size_t> theFaultCount{0};
+
+Status checkFault(FaultOp inOp, const std::string& inName, const std::string& inOtherName = {})
+{
+    if (theFaultCount.load(std::memory_order_relaxed) == 0)
+        return S_ok;
+    return injectedFault(static_cast<int>(inOp), inName, inOtherName);
+}
+
+// ------------------------------------------------------------------ objects
+
+class LdifObject;
+
+std::unique_ptr<DirObject> makeObject(const std::shared_ptr<const Directory>& inDir, std::uint32_t inDn);
+
+class LdifEnumerator final : public DirEnumerator
+{
+public:
+    LdifEnumerator(std::shared_ptr<const Directory> inDir, const std::vector<std::uint32_t>& inDns,
+                   std::string inOwnerKey)
+        : itsDir(std::move(inDir)), itsDns(inDns), itsOwnerKey(std::move(inOwnerKey))
+    {
+    }
+
+    Status next(std::unique_ptr<DirObject>& outObject) override
+    {
+        outObject.reset();
+        Status theFault = checkFault(FaultOp::Next, itsOwnerKey);
+        if (theFault != S_ok)
+            return theFault;
+        if (itsPosition >= itsDns.size())
+            return S_false;
+        outObject = makeObject(itsDir, itsDns[itsPosition++]);
+        return S_ok;
+    }
+
+private:
+    std::shared_ptr<const Directory> itsDir;
+    const std::vector<std::uint32_t>& itsDns; // owned by the directory, which itsDir keeps
+    std::string itsOwnerKey;
+    std::size_t itsPosition = 0;
+};
+
+class LdifObject final : public DirGroup, public DirUser
+{
+public:
+    LdifObject(std::shared_ptr<const Directory> inDir, std::uint32_t inDn)
+        : itsDir(std::move(inDir)), itsDn(inDn), itsEntry(itsDir->entryOfDn(inDn))
+    {
+    }
+
+    Status getName(std::string& outName) override
+    {
+        Status theFault = checkFault(FaultOp::RelativeName, key());
+        if (theFault != S_ok)
+            return theFault;
+        if (itsEntry)
+        {
+            outName = itsEntry->itsRdnText;
+            return S_ok;
+        }
+        std::vector<dn::Rdn> theRdns;
+        if (!dn::parseDN(itsDir->itsDnText[itsDn], theRdns))
+            return E_invalidDNSyntax;
+        outName = theRdns[0].itsText;
+        return S_ok;
+    }
+
+    Status get(const std::string& inAttribute, std::string& outValue) override
+    {
+        Status theFault = checkFault(FaultOp::Get, key());
+        if (theFault != S_ok)
+            return theFault;
+        std::vector<std::string> theValues;
+        Status theStatus = values(inAttribute, theValues);
+        if (theStatus != S_ok)
+            return theStatus;
+        outValue = std::move(theValues.front());
+        return S_ok;
+    }
+
+    Status getEx(const std::string& inAttribute, std::vector<std::string>& outValues) override
+    {
+        Status theFault = checkFault(FaultOp::GetEx, key());
+        if (theFault != S_ok)
+            return theFault;
+        std::vector<std::string> theValues;
+        Status theStatus = values(inAttribute, theValues);
+        if (theStatus != S_ok)
+            return theStatus;
+        outValues = std::move(theValues);
+        return S_ok;
+    }
+
+    DirGroup* asGroup() override { return isGroup() ? this : nullptr; }
+    DirUser* asUser() override { return isUser() ? this : nullptr; }
+
+    Status isMember(const std::string& inPath, bool& outIsMember) override
+    {
+        outIsMember = false;
+        Status theFault = checkFault(FaultOp::IsMember, key());
+        if (theFault != S_ok)
+            return theFault;
+        std::string theServer;
+        std::string theDN;
+        if (!dn::parseLdapPath(inPath, theServer, theDN))
+            return E_badPathname;
+        std::string theKey;
+        if (!dn::normalizeDN(theDN, theKey))
+            return E_invalidDNSyntax;
+        auto theFound = itsDir->itsDnIds.find(theKey);
+        if (theFound != itsDir->itsDnIds.end() && itsEntry)
+            outIsMember = std::find(itsEntry->itsMembers.begin(), itsEntry->itsMembers.end(),
+                                    theFound->second) != itsEntry->itsMembers.end();
+        return S_ok;
+    }
+
+    Status members(std::unique_ptr<DirEnumerator>& outMembers) override
+    {
+        outMembers.reset();
+        Status theFault = checkFault(FaultOp::Members, key());
+        if (theFault != S_ok)
+            return theFault;
+        if (!isGroup())
+            return E_noInterface;
+        outMembers = std::make_unique<LdifEnumerator>(itsDir, itsEntry->itsMembers, key());
+        return S_ok;
+    }
+
+    Status groups(std::unique_ptr<DirEnumerator>& outGroups) override
+    {
+        outGroups.reset();
+        Status theFault = checkFault(FaultOp::Groups, key());
+        if (theFault != S_ok)
+            return theFault;
+        if (!isUser())
+            return E_noInterface;
+        outGroups = std::make_unique<LdifEnumerator>(itsDir, itsEntry->itsMemberOf, key());
+        return S_ok;
+    }
+
+    bool isGroup() const { return itsEntry && itsEntry->is(Class_Group); }
+    bool isUser() const { return itsEntry && itsEntry->is(Class_User); }
+
+private:
+    const std::string& key() const { return *itsDir->itsDnKey[itsDn]; }
+
+    void dnTexts(const std::vector<std::uint32_t>& inDns, std::vector<std::string>& outValues) const
+    {
+        for (std::uint32_t curDn : inDns)
+            outValues.push_back(itsDir->itsDnText[curDn]);
+    }
+
+    Status values(const std::string& inAttribute, std::vector<std::string>& outValues) const
+    {
+        std::string theName = lower(inAttribute);
+        if (theName == "distinguishedname")
+        {
+            outValues.push_back(itsDir->itsDnText[itsDn]);
+            return S_ok;
+        }
+        if (!itsEntry)
+        {
+            // A member value that names no entry: only its name is known.
+            if (theName != "name" && theName != "cn")
+                return E_propertyNotFound;
+            std::vector<dn::Rdn> theRdns;
+            if (!dn::parseDN(itsDir->itsDnText[itsDn], theRdns))
+                return E_propertyNotFound;
+            outValues.push_back(theRdns[0].itsAvas[0].itsValue);
+            return S_ok;
+        }
+        if (theName == "memberof")
+            dnTexts(itsEntry->itsMemberOf, outValues);
+        else if (theName == "member")
+            dnTexts(itsEntry->itsMembers, outValues);
+        else
+        {
+            std::uint32_t theAttr = itsDir->findAttr(theName);
+            if (theAttr != NoIndex)
+                for (const auto& [curAttr, curValue] : itsEntry->itsAttrs)
+                    if (curAttr == theAttr)
+                        outValues.push_back(curValue);
+            if (outValues.empty() && theAttr == Attr_name)
+                outValues.push_back(itsEntry->itsRdnValue); // every object has a name
+        }
+        return outValues.empty() ? E_propertyNotFound : S_ok;
+    }
+
+    std::shared_ptr<const Directory> itsDir;
+    std::uint32_t itsDn;
+    const Entry* itsEntry; // null for a member value that names no entry
+};
+
+std::unique_ptr<DirObject> makeObject(const std::shared_ptr<const Directory>& inDir, std::uint32_t inDn)
+{
+    return std::make_unique<LdifObject>(inDir, inDn);
+}
+
+// -------------------------------------------------------------- translator
+
+class LdifTranslator final : public NameTranslator
+{
+public:
+    explicit LdifTranslator(std::shared_ptr<const Directory> inDir) : itsDir(std::move(inDir)) {}
+
+    Status init(InitType inKind, const std::string& inPath) override
+    {
+        itsInitialised = false;
+        itsResult = NoIndex;
+        Status theFault = checkFault(FaultOp::InitTranslator, inPath);
+        if (theFault != S_ok)
+            return theFault;
+        if (!itsDir->itsLoaded || itsDir->itsDomains.empty())
+            return E_noSuchDomain;
+        switch (inKind)
+        {
+            case InitType_GC:
+            case InitType_Server: // one file serves every domain, as a global catalog does
+                itsDomain = NoIndex;
+                break;
+            case InitType_Domain:
+                // No path: the first domain of the file, as a member computer
+                // uses its own domain.
+                itsDomain = inPath.empty() ? 0 : itsDir->findDomain(inPath);
+                if (itsDomain == NoIndex)
+                    return E_noSuchDomain;
+                break;
+            default:
+                return E_invalidArg;
+        }
+        itsInitialised = true;
+        return S_ok;
+    }
+
+    // The file checks no credentials; they are not kept and never logged.
+    Status initEx(InitType inKind, const std::string& inPath, const std::string& /*inUser*/,
+                  const std::string& /*inDomain*/, const std::string& /*inPassword*/) override
+    {
+        return init(inKind, inPath);
+    }
+
+    Status set(NameType inType, const std::string& inName) override
+    {
+        itsResult = NoIndex;
+        itsSetName = inName;
+        Status theFault = checkFault(FaultOp::SetName, inName);
+        if (theFault != S_ok)
+            return theFault;
+        if (!itsInitialised)
+            return E_fail;
+        std::vector<std::uint32_t> theMatches;
+        switch (inType)
+        {
+            case NameType_Unknown: findUnknown(inName, theMatches); break;
+            case NameType_1779: findDn(inName, theMatches); break;
+            case NameType_NT4: findNt4(inName, theMatches); break;
+            case NameType_Canonical: findCanonical(inName, theMatches); break;
+            case NameType_UserPrincipalName: findUpn(inName, theMatches); break;
+            case NameType_SIDOrSIDHistory: findIndexed(itsDir->itsBySid, inName, theMatches); break;
+            case NameType_GUID: findIndexed(itsDir->itsByGuid, inName, theMatches); break;
+            case NameType_Display: findByValue(Attr_displayName, inName, theMatches); break;
+            case NameType_ServicePrincipalName: findByValue(Attr_servicePrincipalName, inName, theMatches); break;
+            default: return E_invalidArg;
+        }
+        if (theMatches.empty())
+            return E_nameNotFound;
+        if (theMatches.size() > 1)
+            return E_nameNotUnique;
+        itsResult = theMatches.front();
+        return S_ok;
+    }
+
+    Status get(NameType inType, std::string& outName) override
+    {
+        Status theFault = S_ok;
+        if (itsResult != NoIndex)
+            theFault = checkFault(FaultOp::GetName, itsSetName, *itsDir->itsDnKey[itsDir->itsEntries[itsResult].itsDn]);
+        else
+            theFault = checkFault(FaultOp::GetName, itsSetName);
+        if (theFault != S_ok)
+            return theFault;
+        if (itsResult == NoIndex)
+            return E_fail;
+        const Entry& theEntry = itsDir->itsEntries[itsResult];
+        const Domain* theDomain = theEntry.itsDomain == NoIndex ? nullptr : &itsDir->itsDomains[theEntry.itsDomain];
+        switch (inType)
+        {
+            case NameType_1779:
+                outName = itsDir->itsDnText[theEntry.itsDn];
+                return S_ok;
+            case NameType_NT4:
+            {
+                if (!theDomain)
+                    return E_nameNoMapping;
+                if (theDomain->itsNcDn == theEntry.itsDn)
+                {
+                    outName = theDomain->itsNetbios + "\\";
+                    return S_ok;
+                }
+                const std::string* theSam = theEntry.firstValue(Attr_sAMAccountName);
+                if (!theSam)
+                    return E_nameNoMapping;
+                outName = theDomain->itsNetbios + "\\" + *theSam;
+                return S_ok;
+            }
+            case NameType_Canonical:
+            {
+                std::string theCanonical = itsDir->canonicalName(theEntry);
+                if (theCanonical.empty())
+                    return E_nameNoMapping;
+                outName = theCanonical;
+                return S_ok;
+            }
+            case NameType_UserPrincipalName: return value(theEntry, Attr_userPrincipalName, outName);
+            case NameType_Display: return value(theEntry, Attr_displayName, outName);
+            case NameType_GUID: return value(theEntry, Attr_objectGUID, outName);
+            case NameType_SIDOrSIDHistory: return value(theEntry, Attr_objectSid, outName);
+            default: return E_notImpl;
+        }
+    }
+
+private:
+    static Status value(const Entry& inEntry, std::uint32_t inAttr, std::string& outName)
+    {
+        const std::string* theValue = inEntry.firstValue(inAttr);
+        if (!theValue)
+            return E_nameNoMapping;
+        outName = *theValue;
+        return S_ok;
+    }
+
+    bool inScope(const Entry& inEntry) const { return itsDomain == NoIndex || inEntry.itsDomain == itsDomain; }
+
+    void addMatch(std::uint32_t inEntry, std::vector<std::uint32_t>& ioMatches) const
+    {
+        if (!inScope(itsDir->itsEntries[inEntry]))
+            return;
+        if (std::find(ioMatches.begin(), ioMatches.end(), inEntry) == ioMatches.end())
+            ioMatches.push_back(inEntry);
+    }
+
+    // Formats tried in the order the directory itself tries them for a name
+    // of unknown format; the first that finds anything decides.
+    void findUnknown(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
+    {
+        if (inName.empty())
+            return;
+        if (inName.find('=') != std::string::npos)
+            findDn(inName, outMatches);
+        if (outMatches.empty() && inName.find('\\') != std::string::npos)
+            findNt4(inName, outMatches);
+        if (outMatches.empty() && inName.find('@') != std::string::npos)
+            findUpn(inName, outMatches);
+        if (outMatches.empty() && inName.find('/') != std::string::npos)
+            findCanonical(inName, outMatches);
+        if (outMatches.empty() && inName.size() > 4 && lower(inName.substr(0, 4)) == "s-1-")
+            findIndexed(itsDir->itsBySid, inName, outMatches);
+        if (outMatches.empty() && inName.size() == 38 && inName.front() == '{' && inName.back() == '}')
+            findIndexed(itsDir->itsByGuid, inName, outMatches);
+        if (outMatches.empty() && inName.find('/') != std::string::npos)
+            findByValue(Attr_servicePrincipalName, inName, outMatches);
+        if (outMatches.empty())
+            findByValue(Attr_displayName, inName, outMatches);
+    }
+
+    void findDn(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
+    {
+        const Entry* theEntry = itsDir->entryOfDn(itsDir->findDn(inName));
+        if (theEntry)
+            addMatch(itsDir->itsEntryOfDn[theEntry->itsDn], outMatches);
+    }
+
+    void findSamInDomain(std::uint32_t inDomain, const std::string& inSam,
+                         std::vector<std::uint32_t>& outMatches) const
+    {
+        auto theFound = itsDir->itsBySam.find(lower(inSam));
+        if (theFound == itsDir->itsBySam.end())
+            return;
+        for (std::uint32_t curEntry : theFound->second)
+            if (itsDir->itsEntries[curEntry].itsDomain == inDomain)
+                addMatch(curEntry, outMatches);
+    }
+
+    void findDomainObject(std::uint32_t inDomain, std::vector<std::uint32_t>& outMatches) const
+    {
+        const Entry* theEntry = itsDir->entryOfDn(itsDir->itsDomains[inDomain].itsNcDn);
+        if (theEntry)
+            addMatch(itsDir->itsEntryOfDn[theEntry->itsDn], outMatches);
+    }
+
+    void findNt4(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
+    {
+        std::size_t theSlash = inName.find('\\');
+        if (theSlash == std::string::npos)
+            return;
+        std::uint32_t theDomain = itsDir->findDomainByNetbios(inName.substr(0, theSlash));
+        if (theDomain == NoIndex)
+            return;
+        std::string theSam = inName.substr(theSlash + 1);
+        if (theSam.empty())
+            findDomainObject(theDomain, outMatches);
+        else
+            findSamInDomain(theDomain, theSam, outMatches);
+    }
+
+    void findUpn(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
+    {
+        findIndexed(itsDir->itsByUpn, inName, outMatches);
+        if (!outMatches.empty())
+            return;
+        // The implicit name every account has: sAMAccountName@dnsRoot.
+        std::size_t theAt = inName.rfind('@');
+        if (theAt == std::string::npos || theAt == 0)
+            return;
+        std::uint32_t theDomain = itsDir->findDomainByDns(inName.substr(theAt + 1));
+        if (theDomain != NoIndex)
+            findSamInDomain(theDomain, inName.substr(0, theAt), outMatches);
+    }
+
+    void findCanonical(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
+    {
+        // "dns.domain/OU/.../name"; "\/" is a '/' inside a name.
+        std::vector<std::string> theParts(1);
+        for (std::size_t curPos = 0; curPos < inName.size(); ++curPos)
+        {
+            if (inName[curPos] == '\\' && curPos + 1 < inName.size())
+                theParts.back() += inName[++curPos];
+            else if (inName[curPos] == '/')
+                theParts.emplace_back();
+            else
+                theParts.back() += inName[curPos];
+        }
+        if (theParts.size() < 2)
+            return;
+        std::uint32_t theDomain = itsDir->findDomainByDns(theParts.front());
+        if (theDomain == NoIndex)
+            return;
+        if (theParts.size() == 2 && theParts.back().empty())
+        {
+            findDomainObject(theDomain, outMatches);
+            return;
+        }
+        std::string theWanted = lower(inName);
+        std::string theLeaf = lower(theParts.back());
+        for (std::uint32_t curEntry = 0; curEntry < itsDir->itsEntries.size(); ++curEntry)
+        {
+            const Entry& theEntry = itsDir->itsEntries[curEntry];
+            if (theEntry.itsDomain != theDomain || lower(theEntry.itsRdnValue) != theLeaf)
+                continue;
+            if (lower(itsDir->canonicalName(theEntry)) == theWanted)
+                addMatch(curEntry, outMatches);
+        }
+    }
+
+    void findIndexed(const std::unordered_map<std::string, std::vector<std::uint32_t>>& inIndex,
+                     const std::string& inName, std::vector<std::uint32_t>& outMatches) const
+    {
+        auto theFound = inIndex.find(lower(inName));
+        if (theFound == inIndex.end())
+            return;
+        for (std::uint32_t curEntry : theFound->second)
+            addMatch(curEntry, outMatches);
+    }
+
+    void findByValue(std::uint32_t inAttr, const std::string& inName, std::vector<std::uint32_t>& outMatches) const
+    {
+        std::string theWanted = lower(inName);
+        for (std::uint32_t curEntry = 0; curEntry < itsDir->itsEntries.size(); ++curEntry)
+            for (const auto& [curAttr, curValue] : itsDir->itsEntries[curEntry].itsAttrs)
+                if (curAttr == inAttr && lower(curValue) == theWanted)
+                    addMatch(curEntry, outMatches);
+    }
+
+    std::shared_ptr<const Directory> itsDir;
+    bool itsInitialised = false;
+    std::uint32_t itsDomain = NoIndex; // NoIndex: the whole directory (global catalog)
+    std::uint32_t itsResult = NoIndex;
+    std::string itsSetName;
+};
+
+// ----------------------------------------------------------------- service
+
+class LdifService final : public DirectoryService
+{
+public:
+    explicit LdifService(std::shared_ptr<const Directory> inDir) : itsDir(std::move(inDir)) {}
+
+    Status createNameTranslator(std::unique_ptr<NameTranslator>& outTranslator) override
+    {
+        outTranslator.reset();
+        Status theFault = checkFault(FaultOp::CreateTranslator, std::string());
+        if (theFault != S_ok)
+            return theFault;
+        outTranslator = std::make_unique<LdifTranslator>(itsDir);
+        return S_ok;
+    }
+
+    // Credentials are accepted and not checked: the file has no one to ask.
+    Status openObject(const std::string& inPath, const Credentials* /*inCredentials*/, ObjectKind inKind,
+                      std::unique_ptr<DirObject>& outObject) override
+    {
+        outObject.reset();
+        std::string theServer;
+        std::string theDN;
+        if (!dn::parseLdapPath(inPath, theServer, theDN))
+            return E_badPathname;
+        std::string theKey;
+        if (!dn::normalizeDN(theDN, theKey))
+            return E_invalidDNSyntax;
+        Status theFault = checkFault(FaultOp::Open, theKey);
+        if (theFault != S_ok)
+            return theFault;
+        if (!itsDir->itsLoaded)
+            return E_noSuchDomain;
+        auto theFound = itsDir->itsDnIds.find(theKey);
+        if (theFound == itsDir->itsDnIds.end() || !itsDir->entryOfDn(theFound->second))
+            return E_noSuchObject;
+        auto theObject = std::make_unique<LdifObject>(itsDir, theFound->second);
+        if (inKind == ObjectKind::Group && !theObject->isGroup())
+            return E_noInterface;
+        if (inKind == ObjectKind::User && !theObject->isUser())
+            return E_noInterface;
+        outObject = std::move(theObject);
+        return S_ok;
+    }
+
+private:
+    std::shared_ptr<const Directory> itsDir;
+};
+
+} // namespace
+
+std::uint32_t injectedFault(int inOp, const std::string& inKey, const std::string& inOtherKey)
+{
+    qzStMutex theLock(&faultMutex());
+    std::string theKey;
+    std::string theOtherKey;
+    bool theKeysMade = false;
+    for (const Fault& curFault : faults())
+    {
+        if (static_cast<int>(curFault.itsOp) != inOp)
+            continue;
+        if (curFault.itsKey.empty() || inOp == static_cast<int>(FaultOp::CreateTranslator))
+            return curFault.itsStatus;
+        if (!theKeysMade)
+        {
+            theKey = faultKey(inKey);
+            theOtherKey = inOtherKey.empty() ? std::string() : faultKey(inOtherKey);
+            theKeysMade = true;
+        }
+        if (curFault.itsKey == theKey || (!theOtherKey.empty() && curFault.itsKey == theOtherKey))
+            return curFault.itsStatus;
+    }
+    return S_ok;
+}
+
+void injectFault(FaultOp inOp, const std::string& inTarget, Status inStatus)
+{
+    qzStMutex theLock(&faultMutex());
+    faults().push_back(Fault{inOp, faultKey(inTarget), inStatus});
+    theFaultCount.store(faults().size(), std::memory_order_relaxed);
+}
+
+void clearFaults()
+{
+    qzStMutex theLock(&faultMutex());
+    faults().clear();
+    theFaultCount.store(0, std::memory_order_relaxed);
+}
+
+std::shared_ptr<DirectoryService> makeLdifService(const std::string& inPath)
+{
+    return std::make_shared<LdifService>(loadDirectory(inPath));
+}
+
+} // namespace corvel::directory::ldif
