@@ -20,6 +20,143 @@
 namespace authtest
 {
 
+// A small domain, CORP / corp.example.test: alice is a member of Staff
+// through Engineering; bob of Sales; Level0 > Level1 > Level2 > Level3 > carol.
+inline std::string corpLdif()
+{
+    return R"(dn: DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: domain
+objectClass: domainDNS
+dc: corp
+
+dn: CN=Partitions,CN=Configuration,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: crossRefContainer
+cn: Partitions
+
+dn: CN=CORP,CN=Partitions,CN=Configuration,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: crossRef
+cn: CORP
+nCName: DC=corp,DC=example,DC=test
+dnsRoot: corp.example.test
+nETBIOSName: CORP
+
+dn: OU=People,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: organizationalUnit
+ou: People
+
+dn: OU=Groups,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: organizationalUnit
+ou: Groups
+
+dn: CN=Alice Test,OU=People,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: person
+objectClass: organizationalPerson
+objectClass: user
+cn: Alice Test
+displayName: Alice Test
+sAMAccountName: alice
+userPrincipalName: alice@corp.example.test
+
+dn: CN=Bob Test,OU=People,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: person
+objectClass: organizationalPerson
+objectClass: user
+cn: Bob Test
+sAMAccountName: bob
+userPrincipalName: bob@corp.example.test
+
+dn: CN=Carol Test,OU=People,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: person
+objectClass: organizationalPerson
+objectClass: user
+cn: Carol Test
+sAMAccountName: carol
+userPrincipalName: carol@corp.example.test
+
+dn: CN=Engineering,OU=Groups,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: group
+cn: Engineering
+sAMAccountName: Engineering
+member: CN=Alice Test,OU=People,DC=corp,DC=example,DC=test
+
+dn: CN=Staff,OU=Groups,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: group
+cn: Staff
+sAMAccountName: Staff
+member: CN=Bob Test,OU=People,DC=corp,DC=example,DC=test
+member: CN=Engineering,OU=Groups,DC=corp,DC=example,DC=test
+
+dn: CN=Sales,OU=Groups,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: group
+cn: Sales
+sAMAccountName: Sales
+member: CN=Bob Test,OU=People,DC=corp,DC=example,DC=test
+
+dn: CN=Level3,OU=Groups,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: group
+cn: Level3
+sAMAccountName: Level3
+member: CN=Carol Test,OU=People,DC=corp,DC=example,DC=test
+
+dn: CN=Level2,OU=Groups,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: group
+cn: Level2
+sAMAccountName: Level2
+member: CN=Level3,OU=Groups,DC=corp,DC=example,DC=test
+member: CN=Bob Test,OU=People,DC=corp,DC=example,DC=test
+
+dn: CN=Level1,OU=Groups,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: group
+cn: Level1
+sAMAccountName: Level1
+member: CN=Level2,OU=Groups,DC=corp,DC=example,DC=test
+
+dn: CN=Level0,OU=Groups,DC=corp,DC=example,DC=test
+objectClass: top
+objectClass: group
+cn: Level0
+sAMAccountName: Level0
+member: CN=Bob Test,OU=People,DC=corp,DC=example,DC=test
+member: CN=Level1,OU=Groups,DC=corp,DC=example,DC=test
+
+)";
+}
+
+// A group entry under OU=Groups with the given members (full DNs).
+inline std::string groupLdif(const std::string& inRdnValue, const std::string& inSam,
+                             const std::vector<std::string>& inMembers)
+{
+    std::string theText = "dn: CN=" + inRdnValue + ",OU=Groups,DC=corp,DC=example,DC=test\n"
+                          "objectClass: top\nobjectClass: group\nsAMAccountName: " + inSam + "\n";
+    for (const std::string& curMember : inMembers)
+        theText += "member: " + curMember + "\n";
+    return theText + "\n";
+}
+
+inline std::string groupDN(const std::string& inRdnValue)
+{
+    return "CN=" + inRdnValue + ",OU=Groups,DC=corp,DC=example,DC=test";
+}
+
+inline std::string personDN(const std::string& inRdnValue)
+{
+    return "CN=" + inRdnValue + ",OU=People,DC=corp,DC=example,DC=test";
+}
+
 class Capture
 {
 public:
