@@ -13,6 +13,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
@@ -257,6 +258,28 @@ void Loader::load(std::string& ioText)
         struct berval theText;
         theText.bv_val = theBuffer;
         theText.bv_len = std::strlen(theBuffer);
+        {
+            // "version: 1" opens the file, alone or in front of the first
+            // record; it is no entry.
+            char* theFirst = theBuffer;
+            while (*theFirst == '#' || *theFirst == ' ')
+            {
+                char* theEnd = std::strchr(theFirst, '\n');
+                if (!theEnd)
+                    break;
+                theFirst = theEnd + 1;
+            }
+            if (strncasecmp(theFirst, "version:", 8) == 0)
+            {
+                char* theEnd = std::strchr(theFirst, '\n');
+                char* theRest = theEnd ? theEnd + 1 : theFirst + std::strlen(theFirst);
+                if (*theRest == '\0')
+                    continue;
+                theText.bv_val = theRest;
+                theText.bv_len = std::strlen(theRest);
+                ++theStart;
+            }
+        }
         LDIFRecord theRecord;
         std::memset(&theRecord, 0, sizeof theRecord);
         int theRc = ldap_parse_ldif_record(&theText, theStart, &theRecord, "ldif",
