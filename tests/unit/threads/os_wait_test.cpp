@@ -297,7 +297,8 @@ TEST(OsThread, TerminationInterruptsTheWaitAndUnwindsTheStack)
 
 TEST(OsThread, ATerminatedThreadThatNeverWaitsRunsOnUntilItReturns)
 {
-    LoopState theState;
+    // Static: the thread may still read it after the test returns.
+    static LoopState theState;
     std::uint32_t theId = 0;
     pf::ThreadHandle theThread = pf::createSuspendedThread(
         [](void* inState) -> std::uint32_t {
@@ -318,8 +319,6 @@ TEST(OsThread, ATerminatedThreadThatNeverWaitsRunsOnUntilItReturns)
     while (theState.itsTurns == theTurns)
         std::this_thread::yield();
     theState.itsStop = true;
-    // Give the thread time to end before theState leaves scope.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 TEST(OsThread, SleepWaitsTheTimeOut)

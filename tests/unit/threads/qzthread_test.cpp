@@ -29,16 +29,28 @@ public:
     }
     ~BodyThread() override
     {
-        // The body may still be unwinding after a forced stop; it must be
-        // gone before the members it uses are.
         join();
+        // After a forced stop the body may still be unwinding; it must have
+        // left before the function it runs is destroyed.
+        while (itsInBody.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    void run() override { itsBody(*this); }
+    void run() override
+    {
+        struct InBody
+        {
+            std::atomic<bool>& itsFlag;
+            explicit InBody(std::atomic<bool>& inFlag) : itsFlag(inFlag) { itsFlag = true; }
+            ~InBody() { itsFlag = false; }
+        } theInBody(itsInBody);
+        itsBody(*this);
+    }
     bool preStart() override { return itsAllowStart; }
 
     bool itsAllowStart = true;
 
 private:
+    std::atomic<bool> itsInBody{false};
     std::function<void(BodyThread&)> itsBody;
 };
 
