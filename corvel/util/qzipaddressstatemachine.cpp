@@ -122,7 +122,10 @@ bool qzIPAddressStateMachine::addChar(char inChar)
 {
     if (inChar == '.')
         ++itsDotCount;
-    return qzStateMachine::addChar(inChar);
+    // The base addChar, without a second call per character.
+    if (itsTable == nullptr || itsState == 0)
+        return qzStateMachine::addChar(inChar);
+    return stepChar(inChar);
 }
 
 bool qzIPAddressStateMachine::isLegalEnd() const

@@ -1,20 +1,9 @@
 #include "corvel/util/qzstatemachine.h"
 
-#include <atomic>
 #include <sstream>
 #include <string>
 
 #include "corvel/debug/qzdebug.h"
-
-namespace
-{
-// A relaxed load of one table cell; see the header for why cells are loaded
-// atomically. The cell is never written through this reference.
-template <class T> inline T loadCell(const T* inCell)
-{
-    return std::atomic_ref<T>(*const_cast<T*>(inCell)).load(std::memory_order_relaxed);
-}
-} // namespace
 
 qzStateMachine::qzStateMachine()
     : itsTable(nullptr), itsInputs(nullptr), itsLegalEnds(nullptr), itsNumStates(0),
@@ -30,19 +19,7 @@ bool qzStateMachine::addChar(char inChar)
     // Without tables there is nothing to read; the machine answers as dead.
     if (itsTable == nullptr || itsState == 0)
         return false;
-    ++itsCharCount;
-    const std::uint8_t theClass = loadCell(itsInputs + static_cast<std::uint8_t>(inChar));
-    // A class or state outside the installed table would read past it; a
-    // malformed table rejects instead.
-    const std::uint32_t curRow = static_cast<std::uint8_t>(itsState);
-    if (theClass >= itsNumTokens)
-    {
-        itsState = 0;
-        return false;
-    }
-    const std::int8_t theNext = loadCell(itsTable + curRow * itsNumTokens + theClass);
-    itsState = static_cast<std::uint8_t>(theNext) < itsNumStates ? theNext : std::int8_t(0);
-    return itsState != 0;
+    return stepChar(inChar);
 }
 
 bool qzStateMachine::addBuffer(const char* inBuffer, std::uint32_t inLength)

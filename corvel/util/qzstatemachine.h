@@ -21,6 +21,7 @@
 // recogniser does), and on every target this is an ordinary byte load.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 class qzStateMachine
@@ -57,6 +58,33 @@ public:
 protected:
     // The base accept test, for derived classes that add their own rules.
     bool isAcceptingState() const;
+
+    // One transition of an installed, live machine: what the base addChar
+    // does once it has checked both. Inline so that an override can take the
+    // base step without a further call per character.
+    bool stepChar(char inChar)
+    {
+        ++itsCharCount;
+        const std::uint8_t theClass = loadCell(itsInputs + static_cast<std::uint8_t>(inChar));
+        // A class or state outside the installed table would read past it;
+        // a malformed table rejects instead.
+        if (theClass >= itsNumTokens)
+        {
+            itsState = 0;
+            return false;
+        }
+        const std::uint32_t curRow = static_cast<std::uint8_t>(itsState);
+        const std::int8_t theNext = loadCell(itsTable + curRow * itsNumTokens + theClass);
+        itsState = static_cast<std::uint8_t>(theNext) < itsNumStates ? theNext : std::int8_t(0);
+        return itsState != 0;
+    }
+
+    // A relaxed load of one table cell (see above for why cells are loaded
+    // atomically). The cell is never written through this reference.
+    template <class T> static T loadCell(const T* inCell)
+    {
+        return std::atomic_ref<T>(*const_cast<T*>(inCell)).load(std::memory_order_relaxed);
+    }
 
     const std::int8_t* itsTable;
     const std::uint8_t* itsInputs;
