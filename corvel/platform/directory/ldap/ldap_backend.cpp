@@ -160,8 +160,10 @@ public:
     Status open(const Credentials* inCredentials);
 
     // A search with paging; references (referrals) are not chased.
+    // inTimeLimit: seconds the server may spend (0: the operation time-out).
     Status search(const std::string& inBase, int inScope, const std::string& inFilter,
-                  const std::vector<std::string>& inAttributes, std::vector<Found>& outFound);
+                  const std::vector<std::string>& inAttributes, std::vector<Found>& outFound,
+                  int inTimeLimit = 0);
 
     // The cache entry for inDN (created empty when new).
     EntryPtr entry(const std::string& inDN)
@@ -326,7 +328,8 @@ Status Connection::open(const Credentials* inCredentials)
 }
 
 Status Connection::search(const std::string& inBase, int inScope, const std::string& inFilter,
-                          const std::vector<std::string>& inAttributes, std::vector<Found>& outFound)
+                          const std::vector<std::string>& inAttributes, std::vector<Found>& outFound,
+                          int inTimeLimit)
 {
     if (itsDead || itsLd == nullptr)
         return E_serverDown;
@@ -349,11 +352,13 @@ Status Connection::search(const std::string& inBase, int inScope, const std::str
             return mapLdapError(theResult);
         LDAPControl* theControls[] = {thePageControl, nullptr};
         timeval theTimeout{timeoutSeconds(), 0};
+        if (inTimeLimit > 0 && inTimeLimit < theTimeout.tv_sec)
+            theTimeout.tv_sec = inTimeLimit + 1; // the server's own limit answers first
         LDAPMessage* theMessage = nullptr;
         itsService.countOperation();
         theResult = ldap_search_ext_s(itsLd, inBase.c_str(), inScope, inFilter.c_str(),
                                       theAttributes.data(), 0, theControls, nullptr, &theTimeout,
-                                      0, &theMessage);
+                                      inTimeLimit, &theMessage);
         ldap_control_free(thePageControl);
         if (theMessage == nullptr)
             return fail(theResult);
@@ -817,8 +822,17 @@ void LdapService::fetchNested(Connection& inConnection, const EntryPtr& inEntry)
     const std::string theFilter = std::string("(&(objectClass=group)(memberOf:") + kInChainRule +
                                   ":=" + dn::escapeFilterValue(inEntry->itsDN) + "))";
     std::vector<Found> theFound;
-    if (failed(inConnection.search(theBase, LDAP_SCOPE_SUBTREE, theFilter, groupAttributes(), theFound)))
-        return; // no such rule here: the level-by-level walk does it
+    // Off unless asked for: Samba evaluates the rule entry by entry, takes
+    // seconds on deep trees and, when its time limit strikes, has been seen
+    // to answer success with part of the set, which would give a wrong
+    // verdict. The level-by-level walk is exact everywhere.
+    int theLimit = 0;
+    if (const char* theText = std::getenv("CORVEL_LDAP_INCHAIN_LIMIT"))
+        theLimit = std::max(0, std::atoi(theText));
+    if (theLimit == 0 ||
+        failed(inConnection.search(theBase, LDAP_SCOPE_SUBTREE, theFilter, groupAttributes(),
+                                   theFound, theLimit)))
+        return; // no such rule here, or too slow: the level-by-level walk does it
     std::unordered_set<const Entry*> theNested;
     std::vector<EntryPtr> theNestedEntries;
     for (const Found& curFound : theFound)
