@@ -50,7 +50,8 @@ std::size_t replaceInBlock(char* ioBlock, std::size_t inBlockSize, std::size_t i
     std::size_t thePosition = 0;
     for (;;)
     {
-        const std::ptrdiff_t theFound = findBytes(ioBlock, theSize, inFind, inFindLength, thePosition);
+        const std::ptrdiff_t theFound =
+            findBytes(ioBlock, theSize, inFind, inFindLength, thePosition);
         if (theFound < 0)
             break;
         thePosition = static_cast<std::size_t>(theFound);
@@ -75,7 +76,8 @@ std::size_t replaceInBlock(char* ioBlock, std::size_t inBlockSize, std::size_t i
             const std::size_t theDelta = inFindLength - inReplaceLength;
             const std::size_t theLast = std::min(theSize, inCapacity - 1);
             if (theLast >= theTail)
-                std::memmove(ioBlock + theTail - theDelta, ioBlock + theTail, theLast - theTail + 1);
+                std::memmove(ioBlock + theTail - theDelta, ioBlock + theTail,
+                             theLast - theTail + 1);
         }
 
         const std::size_t theCopied = std::min(inReplaceLength, inCapacity - thePosition);
@@ -101,10 +103,9 @@ char* replaceInCString(char* ioBuffer, const char* inFind, const char* inReplace
     const std::size_t theSize =
         theEnd != nullptr ? static_cast<std::size_t>(static_cast<const char*>(theEnd) - ioBuffer)
                           : theCapacity;
-    const std::size_t theNewSize =
-        replaceInBlock(ioBuffer, theSize, theCapacity, inFind,
-                       inFind != nullptr ? std::strlen(inFind) : 0, inReplace,
-                       inReplace != nullptr ? std::strlen(inReplace) : 0, inAll);
+    const std::size_t theNewSize = replaceInBlock(
+        ioBuffer, theSize, theCapacity, inFind, inFind != nullptr ? std::strlen(inFind) : 0,
+        inReplace, inReplace != nullptr ? std::strlen(inReplace) : 0, inAll);
     ioBuffer[theNewSize] = '\0';
     return ioBuffer;
 }
@@ -159,8 +160,7 @@ std::string& substituteParameter(std::string& ioText, char inCode, const std::st
     return ioText;
 }
 
-std::string substitutedParameter(const std::string& inText, char inCode,
-                                 const std::string& inValue)
+std::string substitutedParameter(const std::string& inText, char inCode, const std::string& inValue)
 {
     std::string theResult(inText);
     return substituteParameter(theResult, inCode, inValue);
@@ -192,8 +192,7 @@ std::string replaceMatch(const std::string& inText, const std::string& inPattern
     std::size_t thePosition = 0;
     while (thePosition <= static_cast<std::size_t>(INT32_MAX))
     {
-        const int theFound =
-            findString(theResult, inPattern, static_cast<int>(thePosition), false);
+        const int theFound = findString(theResult, inPattern, static_cast<int>(thePosition), false);
         if (theFound < 0)
             break;
         theResult.replace(static_cast<std::size_t>(theFound), inPattern.size(), inReplace);
@@ -227,7 +226,10 @@ std::string& trimRight(std::string& ioText, char inChar)
     return ioText;
 }
 
-std::string& trim(std::string& ioText, char inChar) { return trimRight(trimLeft(ioText, inChar), inChar); }
+std::string& trim(std::string& ioText, char inChar)
+{
+    return trimRight(trimLeft(ioText, inChar), inChar);
+}
 
 namespace
 {
@@ -392,8 +394,7 @@ bool parseListInto(const std::string& inText, Container& outNumbers, char inSepa
 
 } // namespace
 
-void splitString(const std::string& inText, std::vector<std::string>& outPieces,
-                 char inSeparator)
+void splitString(const std::string& inText, std::vector<std::string>& outPieces, char inSeparator)
 {
     splitInto(inText, outPieces, inSeparator);
 }
@@ -410,11 +411,26 @@ void splitString(const std::string& inText, std::set<std::string>& outPieces, ch
 
 namespace
 {
-const std::string& sameText(const std::string& inText) { return inText; }
-std::string unsignedText(std::uint32_t inValue) { return uintToString(inValue); }
-std::string signedText(std::int32_t inValue) { return intToString(inValue); }
-bool parseUnsigned(const std::string& inText, std::uint32_t& outValue) { return parseUInt(inText, outValue); }
-bool parseSigned(const std::string& inText, std::int32_t& outValue) { return parseInt(inText, outValue); }
+const std::string& sameText(const std::string& inText)
+{
+    return inText;
+}
+std::string unsignedText(std::uint32_t inValue)
+{
+    return uintToString(inValue);
+}
+std::string signedText(std::int32_t inValue)
+{
+    return intToString(inValue);
+}
+bool parseUnsigned(const std::string& inText, std::uint32_t& outValue)
+{
+    return parseUInt(inText, outValue);
+}
+bool parseSigned(const std::string& inText, std::int32_t& outValue)
+{
+    return parseInt(inText, outValue);
+}
 } // namespace
 
 std::string joinStrings(const std::vector<std::string>& inPieces, char inSeparator)
@@ -507,7 +523,8 @@ std::string getField(const std::string& inText, int inN, char inSeparator)
         theStart = theEnd + 1;
     }
     const std::size_t theEnd = inText.find(inSeparator, theStart);
-    return inText.substr(theStart, theEnd == std::string::npos ? std::string::npos : theEnd - theStart);
+    return inText.substr(theStart,
+                         theEnd == std::string::npos ? std::string::npos : theEnd - theStart);
 }
 
 std::string qualifyName(const std::string& inName, const std::string& inOrigin)
@@ -542,8 +559,7 @@ std::string getParentName(const std::string& inText, char inSeparator)
 
 std::list<std::string>::const_iterator findInList(std::list<std::string>::const_iterator inFirst,
                                                   std::list<std::string>::const_iterator inLast,
-                                                  const std::string& inText,
-                                                  bool inCaseSensitive)
+                                                  const std::string& inText, bool inCaseSensitive)
 {
     for (auto cur = inFirst; cur != inLast; ++cur)
     {
@@ -566,8 +582,7 @@ std::list<std::string>::iterator findInList(std::list<std::string>::iterator inF
 }
 
 std::list<std::string>::const_iterator findInList(const std::list<std::string>& inList,
-                                                  const std::string& inText,
-                                                  bool inCaseSensitive)
+                                                  const std::string& inText, bool inCaseSensitive)
 {
     return findInList(inList.cbegin(), inList.cend(), inText, inCaseSensitive);
 }
@@ -579,8 +594,7 @@ std::list<std::string>::iterator findInList(std::list<std::string>& inList,
 }
 
 std::set<std::string>::const_iterator findInSet(const std::set<std::string>& inSet,
-                                                const std::string& inText,
-                                                bool inCaseSensitive)
+                                                const std::string& inText, bool inCaseSensitive)
 {
     for (auto cur = inSet.cbegin(); cur != inSet.cend(); ++cur)
     {

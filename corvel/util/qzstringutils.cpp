@@ -68,9 +68,8 @@ bool parseUIntImpl(const char* inText, std::uint32_t& outValue, bool& outWritten
     const qzDigitRun theRun = readDigits(theDigits);
     // The C library saturates at the largest value; the 32-bit limit holds
     // here whatever the width of unsigned long.
-    const std::uint32_t theValue = theRun.itsValue > 0xFFFFFFFFu
-                                       ? 0xFFFFFFFFu
-                                       : static_cast<std::uint32_t>(theRun.itsValue);
+    const std::uint32_t theValue =
+        theRun.itsValue > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(theRun.itsValue);
     outValue = theValue;
     outWritten = true;
     if (!theRun.itsAnyDigit)
@@ -130,7 +129,10 @@ bool stringToBool(const char* inText)
     return theValue;
 }
 
-bool stringToBool(const std::string& inText) { return stringToBool(inText.c_str()); }
+bool stringToBool(const std::string& inText)
+{
+    return stringToBool(inText.c_str());
+}
 
 bool parseInt(const char* inText, std::int32_t& outValue)
 {
@@ -168,7 +170,10 @@ std::int32_t stringToInt(const char* inText)
     return theValue;
 }
 
-std::int32_t stringToInt(const std::string& inText) { return stringToInt(inText.c_str()); }
+std::int32_t stringToInt(const std::string& inText)
+{
+    return stringToInt(inText.c_str());
+}
 
 std::int32_t stringToIntOr(const char* inText, std::int32_t inDefault)
 {
@@ -200,7 +205,10 @@ std::uint32_t stringToUInt(const char* inText)
     return theValue;
 }
 
-std::uint32_t stringToUInt(const std::string& inText) { return stringToUInt(inText.c_str()); }
+std::uint32_t stringToUInt(const std::string& inText)
+{
+    return stringToUInt(inText.c_str());
+}
 
 std::uint32_t stringToUIntOr(const char* inText, std::uint32_t inDefault)
 {
@@ -236,7 +244,10 @@ std::uint16_t stringToUShort(const char* inText)
     return theValue;
 }
 
-std::uint16_t stringToUShort(const std::string& inText) { return stringToUShort(inText.c_str()); }
+std::uint16_t stringToUShort(const std::string& inText)
+{
+    return stringToUShort(inText.c_str());
+}
 
 std::uint16_t stringToUShortOr(const char* inText, std::uint16_t inDefault)
 {
@@ -283,7 +294,10 @@ std::string int64ToString(std::int64_t inValue)
 // ---------------------------------------------------------------------------
 // Hexadecimal blocks
 
-const char* hexDigits(bool inUpperCase) { return theHexDigitTables + (inUpperCase ? 17 : 0); }
+const char* hexDigits(bool inUpperCase)
+{
+    return theHexDigitTables + (inUpperCase ? 17 : 0);
+}
 
 std::string& appendHex(std::string& ioOut, const std::uint8_t* inBytes, std::size_t inCount,
                        const std::string& inSeparator, bool inUpperCase)
@@ -383,7 +397,8 @@ int compareStrings(const char* inA, const char* inB, bool inCaseSensitive)
 {
     const char* theA = inA != nullptr ? inA : "";
     const char* theB = inB != nullptr ? inB : "";
-    auto fold = [inCaseSensitive](char inChar) { return inCaseSensitive ? inChar : toUpper(inChar); };
+    auto fold = [inCaseSensitive](char inChar)
+    { return inCaseSensitive ? inChar : toUpper(inChar); };
     while (*theA != '\0' && fold(*theA) == fold(*theB))
     {
         ++theA;
@@ -513,8 +528,7 @@ bool matchString(const char* inText, const char* inPattern, std::int32_t inMatch
     }
 }
 
-bool matchString(const std::string& inText, const std::string& inPattern,
-                 std::int32_t inMatchType)
+bool matchString(const std::string& inText, const std::string& inPattern, std::int32_t inMatchType)
 {
     switch (inMatchType)
     {
@@ -536,7 +550,10 @@ bool matchString(const std::string& inText, const std::string& inPattern,
 // ---------------------------------------------------------------------------
 // Character tests
 
-bool isDigit(char inChar) { return inChar >= '0' && inChar <= '9'; }
+bool isDigit(char inChar)
+{
+    return inChar >= '0' && inChar <= '9';
+}
 
 namespace
 {
@@ -554,11 +571,16 @@ bool isAsciiAlnum(char inChar)
 
 // The C library classifiers take an unsigned char value; a plain char of
 // 128 or more would be negative and undefined behaviour.
-bool isPrintableChar(char inChar) { return std::isprint(static_cast<unsigned char>(inChar)) != 0; }
-bool isControlChar(char inChar) { return std::iscntrl(static_cast<unsigned char>(inChar)) != 0; }
+bool isPrintableChar(char inChar)
+{
+    return std::isprint(static_cast<unsigned char>(inChar)) != 0;
+}
+bool isControlChar(char inChar)
+{
+    return std::iscntrl(static_cast<unsigned char>(inChar)) != 0;
+}
 
-template <typename Pred>
-bool allOf(const char* inText, std::size_t inLength, Pred inPred)
+template <typename Pred> bool allOf(const char* inText, std::size_t inLength, Pred inPred)
 {
     for (std::size_t i = 0; i < inLength; ++i)
     {
@@ -630,4 +652,7 @@ std::string replaceNonPrintable(const std::string& inText)
 // ---------------------------------------------------------------------------
 // Wide text
 
-std::string wideToString(const char16_t* inWide) { return corvel::platform::wideToNarrow(inWide); }
+std::string wideToString(const char16_t* inWide)
+{
+    return corvel::platform::wideToNarrow(inWide);
+}

@@ -149,8 +149,7 @@ enum : std::int32_t
 // Case-insensitive: 0 always true, 1 startsWith, 2 endsWith, 3 contains,
 // 4 equalStrings; any other type false.
 bool matchString(const char* inText, const char* inPattern, std::int32_t inMatchType);
-bool matchString(const std::string& inText, const std::string& inPattern,
-                 std::int32_t inMatchType);
+bool matchString(const std::string& inText, const std::string& inPattern, std::int32_t inMatchType);
 
 // ---------------------------------------------------------------------------
 // Character tests
@@ -195,8 +194,8 @@ std::ptrdiff_t findBytes(const char* inBlock, std::size_t inBlockSize, const cha
 // never more than inCapacity; text pushed beyond the capacity is lost. The
 // byte at index size (a C string's terminator) moves along with the data
 // while it stays inside the capacity. No byte at or beyond inCapacity is read
-// or written, so a block of exactly inCapacity bytes is safe. An empty find text leaves the block unchanged; a size
-// above the capacity is asserted and taken as the capacity.
+// or written, so a block of exactly inCapacity bytes is safe. An empty find text leaves the block
+// unchanged; a size above the capacity is asserted and taken as the capacity.
 std::size_t replaceInBlock(char* ioBlock, std::size_t inBlockSize, std::size_t inCapacity,
                            const char* inFind, std::size_t inFindLength, const char* inReplace,
                            std::size_t inReplaceLength, bool inAll);
@@ -271,8 +270,7 @@ std::string convertedLineEnds(const std::string& inText, std::int32_t inFormat,
 // Clears the container, then adds the pieces between separators in order.
 // Consecutive separators give empty pieces, a final separator a final empty
 // piece; the empty text gives no piece. A set keeps each piece once, sorted.
-void splitString(const std::string& inText, std::vector<std::string>& outPieces,
-                 char inSeparator);
+void splitString(const std::string& inText, std::vector<std::string>& outPieces, char inSeparator);
 void splitString(const std::string& inText, std::list<std::string>& outPieces, char inSeparator);
 void splitString(const std::string& inText, std::set<std::string>& outPieces, char inSeparator);
 
@@ -320,15 +318,13 @@ std::string getParentName(const std::string& inText, char inSeparator);
 // Lists of strings
 
 std::list<std::string>::const_iterator findInList(const std::list<std::string>& inList,
-                                                  const std::string& inText,
-                                                  bool inCaseSensitive);
+                                                  const std::string& inText, bool inCaseSensitive);
 std::list<std::string>::iterator findInList(std::list<std::string>& inList,
                                             const std::string& inText, bool inCaseSensitive);
 // Over [inFirst, inLast); inLast when not found.
 std::list<std::string>::const_iterator findInList(std::list<std::string>::const_iterator inFirst,
                                                   std::list<std::string>::const_iterator inLast,
-                                                  const std::string& inText,
-                                                  bool inCaseSensitive);
+                                                  const std::string& inText, bool inCaseSensitive);
 std::list<std::string>::iterator findInList(std::list<std::string>::iterator inFirst,
                                             std::list<std::string>::iterator inLast,
                                             const std::string& inText, bool inCaseSensitive);
@@ -336,8 +332,7 @@ std::list<std::string>::iterator findInList(std::list<std::string>::iterator inF
 // Linear search, so a case-insensitive search also finds elements the set's
 // own ordering would not.
 std::set<std::string>::const_iterator findInSet(const std::set<std::string>& inSet,
-                                                const std::string& inText,
-                                                bool inCaseSensitive);
+                                                const std::string& inText, bool inCaseSensitive);
 
 // Every element exactly equal to inText is erased (inErase) or emptied.
 void removeFromList(std::list<std::string>& ioList, const std::string& inText, bool inErase);

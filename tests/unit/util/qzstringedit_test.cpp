@@ -284,7 +284,8 @@ TEST(StringSplitJoin, RoundTrips)
     EXPECT_EQ(joinNumbers(std::set<std::uint32_t>{9, 3, 3}, ','), "3,9");
 
     std::vector<std::int32_t> theNumbers;
-    ASSERT_TRUE(parseNumberList(joinNumbers(std::vector<std::int32_t>{-1, 2, -3}, ':'), theNumbers, ':'));
+    ASSERT_TRUE(
+        parseNumberList(joinNumbers(std::vector<std::int32_t>{-1, 2, -3}, ':'), theNumbers, ':'));
     EXPECT_EQ(theNumbers, (std::vector<std::int32_t>{-1, 2, -3}));
 }
 

@@ -11,8 +11,7 @@
 namespace
 {
 
-template <typename Fn>
-std::string thrownText(Fn inFn)
+template <typename Fn> std::string thrownText(Fn inFn)
 {
     try
     {
@@ -36,8 +35,11 @@ TEST(StringParseInt, AcceptsSignedDecimalOnly)
         std::int32_t itsValue;
     };
     const Case theCases[] = {
-        {"12", true, 12},          {"+7", true, 7},         {"-0", true, 0},
-        {"-15", true, -15},        {"2147483646", true, 2147483646},
+        {"12", true, 12},
+        {"+7", true, 7},
+        {"-0", true, 0},
+        {"-15", true, -15},
+        {"2147483646", true, 2147483646},
         {"-2147483647", true, -2147483647},
         {"0012", true, 12},
     };
@@ -52,10 +54,23 @@ TEST(StringParseInt, AcceptsSignedDecimalOnly)
 
 TEST(StringParseInt, RefusesMalformedAndOutOfRange)
 {
-    const char* const theBad[] = {"",  " 1",         "1 ",          "12a",        "0x10",
-                                  "+", "-",          "+-1",         "--1",        "1.5",
-                                  "2147483647",      "-2147483648", "2147483648", "-2147483649",
-                                  "4294967296",      "4294967297",  "99999999999999999999999"};
+    const char* const theBad[] = {"",
+                                  " 1",
+                                  "1 ",
+                                  "12a",
+                                  "0x10",
+                                  "+",
+                                  "-",
+                                  "+-1",
+                                  "--1",
+                                  "1.5",
+                                  "2147483647",
+                                  "-2147483648",
+                                  "2147483648",
+                                  "-2147483649",
+                                  "4294967296",
+                                  "4294967297",
+                                  "99999999999999999999999"};
     for (const char* cur : theBad)
     {
         std::int32_t theValue = 0;
@@ -96,9 +111,9 @@ TEST(StringParseUInt, LimitsAndSigns)
     EXPECT_TRUE(parseUInt(std::string("+0"), theValue));
     EXPECT_EQ(theValue, 0u);
 
-    const char* const theBad[] = {"4294967296", "4294967297", "18446744073709551617", "-1",
-                                  "-0",         "",           " 1",                   "1 ",
-                                  "0x10",       "++1",        "+",                    "4294967295x"};
+    const char* const theBad[] = {
+        "4294967296", "4294967297", "18446744073709551617", "-1", "-0", "", " 1", "1 ", "0x10",
+        "++1",        "+",          "4294967295x"};
     for (const char* cur : theBad)
         EXPECT_FALSE(parseUInt(cur, theValue)) << cur;
     EXPECT_EQ(stringToUIntOr("4294967296", 7u), 7u);
@@ -149,8 +164,7 @@ TEST(StringParseBool, WordsAndDigits)
 
 TEST(StringConversionErrors, ThrowingFormsNameTheInput)
 {
-    EXPECT_EQ(thrownText([] { stringToInt("abc"); }),
-              "Trying to convert string to integer: abc");
+    EXPECT_EQ(thrownText([] { stringToInt("abc"); }), "Trying to convert string to integer: abc");
     EXPECT_EQ(thrownText([] { stringToUInt(std::string("-1")); }),
               "Trying to convert string to integer: -1");
     EXPECT_EQ(thrownText([] { stringToUShort("65536"); }),
@@ -345,7 +359,8 @@ TEST(StringWide, Utf16ToUtf8)
     EXPECT_EQ(wideToString(nullptr), "");
     EXPECT_EQ(wideToString(u"caf\u00E9"), "caf\xC3\xA9");
     EXPECT_EQ(wideToString(u"\u20AC"), "\xE2\x82\xAC");
-    EXPECT_EQ(wideToString(u"a\U0001F600b"), "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(wideToString(u"a\U0001F600b"), "a\xF0\x9F\x98\x80"
+                                             "b");
 
     // Unpaired surrogates make the whole conversion fail.
     const char16_t theLoneHigh[] = {u'a', 0xD83D, u'b', 0};
