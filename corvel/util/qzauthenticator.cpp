@@ -40,7 +40,9 @@ std::string groupKey(DirGroup& inGroup, const std::string& inRelativeName)
     if (corvel::directory::succeeded(inGroup.get("distinguishedName", theDN)) &&
         corvel::directory::dn::normalizeDN(theDN, theKey) && !theKey.empty())
         return theKey;
-    return "\x01" + corvel::directory::dn::toLowerAscii(inRelativeName);
+    std::string theFallback(1, '\x01'); // never the start of a DN key
+    theFallback += corvel::directory::dn::toLowerAscii(inRelativeName);
+    return theFallback;
 }
 
 } // namespace

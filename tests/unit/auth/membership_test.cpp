@@ -241,7 +241,13 @@ TEST(IsUserInGroup, SharedGroupsOfALatticeAreWalkedOnce)
     // 2^30 paths through 60 groups.
     constexpr int theLevels = 30;
     std::string theText = authtest::corpLdif();
-    auto theName = [](int inLevel, char inSide) { return "L" + std::to_string(inLevel) + inSide; };
+    auto theName = [](int inLevel, char inSide)
+    {
+        std::string theText = std::to_string(inLevel);
+        theText.insert(theText.begin(), 'L');
+        theText += inSide;
+        return theText;
+    };
     for (int curLevel = 0; curLevel < theLevels; ++curLevel)
     {
         std::vector<std::string> theBelow;

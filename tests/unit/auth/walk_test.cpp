@@ -212,8 +212,10 @@ TEST(MembershipWalk, LatticeFiftyLevelsDeepWalksEachGroupOnce)
     std::vector<Node*> theAll;
     for (int curLevel = 0; curLevel < theLevels; ++curLevel)
     {
-        Node& theLeft = theTree.group("L" + std::to_string(curLevel) + "a");
-        Node& theRight = theTree.group("L" + std::to_string(curLevel) + "b");
+        std::string theLevel = std::to_string(curLevel);
+        theLevel.insert(theLevel.begin(), 'L');
+        Node& theLeft = theTree.group(theLevel + "a");
+        Node& theRight = theTree.group(theLevel + "b");
         for (Node* curParent : theAbove)
             curParent->itsMembers = {&theLeft, &theRight};
         theAbove = {&theLeft, &theRight};
@@ -246,7 +248,7 @@ TEST(MembershipWalk, RandomTreesGiveTheRecursiveWalksVerdictAndTraces)
         const int theCount = 1 + static_cast<int>(theRandom() % 25);
         for (int i = 1; i < theCount; ++i)
         {
-            Node& theGroup = theTree.group("G" + std::to_string(i));
+            Node& theGroup = theTree.group(std::string("G") + std::to_string(i));
             // A tree: each group has exactly one parent among the earlier ones.
             theGroups[theRandom() % theGroups.size()]->itsMembers.push_back(&theGroup);
             theGroups.push_back(&theGroup);
@@ -285,7 +287,7 @@ TEST(MembershipWalk, RandomSharedGroupsKeepTheVerdictAndAreEnteredOnce)
         const int theCount = 2 + static_cast<int>(theRandom() % 14);
         for (int i = 1; i < theCount; ++i)
         {
-            Node& theGroup = theTree.group("G" + std::to_string(i));
+            Node& theGroup = theTree.group(std::string("G") + std::to_string(i));
             // Up to three parents among the earlier groups: no loops, but
             // groups reached along several paths.
             const unsigned theParents = 1 + theRandom() % 3;
