@@ -307,11 +307,16 @@ void qzThread::setState(ThreadState inState)
     qzStMutex theLock(&theRegistryMutex);
     if (itsThreadState.load(std::memory_order_relaxed) == inState)
         return;
+    // Looked up (virtually) before the state says stopped: from then on the
+    // owner may start destroying the object, derived part first. The base
+    // part stays until this function releases the registry mutex, which the
+    // destructor takes first.
+    qzSingleEvent& theDoneEvent = getDoneEvent();
     itsThreadState.store(inState, std::memory_order_release);
     if (inState == stopped)
     {
         // Registry mutex, then event mutex: the one allowed order.
-        getDoneEvent().set();
+        theDoneEvent.set();
         unregisterThread(getThreadID());
     }
 }

@@ -10,7 +10,7 @@
 #include "corvel/platform/os_messages.h"
 #include "corvel/threads/qzevent.h"
 #include "corvel/threads/qzthread.h"
-#include "tests/support/log_capture.h"
+#include "tests/unit/threads/captured_log.h"
 
 namespace pf = corvel::platform;
 
@@ -53,7 +53,7 @@ TEST(SingleEvent, AGivenHandleIsClosedOnlyWhenOwned)
 
 TEST(SingleEvent, AFailingOsCallThrowsResFullAfterCounting)
 {
-    LogCapture theCapture;
+    CapturedLog theCapture;
     qzSingleEvent theEvent(nullptr, false); // no OS object at all
     EXPECT_FALSE(theEvent.isSet());
     for (int i = 0; i < 2; ++i)
@@ -144,7 +144,7 @@ TEST(MultiEvent, AnswersWithTheFirstSetMemberAndSumsCountsAndHandles)
 
 TEST(MultiEvent, DuplicateAndAbsentMembersAreReported)
 {
-    LogCapture theCapture;
+    CapturedLog theCapture;
     qzSingleEvent theFirst, theSecond;
     qzMultiEvent theMulti(&theFirst);
     theMulti.addEvent(&theFirst);

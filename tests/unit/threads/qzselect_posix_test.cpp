@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "corvel/threads/qzthread.h"
-#include "tests/support/log_capture.h"
+#include "tests/unit/threads/captured_log.h"
 
 namespace
 {
@@ -138,7 +138,7 @@ TEST(Select, AnInterruptedWaitGoesOnForTheRemainingTime)
 
 TEST(Select, InvalidDescriptorsAndEmptyRequestsAreErrorsNotEndlessWaits)
 {
-    LogCapture theCapture;
+    CapturedLog theCapture;
     int theClosed = ::dup(0);
     ASSERT_GE(theClosed, 0);
     ::close(theClosed);

@@ -15,7 +15,7 @@
 #include "corvel/platform/os_random.h"
 #include "corvel/threads/qzthread.h"
 #include "corvel/util/qztimer.h"
-#include "tests/support/log_capture.h"
+#include "tests/unit/threads/captured_log.h"
 
 namespace
 {
@@ -118,7 +118,7 @@ TEST(Thread, FailuresOfTheBodyEndUpInTheErrorMessage)
 
 TEST(Thread, ANonStandardExceptionIsTracedAssertedAndRecordedAsInternal)
 {
-    LogCapture theCapture;
+    CapturedLog theCapture;
     BodyThread theThread([](BodyThread&) { throw 42; });
     theThread.setName("thrower");
     theThread.start();
@@ -139,7 +139,7 @@ TEST(Thread, ANonStandardExceptionIsTracedAssertedAndRecordedAsInternal)
 
 TEST(Thread, ASecondDifferentFailureIsAProgrammingError)
 {
-    LogCapture theCapture;
+    CapturedLog theCapture;
     BodyThread theThread([](BodyThread& inSelf) {
         inSelf.setException(qzException(qzErr_resFull));
         inSelf.setException(qzException(qzErr_resFull)); // same code: fine
@@ -158,7 +158,7 @@ TEST(Thread, ASecondDifferentFailureIsAProgrammingError)
 
 TEST(Thread, PreStartFalseCreatesNothing)
 {
-    LogCapture theCapture;
+    CapturedLog theCapture;
     const std::int32_t theTotal = qzThread::getTotalCount();
     {
         BodyThread theThread([](BodyThread&) { ADD_FAILURE() << "body ran"; });
@@ -191,7 +191,7 @@ TEST(Thread, StopEndsAWellBehavedBodyWithItsCode)
 
 TEST(Thread, StopTerminatesABodyThatIgnoresItsStopEvent)
 {
-    LogCapture theCapture;
+    CapturedLog theCapture;
     std::atomic<bool> theUnwound{false};
     std::atomic<bool> theStarted{false};
     const std::int32_t theDeleted = qzThread::getDeletedCount();
@@ -284,7 +284,7 @@ TEST(Thread, JoinOnItselfReturnsAtOnce)
 
 TEST(Thread, DestroyingARunningThreadIsReportedAndStillEndsIt)
 {
-    LogCapture theCapture;
+    CapturedLog theCapture;
     static std::atomic<bool> theInBody{false};
     static std::atomic<bool> theBodyLeft{false};
     // No join in its destructor: the base destructor finds it running.
@@ -346,7 +346,7 @@ TEST(Registry, EntriesFollowTheStateAndStoppedThreadsAreNotRegistered)
 
 TEST(Registry, ADefaultConstructedThreadNeedsARegisteredCaller)
 {
-    LogCapture theCapture;
+    CapturedLog theCapture;
     qzMainThread::rebind(); // the main thread object is this test's thread
     class Child : public qzThread
     {
@@ -416,7 +416,7 @@ TEST(Counters, StayExactWhenManyThreadsStartAndEndAtOnce)
 
 TEST(Concurrency, EightThreadsShareOneMutexAndTheLog)
 {
-    LogCapture theCapture;
+    CapturedLog theCapture;
     qzMemMutex theMutex;
     long theCounter = 0;
     std::vector<std::unique_ptr<BodyThread>> theThreads;
