@@ -62,6 +62,28 @@ TEST(DnNormalize, EqualForTheSameObject)
     EXPECT_NE(keyOf("CN=pad\\ ,DC=x"), keyOf("CN=pad,DC=x"));
 }
 
+TEST(DnNormalize, EveryPathGivesTheSameKey)
+{
+    // Plain DNs take a short cut; it must agree with the full parse.
+    for (const char* curDN :
+         {"CN=Alice Anders,OU=Users,DC=corp", "cn=alice anders,ou=users,dc=CORP", "CN=a b c,DC=x",
+          "CN=Sales/Marketing,DC=x", "CN=IT-Admins,DC=x", "CN=a,DC=x", "UID=x.y_z,DC=x"})
+    {
+        std::vector<Rdn> theRdns;
+        ASSERT_TRUE(parseDN(curDN, theRdns)) << curDN;
+        EXPECT_EQ(keyOf(curDN), normalizeRdns(theRdns)) << curDN;
+    }
+    // Near misses of the plain form still parse (or fail) as DNs do.
+    EXPECT_EQ(keyOf("CN=a , DC=x"), keyOf("CN=a,DC=x"));
+    EXPECT_EQ(keyOf(" CN=a,DC=x "), keyOf("CN=a,DC=x"));
+    EXPECT_EQ(keyOf("CN = a,DC=x"), keyOf("CN=a,DC=x"));
+    EXPECT_EQ(keyOf("CN=a=b,DC=x"), keyOf("CN=a\\=b,DC=x"));
+    std::string theKey;
+    EXPECT_FALSE(normalizeDN("C N=a,DC=x", theKey));
+    EXPECT_FALSE(normalizeDN("CN=a,=x", theKey));
+    EXPECT_TRUE(normalizeDN("CN=,DC=x", theKey)); // an empty value is allowed
+}
+
 TEST(DnEscape, ValueRoundTripsThroughParse)
 {
     EXPECT_EQ(escapeDNValue("Smith, John"), "Smith\\, John");

@@ -148,6 +148,21 @@ void Loader::neutraliseFileReferences(std::string& ioText)
             thePos = theLineEnd + 1;
             continue;
         }
+        // Most lines show name, colon and the character after it unfolded
+        // and without a carriage return: nothing to do for an ordinary one.
+        const char* theLine = ioText.data() + thePos;
+        const char* theColonChar =
+            static_cast<const char*>(std::memchr(theLine, ':', theLineEnd - thePos));
+        if (theColonChar && theColonChar + 1 < ioText.data() + theLineEnd &&
+            !std::memchr(theLine, '\r', static_cast<std::size_t>(theColonChar + 2 - theLine)))
+        {
+            bool theMaybeInclude = theColonChar - theLine == 7 && strncasecmp(theLine, "include", 7) == 0;
+            if (theColonChar[1] != '<' && !theMaybeInclude)
+            {
+                thePos = theLineEnd + 1;
+                continue;
+            }
+        }
         // Unfold this logical line (enough of it to see the name and the
         // character after the colon).
         std::string theLogical;
@@ -208,6 +223,8 @@ void Loader::load(std::string& ioText)
     if (ioText.empty())
         return;
 
+    // A rough guess of the number of DNs spares the tables most rehashing.
+    itsDir.itsDnIds.reserve(ioText.size() / 256 + 16);
     LDIFFP* theFile = ldif_open_mem(ioText.data(), ioText.size(), "r");
     if (!theFile)
     {
