@@ -10,83 +10,44 @@
 
 // ------------------------------------------------------------ rendering
 
-TEST(MessageRender, SubstitutesEveryOccurrenceOfAToken)
+TEST(MessageRender, SubstitutionOrderAndItsConsequences)
 {
-    qzMessage theMessage("a $x b $x", 'x', "1");
-    EXPECT_EQ(theMessage.getText(), "a 1 b 1");
-    EXPECT_EQ(theMessage.getRawText(), "a $x b $x");
-}
-
-TEST(MessageRender, ValueIsNeverRescannedForItsOwnCode)
-{
-    qzMessage theMessage("a $x b $x", 'x', "$x");
-    EXPECT_EQ(theMessage.getText(), "a $x b $x");
-
-    // A value that holds its token twice over still expands only once per
-    // occurrence in the text.
-    qzMessage theDouble("[$e]", 'e', "$e$e");
-    EXPECT_EQ(theDouble.getText(), "[$e$e]");
-}
-
-TEST(MessageRender, InsertedValueIsScannedForLaterCodesOnly)
-{
-    // a comes before b: the value of a is scanned again for b.
-    qzMessage theForward("$a$b", 'a', "$b", 'b', "2");
-    EXPECT_EQ(theForward.getText(), "22");
-
-    // b comes after a: a value inserted for b is not scanned for a.
-    qzMessage theBackward("$b", 'a', "1", 'b', "$a");
-    EXPECT_EQ(theBackward.getText(), "$a");
-}
-
-TEST(MessageRender, CodesAreCaseSensitiveAndMissingCodesStay)
-{
-    qzMessage theMessage("$e/$E/$q", 'e', "small", 'E', "big");
-    EXPECT_EQ(theMessage.getText(), "small/big/$q");
-
-    qzMessage thePrice("cost $5");
-    EXPECT_EQ(thePrice.getText(), "cost $5");
-
-    // "$$" is no escape: it stays unless there is a parameter '$'.
-    qzMessage theDollars("$$x", 'x', "1");
-    EXPECT_EQ(theDollars.getText(), "$1");
-    qzMessage theDollarCode("a$$b", '$', "D");
-    EXPECT_EQ(theDollarCode.getText(), "aDb");
-}
-
-TEST(MessageRender, EmptyTextWithParametersStaysEmpty)
-{
-    qzMessage theMessage("", 'a', "value");
-    EXPECT_EQ(theMessage.getText(), "");
-    EXPECT_TRUE(theMessage.isEmpty());
-
-    qzMessage theNull(static_cast<const char*>(nullptr), 'a', "value");
-    EXPECT_EQ(theNull.getText(), "");
-    EXPECT_EQ(theNull.getRawText(), "");
-}
-
-TEST(MessageRender, OutStringFormOverwritesAndReturnsTheOutString)
-{
-    qzMessage theMessage("line $l", 'l', "7");
-    std::string theOut = "old content";
-    std::string& theResult = theMessage.getText(theOut);
-    EXPECT_EQ(&theResult, &theOut);
-    EXPECT_EQ(theOut, "line 7");
-}
-
-TEST(MessageRender, SevenPairsAreAllSubstituted)
-{
-    qzMessage theMessage("$a$b$c$d$e$f$g", 'a', "1", 'b', "2", 'c', "3", 'd', "4", 'e', "5", 'f',
-                         "6", 'g', "7");
-    EXPECT_EQ(theMessage.getParamCount(), 7);
-    EXPECT_EQ(theMessage.getText(), "1234567");
-}
-
-TEST(MessageRender, RepeatedCodeInConstructorKeepsFirstValue)
-{
-    qzMessage theMessage("$k", 'k', "first", 'k', "second", 'k', "third");
-    EXPECT_EQ(theMessage.getParamCount(), 1);
-    EXPECT_EQ(theMessage.getText(), "first");
+    struct Case
+    {
+        qzMessage itsMessage;
+        const char* itsRendered;
+    };
+    const Case theCases[] = {
+        {qzMessage("a $x b $x", 'x', "1"), "a 1 b 1"},
+        // A value is never rescanned for its own code.
+        {qzMessage("a $x b $x", 'x', "$x"), "a $x b $x"},
+        {qzMessage("[$e]", 'e', "$e$e"), "[$e$e]"},
+        // A value inserted for a is rescanned for b, which comes later...
+        {qzMessage("$a$b", 'a', "$b", 'b', "2"), "22"},
+        // ...but a value inserted for b is not scanned for a.
+        {qzMessage("$b", 'a', "1", 'b', "$a"), "$a"},
+        // Codes are case-sensitive; a token without a parameter stays.
+        {qzMessage("$e/$E/$q", 'e', "small", 'E', "big"), "small/big/$q"},
+        {qzMessage("cost $5"), "cost $5"},
+        // "$$" is no escape: only a parameter '$' replaces it.
+        {qzMessage("$$x", 'x', "1"), "$1"},
+        {qzMessage("a$$b", '$', "D"), "aDb"},
+        // An empty text stays empty whatever its parameters.
+        {qzMessage("", 'a', "value"), ""},
+        {qzMessage(static_cast<const char*>(nullptr), 'a', "value"), ""},
+        // Seven pairs; a code repeated in the list keeps its first value.
+        {qzMessage("$a$b$c$d$e$f$g", 'a', "1", 'b', "2", 'c', "3", 'd', "4", 'e', "5", 'f', "6",
+                   'g', "7"),
+         "1234567"},
+        {qzMessage("$k", 'k', "first", 'k', "second", 'k', "third"), "first"},
+    };
+    for (const Case& curCase : theCases)
+    {
+        std::string theOut = "old content";
+        EXPECT_EQ(&curCase.itsMessage.getText(theOut), &theOut);
+        EXPECT_EQ(theOut, curCase.itsRendered) << "text: " << curCase.itsMessage.getRawText();
+        EXPECT_EQ(curCase.itsMessage.getText(), curCase.itsRendered);
+    }
 }
 
 TEST(MessageRender, ReferenceNumberTakesTheServerText)
@@ -143,28 +104,6 @@ TEST(MessageState, DefaultClearAndSetText)
     EXPECT_TRUE(theMessage.isEmpty());
 }
 
-TEST(MessageState, AnyOtherReferenceIsNotEmpty)
-{
-    qzMessage theMessage;
-    theMessage.setStrRef(290);
-    EXPECT_FALSE(theMessage.isEmpty());
-}
-
-TEST(MessageState, CopiesAreIndependent)
-{
-    qzMessage theOriginal("t $a", 'a', "1");
-    qzMessage theCopy(theOriginal);
-    qzMessage theAssigned;
-    theAssigned = theOriginal;
-    theOriginal.setParam('a', "2");
-    theOriginal.setText("changed");
-    EXPECT_EQ(theCopy.getText(), "t 1");
-    EXPECT_EQ(theAssigned.getText(), "t 1");
-    EXPECT_EQ(theCopy, theAssigned);
-}
-
-// ------------------------------------------------------------ parameters
-
 TEST(MessageParams, AddKeepsFirstValueSetReplaces)
 {
     qzMessage theMessage("$v");
@@ -181,19 +120,11 @@ TEST(MessageParams, AddKeepsFirstValueSetReplaces)
     theMessage.setParam('v', -12L);
     EXPECT_EQ(theMessage.getParam('v'), "-12");
     EXPECT_EQ(theMessage.getParamCount(), 1);
-}
 
-TEST(MessageParams, NumbersAreStoredAsDecimalText)
-{
-    qzMessage theMessage;
     theMessage.addParam('u', 4294967295UL);
     theMessage.addParam('l', -5L);
-    theMessage.addParam('i', 42);
-    theMessage.addParam('z', 0UL);
     EXPECT_EQ(theMessage.getParam('u'), "4294967295");
     EXPECT_EQ(theMessage.getParam('l'), "-5");
-    EXPECT_EQ(theMessage.getParam('i'), "42");
-    EXPECT_EQ(theMessage.getParam('z'), "0");
 }
 
 TEST(MessageParams, MissingParameterAssertsAndYieldsEmpty)
@@ -297,11 +228,7 @@ TEST(MessageParams, ParamStringListsPairsWithoutQuoting)
 {
     qzMessage theMessage("", 'b', "x", 'a', "1");
     EXPECT_EQ(theMessage.getParamString(','), "a=1,b=x");
-
-    qzMessage theTricky("", 'k', "a=b,c");
-    EXPECT_EQ(theTricky.getParamString(','), "k=a=b,c");
-
-    EXPECT_EQ(qzMessage("no params").getParamString(';'), "");
+    EXPECT_EQ(qzMessage("", 'k', "a=b,c").getParamString(','), "k=a=b,c");
 }
 
 // ------------------------------------------------------------ comparison
