@@ -121,6 +121,36 @@ TEST(LdifLoad, CaseInsensitiveNamesAndDomainsWithoutCrossRef)
     EXPECT_EQ(theDir->findDomain("EMEA"), NoIndex); // the crossRef's NetBIOS name rules
 }
 
+TEST(LdifLoad, LdifdeStyleCrLfAndVersionInFirstRecord)
+{
+    dirtest::LogCapture theLog;
+    // ldifde writes CRLF line ends; the version line may open the first
+    // record; a base64 SID may be folded anywhere.
+    std::string thePath = dirtest::writeFile("crlf.ldif",
+                                             "version: 1\r\n"
+                                             "dn: DC=w,DC=test\r\n"
+                                             "changetype: add\r\n"
+                                             "objectClass: domainDNS\r\n"
+                                             "\r\n"
+                                             "dn: CN=Win,DC=w,DC=test\r\n"
+                                             "changetype: add\r\n"
+                                             "objectClass: user\r\n"
+                                             "objectSid:: AQUAAAAAAAUVAAAA3PTcO4M9K0aCi6Yo\r\n"
+                                             " UAQAAA==\r\n"
+                                             "sAMAccountName: win\r\n");
+    auto theDir = loadDirectory(thePath);
+    ASSERT_TRUE(theDir->itsLoaded);
+    EXPECT_EQ(theLog.errorCount(), 0u);
+    ASSERT_EQ(theDir->itsDomains.size(), 1u);
+    EXPECT_EQ(theDir->itsDomains[0].itsNetbios, "W");
+    const Entry* theUser = entry(*theDir, "CN=Win,DC=w,DC=test");
+    ASSERT_NE(theUser, nullptr);
+    ASSERT_NE(theUser->firstValue(Attr_sAMAccountName), nullptr);
+    EXPECT_EQ(*theUser->firstValue(Attr_sAMAccountName), "win"); // no stray carriage return
+    ASSERT_NE(theUser->firstValue(Attr_objectSid), nullptr);
+    EXPECT_EQ(*theUser->firstValue(Attr_objectSid), "S-1-5-21-1004336348-1177238915-682003330-1104");
+}
+
 TEST(LdifLoad, SameUnchangedFileIsLoadedOnce)
 {
     dirtest::LogCapture theLog;
