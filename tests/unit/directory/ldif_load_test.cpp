@@ -1,4 +1,6 @@
 // Loading LDIF: the forms Active Directory exports, and bad input.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "corvel/platform/directory/ldif/ldif_backend.h"
@@ -176,6 +178,13 @@ TEST(LdifLoadBadInput, MissingOrUnreadableFile)
 
     auto theFolder = loadDirectory(dirtest::scratchDir().string());
     EXPECT_FALSE(theFolder->itsLoaded);
+
+    // A FIFO would block a plain open until someone writes to it.
+    std::string theFifo = (dirtest::scratchDir() / "fifo.ldif").string();
+    ASSERT_EQ(::mkfifo(theFifo.c_str(), 0600), 0);
+    auto theFromFifo = loadDirectory(theFifo);
+    EXPECT_FALSE(theFromFifo->itsLoaded);
+    EXPECT_EQ(theLog.errorsWith({theFifo, "not a regular file"}), 1u);
 
     std::string theBinary = dirtest::writeFile("nul.ldif", std::string("dn: DC=a,DC=test\nobjectClass: dom\0ainDNS\n", 41));
     auto theNul = loadDirectory(theBinary);

@@ -49,7 +49,9 @@ std::string upper(const std::string& inText)
 // Reads the whole file; false with errno's text in outError.
 bool readFile(const std::string& inPath, std::string& outText, std::string& outError)
 {
-    int theFd = ::open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO named as the file cannot hang the open;
+    // it has no effect on reading a regular file.
+    int theFd = ::open(inPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (theFd < 0)
     {
         outError = std::strerror(errno);
