@@ -21,7 +21,10 @@ namespace
 {
 constexpr std::size_t theRenderBound = 1 << 16;
 
-bool quiet(qzInfoLogLevel, const char*) { return true; }
+bool quiet(qzInfoLogLevel, const char*)
+{
+    return true;
+}
 
 void check(bool inCondition)
 {

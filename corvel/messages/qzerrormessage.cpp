@@ -8,6 +8,8 @@
 
 // ---------------------------------------------------------------- qzErrorMessage
 
+qzErrorMessage::qzErrorMessage() : itsErrorValue(qzErr_noError) {}
+
 qzErrorMessage::qzErrorMessage(qzErr inCode, const char* inText)
     : qzMessage(inText), itsErrorValue(inCode)
 {
@@ -112,7 +114,10 @@ qzException& qzException::operator=(const qzException& inOther)
 
 qzException::~qzException() = default;
 
-const char* qzException::what() const noexcept { return errorMessage.getRawText().c_str(); }
+const char* qzException::what() const noexcept
+{
+    return errorMessage.getRawText().c_str();
+}
 
 // ---------------------------------------------------------------- throwing
 

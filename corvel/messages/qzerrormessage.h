@@ -48,7 +48,11 @@ class qzErrorMessage : public qzMessage
 public:
     // The text and pairs go to the qzMessage constructors (null text is the
     // empty text, pairs added with addParam from left to right).
-    qzErrorMessage(qzErr inCode = qzErr_noError, const char* inText = nullptr);
+    // No error, no text.
+    qzErrorMessage();
+    // Explicit, so that a bare code is not taken for a message in a
+    // comparison.
+    explicit qzErrorMessage(qzErr inCode, const char* inText = nullptr);
     qzErrorMessage(qzErr inCode, const char* inText, char inCode1, const std::string& inValue1);
     qzErrorMessage(qzErr inCode, const char* inText, char inCode1, const std::string& inValue1,
                    char inCode2, const std::string& inValue2);

@@ -40,21 +40,19 @@ public:
     qzMessage(const char* inText, char inCode1, const std::string& inValue1, char inCode2,
               const std::string& inValue2, char inCode3, const std::string& inValue3);
     qzMessage(const char* inText, char inCode1, const std::string& inValue1, char inCode2,
-              const std::string& inValue2, char inCode3, const std::string& inValue3,
-              char inCode4, const std::string& inValue4);
+              const std::string& inValue2, char inCode3, const std::string& inValue3, char inCode4,
+              const std::string& inValue4);
     qzMessage(const char* inText, char inCode1, const std::string& inValue1, char inCode2,
-              const std::string& inValue2, char inCode3, const std::string& inValue3,
-              char inCode4, const std::string& inValue4, char inCode5,
-              const std::string& inValue5);
+              const std::string& inValue2, char inCode3, const std::string& inValue3, char inCode4,
+              const std::string& inValue4, char inCode5, const std::string& inValue5);
     qzMessage(const char* inText, char inCode1, const std::string& inValue1, char inCode2,
-              const std::string& inValue2, char inCode3, const std::string& inValue3,
-              char inCode4, const std::string& inValue4, char inCode5,
-              const std::string& inValue5, char inCode6, const std::string& inValue6);
+              const std::string& inValue2, char inCode3, const std::string& inValue3, char inCode4,
+              const std::string& inValue4, char inCode5, const std::string& inValue5, char inCode6,
+              const std::string& inValue6);
     qzMessage(const char* inText, char inCode1, const std::string& inValue1, char inCode2,
-              const std::string& inValue2, char inCode3, const std::string& inValue3,
-              char inCode4, const std::string& inValue4, char inCode5,
-              const std::string& inValue5, char inCode6, const std::string& inValue6,
-              char inCode7, const std::string& inValue7);
+              const std::string& inValue2, char inCode3, const std::string& inValue3, char inCode4,
+              const std::string& inValue4, char inCode5, const std::string& inValue5, char inCode6,
+              const std::string& inValue6, char inCode7, const std::string& inValue7);
     qzMessage(const qzMessage& inOther);
     qzMessage& operator=(const qzMessage& inOther);
 
@@ -83,17 +81,35 @@ public:
     void addParam(char inParamCode, const std::string& inValue);
     void addParam(char inParamCode, unsigned long inValue);
     void addParam(char inParamCode, long inValue);
-    void addParam(char inParamCode, unsigned int inValue) { addParam(inParamCode, static_cast<unsigned long>(inValue)); }
-    void addParam(char inParamCode, int inValue) { addParam(inParamCode, static_cast<long>(inValue)); }
-    void addParam(char inParamCode, const char* inValue) { addParam(inParamCode, std::string(inValue ? inValue : "")); }
+    void addParam(char inParamCode, unsigned int inValue)
+    {
+        addParam(inParamCode, static_cast<unsigned long>(inValue));
+    }
+    void addParam(char inParamCode, int inValue)
+    {
+        addParam(inParamCode, static_cast<long>(inValue));
+    }
+    void addParam(char inParamCode, const char* inValue)
+    {
+        addParam(inParamCode, std::string(inValue ? inValue : ""));
+    }
 
     // Inserts or overwrites.
     void setParam(char inParamCode, const std::string& inValue);
     void setParam(char inParamCode, unsigned long inValue);
     void setParam(char inParamCode, long inValue);
-    void setParam(char inParamCode, unsigned int inValue) { setParam(inParamCode, static_cast<unsigned long>(inValue)); }
-    void setParam(char inParamCode, int inValue) { setParam(inParamCode, static_cast<long>(inValue)); }
-    void setParam(char inParamCode, const char* inValue) { setParam(inParamCode, std::string(inValue ? inValue : "")); }
+    void setParam(char inParamCode, unsigned int inValue)
+    {
+        setParam(inParamCode, static_cast<unsigned long>(inValue));
+    }
+    void setParam(char inParamCode, int inValue)
+    {
+        setParam(inParamCode, static_cast<long>(inValue));
+    }
+    void setParam(char inParamCode, const char* inValue)
+    {
+        setParam(inParamCode, std::string(inValue ? inValue : ""));
+    }
 
     bool hasParam(char inParamCode) const;
     // The value text; an absent code is reported by the assertion

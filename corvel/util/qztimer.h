@@ -62,7 +62,10 @@ public:
     // when inSize is 0.
     char* formatElapsed(char* outBuffer, std::size_t inSize) const;
 
-    std::uint32_t getSequenceNumber() const { return itsSequenceNumber.load(std::memory_order_relaxed); }
+    std::uint32_t getSequenceNumber() const
+    {
+        return itsSequenceNumber.load(std::memory_order_relaxed);
+    }
     std::uint32_t getStartTicks() const { return itsStartTicks.load(std::memory_order_relaxed); }
 
     // The difference rule, from tick a to tick b.

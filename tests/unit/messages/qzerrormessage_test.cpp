@@ -26,9 +26,9 @@ TEST(ErrorMessageSentence, PeriodAddedOnlyWhereNeeded)
         {"Stopped.", "Stopped."},
         {"He said \"stop.\"", "He said \"stop.\""},
         {"He said \"stop\"", "He said \"stop\"."},
-        {"Tab\t", "Tab\t."},       // only spaces are cut
+        {"Tab\t", "Tab\t."}, // only spaces are cut
         {"Line\n", "Line\n."},
-        {"   ", ""},                // spaces only: empty, no period
+        {"   ", ""}, // spaces only: empty, no period
         {"", ""},
         {".", "."},
         {"\"", "\"."},
@@ -297,7 +297,8 @@ TEST(StandardTexts, InternalErrorMessageCarriesFileAndLine)
     EXPECT_EQ(theMessage.getErrorValue(), qzErr_internal);
     EXPECT_EQ(theMessage.getParam('f'), "corvel/threads/qzthread.cpp");
     EXPECT_EQ(theMessage.getParamLong('l'), 212);
-    EXPECT_EQ(theMessage.getText().rfind(
-                  "An internal error occurred in \"corvel/threads/qzthread.cpp\" line \"212\". ", 0),
-              0u);
+    EXPECT_EQ(
+        theMessage.getText().rfind(
+            "An internal error occurred in \"corvel/threads/qzthread.cpp\" line \"212\". ", 0),
+        0u);
 }

@@ -280,9 +280,16 @@ TEST(MessageCompare, OrderingIsStrictAndConsistentWithEquality)
     EXPECT_TRUE(qzMessage("t", 'a', "1") < qzMessage("t", 'a', "2"));
     EXPECT_TRUE(qzMessage("t") < qzMessage("t", 'a', "1"));
 
-    const std::vector<qzMessage> theAll = {
-        theRef5, theRef5b, theRef6, qzMessage("abc"), qzMessage("abd"), qzMessage("t", 'a', "1"),
-        qzMessage("t", 'a', "2"), qzMessage("t", 'b', "0"), qzMessage("t"), qzMessage()};
+    const std::vector<qzMessage> theAll = {theRef5,
+                                           theRef5b,
+                                           theRef6,
+                                           qzMessage("abc"),
+                                           qzMessage("abd"),
+                                           qzMessage("t", 'a', "1"),
+                                           qzMessage("t", 'a', "2"),
+                                           qzMessage("t", 'b', "0"),
+                                           qzMessage("t"),
+                                           qzMessage()};
     for (const qzMessage& curA : theAll)
     {
         EXPECT_FALSE(curA < curA);

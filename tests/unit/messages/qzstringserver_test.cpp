@@ -21,7 +21,7 @@ TEST(StringServer, TableReturnsLastRowAndKeepsThePointers)
     const qzStringEntry theTable[] = {
         {5, theTexts[0]}, {9, theTexts[1]}, {2, theTexts[2]}, {0, nullptr}};
     qzStringServer theServer;
-    EXPECT_EQ(theServer.addStrings(theTable), 2u); // the last row, not the largest
+    EXPECT_EQ(theServer.addStrings(theTable), 2u);  // the last row, not the largest
     EXPECT_EQ(theServer.getString(9), theTexts[1]); // the pointer itself
     EXPECT_EQ(theServer.getString(5), theTexts[0]);
     EXPECT_EQ(theServer.getString(2), theTexts[2]);
@@ -88,7 +88,8 @@ TEST(StringServer, NullTextRendersEmpty)
 
 TEST(StringServer, RegisterStringsFeedsTheProcessWideServer)
 {
-    static const qzStringEntry theTable[] = {{1201, "Saved $n files"}, {1200, "Ready"}, {0, nullptr}};
+    static const qzStringEntry theTable[] = {
+        {1201, "Saved $n files"}, {1200, "Ready"}, {0, nullptr}};
     EXPECT_EQ(qzMessage::registerStrings(theTable), 1200u);
     EXPECT_EQ(theStringServer.getString(1201), theTable[0].itsText);
 
