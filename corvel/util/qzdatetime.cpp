@@ -15,6 +15,7 @@ constexpr std::uint32_t kUnitSeconds[5] = {1, 60, 3600, kSecondsPerDay, 7 * kSec
 // The years a value can hold (it ends in February 2106).
 constexpr std::int64_t kFirstYear = 1970;
 constexpr std::int64_t kLastYear = 2106;
+constexpr std::int64_t kLastValue = 0xFFFFFFFF;
 
 bool isTimeInRange(const qzTime& inTime)
 {
@@ -157,6 +158,17 @@ void qzDateTime::add(std::int32_t inAmount, std::int32_t inUnit)
     // A year the value cannot hold would give 0 or a wrapped value: keep the
     // value instead.
     if (theYear < kFirstYear || theYear > kLastYear)
+        return;
+    // The last year ends early (7 February 2106 06:28:15).
+    const std::int64_t theDays =
+        qzDate(static_cast<std::uint16_t>(theDay), static_cast<std::uint16_t>(theMonth),
+               static_cast<std::uint16_t>(theYear))
+            .getDayNumber() -
+        kDayNumber1970;
+    const std::int64_t theSeconds = theDays * kSecondsPerDay + theTime.getHour() * 3600 +
+                                    theTime.getMinute() * 60 + theTime.getSecond();
+    qzAssert(theSeconds <= kLastValue);
+    if (theSeconds > kLastValue)
         return;
     itsValue = combine(static_cast<std::uint16_t>(theDay), static_cast<std::uint16_t>(theMonth),
                        static_cast<std::uint16_t>(theYear), theTime.getHour(), theTime.getMinute(),

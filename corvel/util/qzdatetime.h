@@ -73,9 +73,9 @@ public:
 
     // Moves by inAmount units (negative moves back). Units 0 to 4 add
     // inAmount * length in unsigned 32-bit arithmetic. Months and years move on
-    // the calendar with the time of day unchanged; a year outside the range of
-    // a date leaves the value unchanged. An unknown unit asserts and changes
-    // nothing.
+    // the calendar with the time of day unchanged; a result outside the range
+    // of the value (before 1970, past 7 February 2106 06:28:15) asserts and
+    // leaves the value unchanged. An unknown unit asserts and changes nothing.
     void add(std::int32_t inAmount, std::int32_t inUnit);
 
     // Moves this value forward to a point after inOther:

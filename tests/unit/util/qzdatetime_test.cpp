@@ -210,6 +210,19 @@ TEST(DateTimeAdd, OutOfRangeAndUnknownUnits)
     EXPECT_EQ(theValue, at(15, 1, 1970, 1));
     EXPECT_EQ(theLog.containing("theYear >= 1970 && theYear <= 2106").size(), 5u);
 
+    // The range ends on 7 February 2106 06:28:15, not at the end of its year.
+    theLog.clear();
+    qzDateTime theNearEnd = at(15, 12, 2105, 12);
+    theNearEnd.add(2, qzDateTime::kMonth);
+    EXPECT_EQ(theNearEnd, at(15, 12, 2105, 12));
+    EXPECT_EQ(theLog.containing("theSeconds <= kLastValue").size(), 1u);
+    theNearEnd.add(-10, qzDateTime::kMonth);
+    theNearEnd.add(1, qzDateTime::kYear);
+    EXPECT_EQ(theNearEnd, at(15, 2, 2105, 12)); // 15 February 2106 is past the end
+    qzDateTime theFeb = at(7, 2, 2105, 6, 28, 15);
+    theFeb.add(1, qzDateTime::kYear);
+    EXPECT_EQ(theFeb.getValue(), 0xFFFFFFFFu);
+
     theLog.clear();
     theValue.add(1, 7);
     theValue.add(1, -1);
