@@ -435,7 +435,7 @@ std::string makeTempFileName(const std::string& inDirectory)
     if (theDirectory.empty())
         theDirectory = getTempPath();
     if (theDirectory.empty())
-        theDirectory = ".";
+        theDirectory.assign(1, '.'); // not = ".": GCC 12 warns falsely (-Wrestrict)
     std::string thePath;
     if (!corvel::platform::makeUniqueFile(theDirectory, "tmp", thePath))
         return std::string();

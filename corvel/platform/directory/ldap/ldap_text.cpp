@@ -80,13 +80,17 @@ std::string sidToString(const std::string& inBytes)
     std::uint64_t theAuthority = 0;
     for (std::size_t curIndex = 2; curIndex < 8; ++curIndex)
         theAuthority = (theAuthority << 8) | theByte(curIndex);
-    std::string theText = "S-" + std::to_string(theByte(0)) + "-" + std::to_string(theAuthority);
+    std::string theText("S-");
+    theText.append(std::to_string(theByte(0)));
+    theText.push_back('-');
+    theText.append(std::to_string(theAuthority));
     for (std::size_t curSub = 0; curSub < theCount; ++curSub)
     {
         const std::size_t theAt = 8 + 4 * curSub;
         const std::uint64_t theValue = theByte(theAt) | (theByte(theAt + 1) << 8) |
                                        (theByte(theAt + 2) << 16) | (theByte(theAt + 3) << 24);
-        theText += "-" + std::to_string(theValue);
+        theText.push_back('-');
+        theText.append(std::to_string(theValue));
     }
     return theText;
 }
