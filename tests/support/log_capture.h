@@ -23,9 +23,13 @@ public:
     // output).
     explicit LogCapture(bool inHandle = true, std::int32_t inLevel = qzLogDebug)
     {
-        std::lock_guard<std::mutex> theLock(mutex());
-        entries().clear();
-        handle() = inHandle;
+        {
+            std::lock_guard<std::mutex> theLock(mutex());
+            entries().clear();
+            handle() = inHandle;
+        }
+        // Registered outside our own lock: the callback takes that lock while
+        // the log holds its mutex, so holding ours here would invert the order.
         addInfoLogCallback(&LogCapture::callback, inLevel);
         setInfoLogLevel(inLevel);
     }
