@@ -3,13 +3,52 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "corvel/debug/qzinfolog.h"
 #include "corvel/util/qzstatemachine.h"
-#include "tests/support/log_capture.h"
 
 namespace
 {
+// Collects trace and log lines through a log callback. The capture's lock is
+// never held while the log's own lock is taken, so the two are always taken
+// in one order (log, then capture).
+std::mutex theCaptureMutex;
+std::vector<std::string> theCapturedLines;
+
+bool captureLine(qzInfoLogLevel /*inLevel*/, const char* inText)
+{
+    std::lock_guard<std::mutex> theLock(theCaptureMutex);
+    theCapturedLines.push_back(inText != nullptr ? inText : "");
+    return true;
+}
+
+class TraceCapture
+{
+public:
+    TraceCapture()
+    {
+        clear();
+        addInfoLogCallback(&captureLine, qzLogDebug);
+    }
+    ~TraceCapture() { removeInfoLogCallback(&captureLine); }
+    void clear()
+    {
+        std::lock_guard<std::mutex> theLock(theCaptureMutex);
+        theCapturedLines.clear();
+    }
+    std::vector<std::string> containing(const std::string& inNeedle) const
+    {
+        std::lock_guard<std::mutex> theLock(theCaptureMutex);
+        std::vector<std::string> theLines;
+        for (const std::string& curLine : theCapturedLines)
+            if (curLine.find(inNeedle) != std::string::npos)
+                theLines.push_back(curLine);
+        return theLines;
+    }
+};
 // Three states over three classes: "a" (and the control byte 7 and the byte
 // 0xE9) are class 1, "b" class 2. From the start "a" leads to 2; in 2 "a"
 // stays and "b" goes back to 1. State 2 is the only accepting state.
@@ -73,7 +112,7 @@ public:
     }
 };
 
-bool reported(const LogCapture& inLog, const std::string& inCondition)
+bool reported(const TraceCapture& inLog, const std::string& inCondition)
 {
     return !inLog.containing("Offending command: \"" + inCondition + "\"").empty();
 }
@@ -130,7 +169,7 @@ TEST(StateMachineFeeding, HighBytesIndexClassTableAsUnsigned)
 
 TEST(StateMachineSetup, FreshMachineReportsWhenFedWithoutTables)
 {
-    LogCapture theLog;
+    TraceCapture theLog;
     BareMachine theMachine;
     EXPECT_EQ(0u, theMachine.getCharCount());
     EXPECT_FALSE(theMachine.isLegalEnd());
@@ -144,7 +183,7 @@ TEST(StateMachineSetup, FreshMachineReportsWhenFedWithoutTables)
 
 TEST(StateMachineSetup, SecondInstallIsReportedAndRefused)
 {
-    LogCapture theLog;
+    TraceCapture theLog;
     TinyMachine theMachine;
     EXPECT_TRUE(theLog.containing("Assertion failed").empty());
     EXPECT_TRUE(theMachine.addChar('a')); // now in state 2
@@ -160,7 +199,7 @@ TEST(StateMachineSetup, SecondInstallIsReportedAndRefused)
 
 TEST(StateMachineSetup, NullTablesAndZeroCountsAreReportedAndRefused)
 {
-    LogCapture theLog;
+    TraceCapture theLog;
     {
         BareMachine theMachine;
         theMachine.install(theTinyTable, nullptr, theTinyLegalEnds, 3, 3, 1);
@@ -199,7 +238,7 @@ TEST(StateMachineSetup, MalformedTableRejectsInsteadOfReadingOutside)
 
 TEST(StateMachineDump, TransposedLayoutWithCarriageReturns)
 {
-    LogCapture theLog;
+    TraceCapture theLog;
     TinyMachine().dumpTable();
     const std::string theExpected = "* XXXXXX\t0\t1\t2\t\r"
                                     "1 (7)\t0\t2\t2\t\r"
@@ -215,7 +254,7 @@ TEST(StateMachineDump, TransposedLayoutWithCarriageReturns)
 
 TEST(StateMachineDump, WithoutTablesReportsAndWritesNothing)
 {
-    LogCapture theLog;
+    TraceCapture theLog;
     BareMachine().dumpTable();
     EXPECT_TRUE(reported(theLog, "itsTable != 0"));
     EXPECT_TRUE(theLog.containing("XXXXXX").empty());
