@@ -10,6 +10,7 @@
 #include "corvel/platform/directory/dn.h"
 #include "corvel/platform/directory/ldif/ldif_backend.h"
 #include "corvel/platform/directory/ldif/ldif_directory.h"
+#include "corvel/platform/directory/ldif/ldif_faults_env.h"
 #include "corvel/threads/qzmutex.h"
 
 namespace corvel::directory::ldif
@@ -628,6 +629,7 @@ void clearFaults()
 
 std::shared_ptr<DirectoryService> makeLdifService(const std::string& inPath)
 {
+    applyEnvironmentFaults();
     return std::make_shared<LdifService>(loadDirectory(inPath));
 }
 
