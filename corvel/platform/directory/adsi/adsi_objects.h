@@ -1,0 +1,28 @@
+// The directory backend's wrappers around interfaces obtained elsewhere, so
+// that they can be driven with objects of the caller's choosing (tests use
+// in-process stand-ins for a directory).
+#pragma once
+
+#include <iads.h>
+
+#include <memory>
+
+#include "corvel/platform/directory/adsi/adsi_com.h"
+#include "corvel/platform/directory/dir_service.h"
+
+namespace corvel::directory::adsi
+{
+
+// Each takes a reference of its own on the interface (the caller keeps its
+// own) and a share of the apartment, which may be null when the caller
+// keeps the runtime initialised itself. A null interface gives null.
+std::unique_ptr<DirObject> wrapObject(std::shared_ptr<Apartment> inApartment, IADs* inObject);
+std::unique_ptr<NameTranslator> wrapTranslator(std::shared_ptr<Apartment> inApartment,
+                                               IADsNameTranslate* inTranslator);
+
+// The bind flags every object is opened with: Kerberos or NTLM with the
+// ticket delegable to the server (ADS_SECURE_AUTHENTICATION |
+// ADS_USE_DELEGATION).
+inline constexpr DWORD BindFlags = 0x101;
+
+} // namespace corvel::directory::adsi
