@@ -10,6 +10,8 @@
 #include "corvel/debug/qzinfolog.h"
 #include "corvel/platform/directory/dn.h"
 #include "corvel/platform/os_identity.h"
+#include "corvel/platform/os_loader.h"
+#include "corvel/platform/os_text.h"
 
 using corvel::directory::DirEnumerator;
 using corvel::directory::DirGroup;
@@ -439,6 +441,408 @@ bool qzAuthenticator::_isUserInGroup(DirGroup& inGroup, const std::string& inUse
         theStack.back().itsFound = theFound;
     }
     return false;
+}
+
+// ---------------------------------------------------------------------------
+// Group listing
+
+namespace
+{
+
+constexpr std::int32_t theUnboundedDepth = 0x7fffffff;
+
+// Overwrites text that held a password before its memory is given back.
+template <typename String>
+void scrub(String& ioText)
+{
+    volatile typename String::value_type* theData = ioText.data();
+    for (std::size_t curIndex = 0; curIndex < ioText.size(); ++curIndex)
+        theData[curIndex] = 0;
+    ioText.clear();
+}
+
+// Wide text to the directory's narrow text, through the platform's own
+// conversion (UTF-16 in; wchar_t is UTF-32 on Linux).
+std::string narrowOf(const std::wstring& inWide)
+{
+    std::u16string theUtf16;
+    theUtf16.reserve(inWide.size());
+    for (wchar_t curChar : inWide)
+    {
+        const std::uint32_t theCode = static_cast<std::uint32_t>(curChar);
+        if (theCode >= 0x10000 && theCode <= 0x10FFFF)
+        {
+            theUtf16 += static_cast<char16_t>(0xD800 + ((theCode - 0x10000) >> 10));
+            theUtf16 += static_cast<char16_t>(0xDC00 + ((theCode - 0x10000) & 0x3FF));
+        }
+        else
+            theUtf16 += static_cast<char16_t>(theCode);
+    }
+    std::string theNarrow = corvel::platform::wideToNarrow(theUtf16.c_str());
+    scrub(theUtf16);
+    return theNarrow;
+}
+
+// Narrow (UTF-8) text to wide; a byte that starts no valid sequence is taken
+// as it is, so no text is lost.
+std::wstring wideOf(const std::string& inNarrow)
+{
+    std::wstring theWide;
+    theWide.reserve(inNarrow.size());
+    std::size_t curIndex = 0;
+    while (curIndex < inNarrow.size())
+    {
+        const unsigned char theLead = static_cast<unsigned char>(inNarrow[curIndex]);
+        std::size_t theLength = theLead < 0x80 ? 1 : (theLead >> 5) == 0x6 ? 2
+                                : (theLead >> 4) == 0xE ? 3 : (theLead >> 3) == 0x1E ? 4 : 0;
+        std::uint32_t theCode = theLength == 1 ? theLead
+                                : theLength == 2 ? (theLead & 0x1Fu)
+                                : theLength == 3 ? (theLead & 0x0Fu) : (theLead & 0x07u);
+        bool theValid = theLength != 0 && curIndex + theLength <= inNarrow.size();
+        for (std::size_t curByte = 1; theValid && curByte < theLength; ++curByte)
+        {
+            const unsigned char theNext = static_cast<unsigned char>(inNarrow[curIndex + curByte]);
+            if ((theNext & 0xC0) != 0x80)
+                theValid = false;
+            theCode = (theCode << 6) | (theNext & 0x3Fu);
+        }
+        if (!theValid)
+        {
+            theWide += static_cast<wchar_t>(theLead);
+            ++curIndex;
+            continue;
+        }
+        if (sizeof(wchar_t) == 2 && theCode >= 0x10000)
+        {
+            theWide += static_cast<wchar_t>(0xD800 + ((theCode - 0x10000) >> 10));
+            theWide += static_cast<wchar_t>(0xDC00 + ((theCode - 0x10000) & 0x3FF));
+        }
+        else
+            theWide += static_cast<wchar_t>(theCode);
+        curIndex += theLength;
+    }
+    return theWide;
+}
+
+// The credentials of one listing: both parts or none.
+struct ListingCredentials
+{
+    corvel::directory::Credentials itsCredentials;
+    ListingCredentials(const std::wstring& inUser, const std::wstring& inPassword)
+    {
+        if (!inUser.empty() && !inPassword.empty())
+        {
+            itsCredentials.itsUser = narrowOf(inUser);
+            itsCredentials.itsPassword = narrowOf(inPassword);
+        }
+    }
+    ~ListingCredentials() { scrub(itsCredentials.itsPassword); }
+    ListingCredentials(const ListingCredentials&) = delete;
+    ListingCredentials& operator=(const ListingCredentials&) = delete;
+    const corvel::directory::Credentials* get() const
+    {
+        return itsCredentials.isEmpty() ? nullptr : &itsCredentials;
+    }
+};
+
+// One group of the walk: what its visit yields to walk next.
+struct GroupFrame
+{
+    std::vector<std::string> itsParents; // its memberOf, in directory order
+    std::size_t itsNext = 0;
+    std::int32_t itsDepth = 0;           // the depth the parents are entered with
+};
+
+// The visit of one group: opens it, adds its name, and leaves in outFrame the
+// groups to walk above it. False when there is nothing to walk.
+bool visitGroup(corvel::directory::DirectoryService& inService, const std::string& inGroupDN,
+                const corvel::directory::Credentials* inCredentials,
+                qzAuthenticator::GroupSet& ioGroups, std::int32_t inDepth, GroupFrame& outFrame)
+{
+    const std::string theEscaped = qzAuthenticator::escapeDN(inGroupDN);
+    std::unique_ptr<DirObject> theGroup;
+    const Status theStatus =
+        inService.openObject("LDAP://" + theEscaped, inCredentials, ObjectKind::Object, theGroup);
+    if (corvel::directory::failed(theStatus) || !theGroup)
+    {
+        infoLog(qzLogError,
+                "enumerateGroup unable to retrieve information about group \"%s\", error 0x%lX",
+                theEscaped.c_str(),
+                hexOf(corvel::directory::failed(theStatus) ? theStatus : corvel::directory::E_fail));
+        return false;
+    }
+    std::string theName;
+    if (corvel::directory::failed(theGroup->get("name", theName)))
+        return false;
+    // Collected before: the group and everything above it are in the set.
+    if (!ioGroups.insert(theName).second)
+        return false;
+    const std::int32_t theDepth = inDepth - 1;
+    if (theDepth <= 0)
+        return false;
+    std::vector<std::string> theParents;
+    if (corvel::directory::failed(theGroup->getEx("memberOf", theParents)) || theParents.empty())
+        return false;
+    outFrame.itsParents = std::move(theParents);
+    outFrame.itsNext = 0;
+    outFrame.itsDepth = theDepth;
+    return true;
+}
+
+void walkGroups(corvel::directory::DirectoryService& inService, const std::string& inGroupDN,
+                const corvel::directory::Credentials* inCredentials,
+                qzAuthenticator::GroupSet& ioGroups, std::int32_t inDepth)
+{
+    // Depth-first in directory order, as a recursive walk would go, but on
+    // an explicit stack: the nesting of the directory never reaches the C++
+    // stack.
+    std::vector<GroupFrame> theStack;
+    GroupFrame theFrame;
+    if (!visitGroup(inService, inGroupDN, inCredentials, ioGroups, inDepth, theFrame))
+        return;
+    theStack.push_back(std::move(theFrame));
+    while (!theStack.empty())
+    {
+        GroupFrame& theTop = theStack.back();
+        if (theTop.itsNext >= theTop.itsParents.size())
+        {
+            theStack.pop_back();
+            continue;
+        }
+        const std::string theParent = theTop.itsParents[theTop.itsNext++];
+        const std::int32_t theDepth = theTop.itsDepth;
+        GroupFrame theNext;
+        if (visitGroup(inService, theParent, inCredentials, ioGroups, theDepth, theNext))
+            theStack.push_back(std::move(theNext)); // theTop is not used past here
+    }
+}
+
+} // namespace
+
+void qzAuthenticator::enumerateGroup(const std::string& inGroupDN, const std::wstring& inUser,
+                                     const std::wstring& inPassword, GroupSet& ioGroups,
+                                     std::int32_t inDepth)
+{
+    Session theSession; // the caller's, shared
+    const ListingCredentials theCredentials(inUser, inPassword);
+    walkGroups(theSession.service(), inGroupDN, theCredentials.get(), ioGroups, inDepth);
+}
+
+bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstring& inUser,
+                                    const std::wstring& inPassword, GroupSet& ioGroups,
+                                    bool inRecursive)
+{
+    Session theSession; // the caller's, shared
+    const ListingCredentials theCredentials(inUser, inPassword);
+    const std::string theEscaped = escapeDN(inUserDN);
+    if (theCredentials.get() != nullptr)
+        qzTrace(1, "getUserGroups opening \"LDAP://%s\" with the credentials of \"%s\"",
+                theEscaped.c_str(), theCredentials.itsCredentials.itsUser.c_str());
+    else
+        qzTrace(1, "getUserGroups opening \"LDAP://%s\" in the caller's own security context",
+                theEscaped.c_str());
+
+    std::unique_ptr<DirObject> theUser;
+    Status theStatus = theSession.service().openObject("LDAP://" + theEscaped,
+                                                       theCredentials.get(), ObjectKind::User,
+                                                       theUser);
+    if (corvel::directory::succeeded(theStatus) && (!theUser || theUser->asUser() == nullptr))
+        theStatus = corvel::directory::E_noInterface;
+    if (corvel::directory::failed(theStatus))
+    {
+        infoLog(qzLogError, "getUserGroups error finding user \"%s\", error 0x%lX",
+                theEscaped.c_str(), hexOf(theStatus));
+        return false;
+    }
+
+    if (inRecursive)
+    {
+        std::vector<std::string> theMemberOf;
+        theStatus = theUser->getEx("memberOf", theMemberOf);
+        if (theStatus == corvel::directory::E_propertyNotFound)
+            return true; // a member of no group through this attribute
+        if (corvel::directory::failed(theStatus))
+        {
+            infoLog(qzLogError,
+                    "getUserGroups unable to retrieve member of for user \"%s\", error 0x%lX",
+                    theEscaped.c_str(), hexOf(theStatus));
+            return false;
+        }
+        theUser.reset();
+        for (const std::string& curGroupDN : theMemberOf)
+            walkGroups(theSession.service(), curGroupDN, theCredentials.get(), ioGroups,
+                       theUnboundedDepth);
+        return true;
+    }
+
+    std::unique_ptr<DirEnumerator> theGroups;
+    theStatus = theUser->asUser()->groups(theGroups);
+    if (corvel::directory::failed(theStatus))
+    {
+        infoLog(qzLogError, "getUserGroups error getting groups for user \"%s\", error 0x%lX",
+                theEscaped.c_str(), hexOf(theStatus));
+        return false;
+    }
+    if (!theGroups)
+        return true; // no enumerator: nothing added
+    for (;;)
+    {
+        std::unique_ptr<DirObject> theElement;
+        if (theGroups->next(theElement) != corvel::directory::S_ok || !theElement)
+            break;
+        DirGroup* theGroup = theElement->asGroup();
+        if (theGroup == nullptr)
+            continue;
+        std::string theName;
+        if (corvel::directory::failed(theGroup->getName(theName)))
+            continue;
+        // "CN=Sales" -> "Sales"; shorter names carry no name after the type.
+        if (theName.size() > 3)
+            ioGroups.insert(theName.substr(3));
+    }
+    return true;
+}
+
+bool qzAuthenticator::getADUserGroups(const std::string& inUserName,
+                                      const std::string& inPassword, GroupSet& ioGroups,
+                                      bool inRecursive)
+{
+    try
+    {
+        Session theSession;
+        bool theResult = false;
+        try
+        {
+            std::string theDN;
+            bool theUsedGlobalCatalog = false;
+            if (findUser(inUserName, inPassword, theDN, theUsedGlobalCatalog,
+                         corvel::directory::NameType_1779))
+            {
+                infoLog(qzLogDebug, "qzAuthenticator::getADUserGroups found user as \"%s\"",
+                        theDN.c_str());
+                // A name found on the global catalog carried no domain: the
+                // caller's own context reads it, whatever password came along.
+                std::wstring theUser;
+                std::wstring thePassword;
+                if (!theUsedGlobalCatalog)
+                {
+                    theUser = wideOf(inUserName);
+                    thePassword = wideOf(inPassword);
+                }
+                theResult = getUserGroups(theDN, theUser, thePassword, ioGroups, inRecursive);
+                scrub(thePassword);
+            }
+        }
+        catch (...)
+        {
+            writeInfoLog(qzLogDebug, "qzAuthenticator::getADUserGroups - result EXCEPTION");
+            return false;
+        }
+        infoLog(qzLogDebug, "qzAuthenticator::getADUserGroups - result %s",
+                theResult ? "SUCCESS" : "FAILURE");
+        return theResult;
+    }
+    catch (...)
+    {
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Password logon
+
+namespace
+{
+
+using SetSSPFunction = int (*)(const char*);
+using UserLogonFunction = int (*)(const char*, const char*, const char*, unsigned int*);
+
+constexpr const char* thePluginName = "qzSSPI.dll";
+
+} // namespace
+
+std::int32_t qzAuthenticator::authenticateUser(const std::string& inUserName,
+                                               const std::string& inPassword,
+                                               const std::string& inSecurityPackage,
+                                               std::uint32_t& outStatus)
+{
+    outStatus = 0;
+    std::string theWorkingName = inUserName;
+
+    // A plain DOMAIN\user is taken as it is; everything else is asked of the
+    // directory. Exceptions of the lookup reach the caller.
+    const bool theNeedsLookup = !(inUserName.find('\\') != std::string::npos &&
+                                  inUserName.find('@') == std::string::npos);
+    if (theNeedsLookup)
+    {
+        bool theFound = false;
+        {
+            Session theSession;
+            bool theUsedGlobalCatalog = false;
+            theFound = findUser(inUserName, inPassword, theWorkingName, theUsedGlobalCatalog,
+                                corvel::directory::NameType_NT4);
+        }
+        if (!theFound)
+        {
+            infoLog(qzLogError, "qzAuthenticator::authenticateUser - user \"%s\" could not be found",
+                    inUserName.c_str());
+            return logonUnknownUserOrPassword;
+        }
+    }
+
+    std::string theUser;
+    std::string theDomain;
+    if (!splitUserName(theWorkingName, theUser, theDomain))
+    {
+        theDomain.clear();
+        theUser = theWorkingName;
+    }
+    infoLog(qzLogDebug, "qzAuthenticator::authenticateUser domain: %s, user: %s",
+            theDomain.c_str(), theUser.c_str());
+
+    corvel::platform::LoadedLibrary thePlugin; // unloaded on every path
+    try
+    {
+        if (!thePlugin.load(thePluginName))
+        {
+            outStatus = thePlugin.lastError();
+            return logonPluginFailure;
+        }
+        if (!inSecurityPackage.empty())
+        {
+            auto theSetSSP = reinterpret_cast<SetSSPFunction>(thePlugin.symbol("qzSetSSP"));
+            if (theSetSSP != nullptr)
+                theSetSSP(inSecurityPackage.c_str());
+        }
+        auto theUserLogon = reinterpret_cast<UserLogonFunction>(thePlugin.symbol("qzUserLogon"));
+        if (theUserLogon == nullptr)
+        {
+            outStatus = thePlugin.lastError();
+            thePlugin.unload();
+            return logonPluginFailure;
+        }
+        unsigned int theStatusWord = 0;
+        const int theAnswer =
+            theUserLogon(theDomain.c_str(), theUser.c_str(), inPassword.c_str(), &theStatusWord);
+        thePlugin.unload();
+        outStatus = theStatusWord;
+        switch (theAnswer)
+        {
+        case 0:
+            return logonAccepted;
+        case 9:
+            return logonUnknownUserOrPassword;
+        case 10:
+            return logonNotAllowed;
+        default:
+            return logonOtherFailure;
+        }
+    }
+    catch (...)
+    {
+        thePlugin.unload();
+        return logonPluginFailure;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "corvel/platform/directory/dir_service.h"
@@ -62,7 +63,51 @@ public:
     static bool _isUserInGroup(corvel::directory::DirGroup& inGroup,
                                const std::string& inUserPath);
 
-    // --- group listing and password logon (declared with their code) ---
+    // --- group listing ---
+
+    // Group names (plain names such as "Sales"), ordered byte-wise. The
+    // caller owns the set; the listing only adds to it.
+    using GroupSet = std::set<std::string>;
+
+    // The groups of the user with this logon name: the direct groups, or in
+    // the recursive mode also every group above them. The directory is read
+    // with the user's own credentials when the name carried a domain and the
+    // password is not empty. Never throws.
+    static bool getADUserGroups(const std::string& inUserName, const std::string& inPassword,
+                                GroupSet& ioGroups, bool inRecursive);
+    // The same for a user given by DN, inside the caller's directory
+    // session. Credentials are passed only when both are non-empty.
+    static bool getUserGroups(const std::string& inUserDN, const std::wstring& inUser,
+                              const std::wstring& inPassword, GroupSet& ioGroups,
+                              bool inRecursive);
+    // Adds the group's "name" and, while inDepth allows, every group it is
+    // a member of. A name already in the set is not walked again, which ends
+    // loops. Depth-first in directory order, on an explicit stack.
+    static void enumerateGroup(const std::string& inGroupDN, const std::wstring& inUser,
+                               const std::wstring& inPassword, GroupSet& ioGroups,
+                               std::int32_t inDepth);
+
+    // --- password logon ---
+
+    // Results of authenticateUser.
+    enum LogonResult : std::int32_t
+    {
+        logonAccepted = 0,
+        logonUnknownUserOrPassword = 1, // name not resolved, or the plug-in said 9
+        logonNotAllowed = 2,            // the plug-in said 10
+        logonOtherFailure = 3,          // any other answer of the plug-in
+        logonPluginFailure = 4,         // no plug-in, no qzUserLogon, or an exception
+    };
+
+    // Checks the password through the logon plug-in "qzSSPI.dll". Names other
+    // than a plain DOMAIN\user are first turned into DOMAIN\user through the
+    // directory. outStatus carries the loader's error code or the plug-in's
+    // status word. Exceptions of the name lookup reach the caller; those of
+    // the plug-in give logonPluginFailure.
+    static std::int32_t authenticateUser(const std::string& inUserName,
+                                         const std::string& inPassword,
+                                         const std::string& inSecurityPackage,
+                                         std::uint32_t& outStatus);
 
     // --- texts ---
 
