@@ -236,7 +236,7 @@ if [ -x "$asan_program" ]; then
   export CORVEL_DIRECTORY="ldif:$fixture"
   CORVEL_LDIF_FAULTS="GetName:$staff:0x80004005" run_with "$asan_program" 'alice@corp.example.test' 'CORP\Staff'
   verdict "asan: get fails for the group" 255 "$group_error"
-  CORVEL_LDIF_FAULTS="Next:$engineering:0x80004005;IsMember:$staff:0x80072030" \
+  CORVEL_LDIF_FAULTS="IsMember:$engineering:0x80072030;Next:$engineering:0x80004005" \
     run_with "$asan_program" 'alice@corp.example.test' 'CORP\Staff'
   verdict "asan: walk faults" 0 'Not a member...'
   export CORVEL_DIRECTORY="ldif:$work/odd.ldif"
