@@ -68,7 +68,9 @@ int verifyKerberos(const std::string& inDomain, const std::string& inUser, const
                    unsigned int& outStatus)
 {
     krb5_context theContext = nullptr;
-    krb5_error_code theCode = krb5_init_secure_context(&theContext);
+    // The ordinary context: KRB5_CONFIG names the realm's configuration
+    // where the platform sets one.
+    krb5_error_code theCode = krb5_init_context(&theContext);
     if (theCode != 0)
     {
         outStatus = static_cast<unsigned int>(theCode);
