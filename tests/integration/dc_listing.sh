@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Group listing against the throw-away domain controller: the direct and the
+# recursive mode, nesting, a loop, a '/' in a DN, a user in no group, and
+# credentials used only with a domain and a password. Uses the DC the test
+# runner started (CORVEL_DC_DIR).
+set -uo pipefail
+
+if [ -z "${CORVEL_DC_DIR:-}" ]; then
+  echo "SKIPPED: no domain controller"
+  exit 0
+fi
+src=${CORVEL_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}
+eval "$("$src/scripts/samba-dc" env "$CORVEL_DC_DIR")" || exit 1
+bin=${QZLOGONTEST:-${CORVEL_BINARY_DIR:-$src/build}/tools/qzauthtest/qzLogonTest}
+[ -x "$bin" ] || { echo "no qzLogonTest at $bin"; exit 1; }
+
+pw=$CORVEL_DC_USER_PASSWORD
+dom=$CORVEL_DC_DOMAIN
+err=$CORVEL_DC_DIR/listing.err
+passed=0
+failed=0
+
+# check NAME WANT_EXIT "GROUPS" PASSWORD USER MODE: the groups, one per line
+# in byte order, joined by blanks; the password must not reach the log.
+check() {
+  local name=$1 want_rc=$2 want=$3 pass=$4 user=$5 mode=$6 out rc
+  out=$(printf '%s\n' "$pass" | timeout 60 "$bin" groups "$user" "$mode" 2>"$err" | paste -sd' ')
+  rc=$?
+  if [ "$rc" -eq "$want_rc" ] && [ "$out" = "$want" ] &&
+     { [ -z "$pass" ] || ! grep -qF -- "$pass" "$err"; }; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name: exit $rc (want $want_rc), groups '$out' (want '$want')"
+    sed 's/^/    err: /' "$err" | tail -n 8
+  fi
+}
+has() {
+  if grep -qF -- "$2" "$err"; then passed=$((passed + 1)); else
+    failed=$((failed + 1)); echo "FAIL $1: no '$2' in the log"; sed 's/^/    err: /' "$err"; fi
+}
+
+check "nested four levels" 0 "Level0 Level1 Level2 Level3" "" "$dom\\bob" recursive
+check "loop ends" 0 "LoopA LoopB" "" "$dom\\carol" recursive
+check "slash in a DN" 0 "Level0 R/D Team" "" "$dom\\erin" recursive
+check "direct mode" 0 "Level0 R/D Team" "" "$dom\\erin" direct
+check "direct mode, one level" 0 "Level3" "" "$dom\\bob" direct
+check "direct group" 0 "Sales" "" "alice@$CORVEL_DC_DNS_DOMAIN" recursive
+check "unknown user" 1 "" "" "$dom\\nobody" recursive
+has "failure line" "qzAuthenticator::getADUserGroups - result FAILURE"
+
+# With a domain and a password the directory is read as that user.
+check "own credentials" 0 "Level0 Level1 Level2 Level3" "$pw" "$dom\\bob" recursive
+has "credentials used" "with the credentials of \"$dom\\bob\""
+check "principal name with credentials" 0 "Level3" "$pw" "bob@$CORVEL_DC_DNS_DOMAIN" direct
+has "principal name credentials used" "with the credentials of \"bob@$CORVEL_DC_DNS_DOMAIN\""
+check "wrong password" 1 "" "x$pw" "$dom\\bob" recursive
+# An empty password: the caller's own ticket.
+check "no password" 0 "Level0 Level1 Level2 Level3" "" "$dom\\bob" recursive
+has "own context" "in the caller's own security context"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
