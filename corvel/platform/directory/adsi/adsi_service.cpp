@@ -26,32 +26,28 @@ Status status(HRESULT inResult) { return static_cast<Status>(inResult); }
 
 // Members of a group or groups of a user, one at a time, in the order the
 // directory gives them.
+//
+// The collection's enumeration is taken straight from get__NewEnum and read
+// with IEnumVARIANT::Next(1), which is all the ADsBuildEnumerator /
+// ADsEnumerateNext / ADsFreeEnumerator helpers do: the builder takes a
+// container, and a member collection is no container (passing one means
+// reinterpreting its vtable), and some runtimes ship the helpers as stubs.
 class AdsiEnumerator final : public DirEnumerator
 {
 public:
     AdsiEnumerator(std::shared_ptr<Apartment> inApartment, ComPtr<IADsMembers> inCollection)
         : itsApartment(std::move(inApartment)), itsCollection(std::move(inCollection))
     {
-        // A member collection hands out its enumeration through the same
-        // get__NewEnum slot as a container, which is how the helper is
-        // documented to be used on it.
-        HRESULT theResult =
-            ADsBuildEnumerator(reinterpret_cast<IADsContainer*>(itsCollection.get()), &itsEnum);
-        if (FAILED(theResult))
-            itsEnum = nullptr;
+        ComPtr<IUnknown> theUnknown;
+        HRESULT theResult = itsCollection->get__NewEnum(theUnknown.put());
+        if (SUCCEEDED(theResult))
+            theResult = theUnknown ? theUnknown.query(IID_IEnumVARIANT, itsEnum) : E_FAIL;
+        if (SUCCEEDED(theResult) && !itsEnum)
+            theResult = E_FAIL;
         // The failure is reported by the first next(), so that a caller who
         // got the collection tells "no members obtainable" from "none".
-        itsStatus = FAILED(theResult) ? status(theResult) : (itsEnum ? S_ok : S_false);
+        itsStatus = FAILED(theResult) ? status(theResult) : S_ok;
     }
-
-    ~AdsiEnumerator() override
-    {
-        if (itsEnum)
-            ADsFreeEnumerator(itsEnum);
-    }
-
-    AdsiEnumerator(const AdsiEnumerator&) = delete;
-    AdsiEnumerator& operator=(const AdsiEnumerator&) = delete;
 
     Status next(std::unique_ptr<DirObject>& outObject) override
     {
@@ -62,7 +58,7 @@ public:
         {
             Variant theElement;
             ULONG theFetched = 0;
-            HRESULT theResult = ADsEnumerateNext(itsEnum, 1, theElement.put(), &theFetched);
+            HRESULT theResult = itsEnum->Next(1, theElement.put(), &theFetched);
             if (theResult != S_OK || theFetched != 1)
             {
                 itsStatus = FAILED(theResult) ? status(theResult) : S_false;
@@ -88,7 +84,7 @@ private:
     // Declared first so that the runtime outlives the interfaces below.
     std::shared_ptr<Apartment> itsApartment;
     ComPtr<IADsMembers> itsCollection;
-    IEnumVARIANT* itsEnum = nullptr; // freed with ADsFreeEnumerator
+    ComPtr<IEnumVARIANT> itsEnum;
     Status itsStatus = S_false;
 };
 
