@@ -78,11 +78,27 @@ int verifyLdap(const std::string& inDomain, const std::string& inUser, const cha
     struct timeval theTimeout = {10, 0};
     ldap_set_option(theLdap, LDAP_OPT_NETWORK_TIMEOUT, &theTimeout);
     ldap_set_option(theLdap, LDAP_OPT_TIMEOUT, &theTimeout);
-    // The password goes only to a server whose certificate checks out.
+    // The password goes only to a server whose certificate checks out,
+    // whatever the client configuration says: a TLS context of this handle's
+    // own, with the configured trust anchors and verification demanded.
+    for (const int curOption : {LDAP_OPT_X_TLS_CACERTFILE, LDAP_OPT_X_TLS_CACERTDIR})
+    {
+        char* theValue = nullptr;
+        if (ldap_get_option(nullptr, curOption, &theValue) == LDAP_OPT_SUCCESS && theValue)
+        {
+            ldap_set_option(theLdap, curOption, theValue);
+            ldap_memfree(theValue);
+        }
+    }
     const int theDemand = LDAP_OPT_X_TLS_DEMAND;
     ldap_set_option(theLdap, LDAP_OPT_X_TLS_REQUIRE_CERT, &theDemand);
     const int theNewContext = 0;
-    ldap_set_option(theLdap, LDAP_OPT_X_TLS_NEWCTX, &theNewContext);
+    if (ldap_set_option(theLdap, LDAP_OPT_X_TLS_NEWCTX, &theNewContext) != LDAP_OPT_SUCCESS)
+    {
+        ldap_unbind_ext_s(theLdap, nullptr, nullptr);
+        outStatus = static_cast<unsigned int>(LDAP_CONNECT_ERROR);
+        return resultServiceFailure;
+    }
 
     char* theConnected = nullptr;
     ldap_get_option(theLdap, LDAP_OPT_URI, &theConnected);
