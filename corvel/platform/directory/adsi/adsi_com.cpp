@@ -24,7 +24,7 @@ Status narrowToWide(const std::string& inText, std::wstring& outText)
     if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, inText.data(), theSize, outText.data(), theWide) !=
         theWide)
     {
-        outText.clear();
+        wipe(outText); // it may hold part of a password
         return E_invalidArg;
     }
     return S_ok;
@@ -66,7 +66,11 @@ Status Bstr::fromNarrow(const std::string& inText, Bstr& outText, bool inSecret)
     std::wstring theWide;
     Status theStatus = narrowToWide(inText, theWide);
     if (theStatus != S_ok)
+    {
+        if (inSecret)
+            wipe(theWide);
         return theStatus;
+    }
     BSTR theText = SysAllocStringLen(theWide.data(), static_cast<UINT>(theWide.size()));
     if (inSecret)
         wipe(theWide);
