@@ -298,4 +298,93 @@ bool splitCanonicalName(const std::string& inName, std::vector<std::string>& out
     return true;
 }
 
+bool parseHostPort(const std::string& inText, int inDefaultPort, std::string& outHost,
+                   int& outPort)
+{
+    std::string theHost = inText;
+    std::string thePort;
+    if (!theHost.empty() && theHost.front() == '[')
+    {
+        const std::size_t theBracket = theHost.find(']');
+        if (theBracket == std::string::npos || theBracket == 1)
+            return false;
+        if (theBracket + 1 < theHost.size())
+        {
+            if (theHost[theBracket + 1] != ':')
+                return false;
+            thePort = theHost.substr(theBracket + 2);
+            if (thePort.empty())
+                return false;
+        }
+        theHost.resize(theBracket + 1);
+    }
+    else
+    {
+        const std::size_t theColon = theHost.find(':');
+        if (theColon != std::string::npos)
+        {
+            thePort = theHost.substr(theColon + 1);
+            theHost.resize(theColon);
+            if (thePort.empty())
+                return false;
+        }
+    }
+    if (theHost.empty())
+        return false;
+    int thePortNumber = inDefaultPort;
+    if (!thePort.empty())
+    {
+        std::size_t thePos = 0;
+        std::uint64_t theValue = 0;
+        if (thePort.size() > 5 || !readNumber(thePort, thePos, 65535, theValue) ||
+            thePos != thePort.size() || theValue == 0)
+            return false;
+        thePortNumber = static_cast<int>(theValue);
+    }
+    outHost = theHost;
+    outPort = thePortNumber;
+    return true;
+}
+
+bool parseLdapUri(const std::string& inUri, LdapUri& outUri)
+{
+    const std::string theLower = dn::toLowerAscii(inUri);
+    LdapUri theUri;
+    std::string theRest;
+    if (theLower.rfind("ldaps://", 0) == 0)
+    {
+        theUri.itsTls = true;
+        theRest = inUri.substr(8);
+    }
+    else if (theLower.rfind("ldap://", 0) == 0)
+        theRest = inUri.substr(7);
+    else
+        return false;
+    const std::size_t theSlash = theRest.find('/');
+    if (theSlash != std::string::npos)
+        theRest.resize(theSlash);
+    if (!parseHostPort(theRest, theUri.itsTls ? kLdapsPort : kLdapPort, theUri.itsHost,
+                       theUri.itsPort))
+        return false;
+    outUri = theUri;
+    return true;
+}
+
+std::vector<LdapUri> parseLdapUriList(const std::string& inList)
+{
+    std::vector<LdapUri> theUris;
+    std::size_t theStart = 0;
+    while (theStart < inList.size())
+    {
+        std::size_t theEnd = inList.find_first_of(" \t\n,", theStart);
+        if (theEnd == std::string::npos)
+            theEnd = inList.size();
+        LdapUri theUri;
+        if (theEnd > theStart && parseLdapUri(inList.substr(theStart, theEnd - theStart), theUri))
+            theUris.push_back(theUri);
+        theStart = theEnd + 1;
+    }
+    return theUris;
+}
+
 } // namespace corvel::directory::ldap

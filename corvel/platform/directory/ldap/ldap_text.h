@@ -1,7 +1,7 @@
 // Text forms the live directory backend converts between: binary SIDs and
 // GUIDs and their string forms, AD's ranged attribute names, canonical names,
-// and libldap result codes as directory status codes. No server is needed
-// for any of them.
+// libldap result codes as directory status codes, and the URIs that name a
+// directory. No server is needed for any of them.
 #pragma once
 
 #include <cstdint>
@@ -46,5 +46,30 @@ std::string dnsNameToDN(const std::string& inDnsName);
 // split at every '/' not escaped as "\/", escapes removed: the domain first.
 // False when there are fewer than two components or one is empty.
 bool splitCanonicalName(const std::string& inName, std::vector<std::string>& outParts);
+
+inline constexpr int kLdapPort = 389;
+inline constexpr int kLdapsPort = 636;
+
+// One directory server as a URI names it.
+struct LdapUri
+{
+    std::string itsHost; // a name, an IPv4 address or a bracketed IPv6 one
+    int itsPort = kLdapPort;
+    bool itsTls = false; // ldaps
+};
+
+// "host", "host:port", "[v6]" or "[v6]:port"; the port is inDefaultPort when
+// not given. False for an empty host, a port that is not 1..65535, or text
+// after a bracketed address that is no port.
+bool parseHostPort(const std::string& inText, int inDefaultPort, std::string& outHost,
+                   int& outPort);
+
+// "ldap://host[:port]" or "ldaps://host[:port]" (scheme in any case, a
+// trailing "/..." ignored); false for anything else.
+bool parseLdapUri(const std::string& inUri, LdapUri& outUri);
+
+// The URIs of a list separated by blanks or commas (as ldap.conf writes
+// them), in their order; malformed ones are left out.
+std::vector<LdapUri> parseLdapUriList(const std::string& inList);
 
 } // namespace corvel::directory::ldap
