@@ -4,6 +4,7 @@
 #include <new>
 
 #include "corvel/debug/qzdebug.h"
+#include "corvel/messages/qzerrormessage.h"
 
 static std::uint8_t* allocateBytes(std::uint32_t inSize, bool inThrow)
 {
@@ -11,10 +12,7 @@ static std::uint8_t* allocateBytes(std::uint32_t inSize, bool inThrow)
         return new (std::nothrow) std::uint8_t[inSize];
     std::uint8_t* theData = new (std::nothrow) std::uint8_t[inSize];
     if (theData == nullptr)
-    {
-        qzTrace(1, "throwing bad_alloc");
-        throw std::bad_alloc();
-    }
+        qzThrowBadAlloc();
     return theData;
 }
 
