@@ -14,6 +14,7 @@
 #include <sasl/sasl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -957,16 +958,26 @@ void LdapService::searchMemberGroups(Connection& inConnection, const EntryPtr& i
     const std::string theFilter =
         "(&(objectClass=group)(memberOf=" + dn::escapeFilterValue(inEntry->itsDN) + "))";
     std::vector<Found> theFound;
+    // The server gets a time limit below our own time-out, so that a slow
+    // directory (Samba does not index memberOf) answers "time limit" and the
+    // connection lives on for the reads. Samba has been seen to answer
+    // success with part of a set when its limit strikes: an answer is taken
+    // as whole only when it came back before the limit could strike.
+    const int theLimit = std::max(1, timeoutSeconds() / 2);
+    const auto theStart = std::chrono::steady_clock::now();
     // Unpaged first: Samba pages at several times the cost. A directory
     // with a size limit below the answer refuses it, and then pages.
-    if (failed(inConnection.search(theBase, LDAP_SCOPE_SUBTREE, theFilter, groupAttributes(),
-                                   theFound, 0, false)))
+    Status theStatus = inConnection.search(theBase, LDAP_SCOPE_SUBTREE, theFilter,
+                                           groupAttributes(), theFound, theLimit, false);
+    if (failed(theStatus) && theStatus != E_timeout)
     {
         theFound.clear();
-        if (failed(inConnection.search(theBase, LDAP_SCOPE_SUBTREE, theFilter, groupAttributes(),
-                                       theFound)))
-            return;
+        theStatus = inConnection.search(theBase, LDAP_SCOPE_SUBTREE, theFilter, groupAttributes(),
+                                        theFound, theLimit);
     }
+    if (failed(theStatus) ||
+        std::chrono::steady_clock::now() - theStart >= std::chrono::seconds(theLimit))
+        return;
     // An answer that names a non-member is not the back-link of this member
     // list (an inconsistent or changing directory): conclude nothing from it.
     for (const Found& curFound : theFound)
