@@ -13,47 +13,12 @@
 #include <vector>
 
 #include "corvel/debug/qzinfolog.h"
+#include "tests/support/log_capture.h"
 #include "corvel/util/qzipaddressstatemachine.h"
 
 namespace
 {
-// Collects trace and log lines through a log callback. The capture's lock is
-// never held while the log's own lock is taken, so the two are always taken
-// in one order (log, then capture).
-std::mutex theCaptureMutex;
-std::vector<std::string> theCapturedLines;
-
-bool captureLine(qzInfoLogLevel /*inLevel*/, const char* inText)
-{
-    std::lock_guard<std::mutex> theLock(theCaptureMutex);
-    theCapturedLines.push_back(inText != nullptr ? inText : "");
-    return true;
-}
-
-class TraceCapture
-{
-public:
-    TraceCapture()
-    {
-        clear();
-        addInfoLogCallback(&captureLine, qzLogDebug);
-    }
-    ~TraceCapture() { removeInfoLogCallback(&captureLine); }
-    void clear()
-    {
-        std::lock_guard<std::mutex> theLock(theCaptureMutex);
-        theCapturedLines.clear();
-    }
-    std::vector<std::string> containing(const std::string& inNeedle) const
-    {
-        std::lock_guard<std::mutex> theLock(theCaptureMutex);
-        std::vector<std::string> theLines;
-        for (const std::string& curLine : theCapturedLines)
-            if (curLine.find(inNeedle) != std::string::npos)
-                theLines.push_back(curLine);
-        return theLines;
-    }
-};
+using TraceCapture = LogCapture;
 bool accepts(const std::string& inText, bool inArpa = false, bool inWildcard = false)
 {
     qzIPAddressStateMachine theMachine(inArpa, inWildcard);
