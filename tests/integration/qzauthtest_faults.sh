@@ -229,6 +229,20 @@ long_dn="CN=$(printf 'x%.0s' $(seq 1 3960)),OU=Groups,$base"
 run "$long_dn" 'CORP\badgroup'
 verdict "4,000-character DN that names nothing" 255 "error: unable to find the user \"$long_dn\""
 
+# A DN whose entry writes its '/' escaped ("\/"): the path made from it must
+# still name that group, so bob, a direct member, is a member.
+{ cat "$fixture"
+  printf '\ndn: CN=Ops\\/Dev,OU=Groups,%s\nobjectClass: group\nsAMAccountName: OpsDev\n' "$base"
+  printf 'member: CN=Bob Test,OU=People,%s\n\n' "$base"; } >"$work/escaped_slash.ldif"
+CORVEL_DIRECTORY="ldif:$work/escaped_slash.ldif" run 'CORP\bob' 'CORP\OpsDev'
+verdict "escaped '/' in the group's own DN" 0 'A member ...'
+
+# A directory file the LDIF reader cannot make sense of ("-" straight after
+# a dn line) is a directory without those entries, not a crash.
+printf 'dn: CN=x,DC=y\n-\n' >"$work/dash.ldif"
+CORVEL_DIRECTORY="ldif:$work/dash.ldif" run 'alice@corp.example.test' 'CORP\Staff'
+verdict "malformed record in the directory file" 255 "$user_error"
+
 # 4. The sanitizer build, where there is one: a lookup failure, a walk
 #    failure, the metacharacters and invalid UTF-8 leak nothing and read
 #    nothing out of bounds.
