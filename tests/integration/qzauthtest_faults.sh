@@ -242,6 +242,14 @@ verdict "escaped '/' in the group's own DN" 0 'A member ...'
 printf 'dn: CN=x,DC=y\n-\n' >"$work/dash.ldif"
 CORVEL_DIRECTORY="ldif:$work/dash.ldif" run 'alice@corp.example.test' 'CORP\Staff'
 verdict "malformed record in the directory file" 255 "$user_error"
+printf 'dn: CN=g,DC=y\n: x\n' >"$work/emptytype.ldif"
+CORVEL_DIRECTORY="ldif:$work/emptytype.ldif" run 'alice@corp.example.test' 'CORP\Staff'
+verdict "attribute line without a type in the directory file" 255 "$user_error"
+# A lone line starting with a digit: the reader reports a record but gives
+# no text for it.
+printf '6\n' >"$work/digit.ldif"
+CORVEL_DIRECTORY="ldif:$work/digit.ldif" run 'alice@corp.example.test' 'CORP\Staff'
+verdict "lone digit line as the directory file" 255 "$user_error"
 
 # 4. The sanitizer build, where there is one: a lookup failure, a walk
 #    failure, the metacharacters and invalid UTF-8 leak nothing and read
