@@ -3,11 +3,15 @@
 // One service per directory session: it owns the connections (one per server,
 // port and credentials), opened on first use and closed when the session
 // ends, and per connection a cache of the entries read so far. The membership
-// walk costs round trips, not server work, so a group is read once with its
-// member values; the first group opened fetches every group nested under it
-// with one in-chain search, and the walk then runs from the cache. Where the
-// directory has no in-chain rule, the members of one group are classified
-// with one search per group (an OR of their DNs) instead of one read each.
+// walk costs round trips, so a group is read once with its member values,
+// which answer both is-member and the member list. A group's members are
+// classified (group or not, and a group's own member values with it, so the
+// next level needs no read) either by base reads kept in flight together on
+// the one connection, or, for a long list, by one search for the groups
+// whose memberOf names the group. Nothing is concluded from an answer that
+// could be partial: the walk over the cache equals the walk over the live
+// directory. (On Samba, searches ORing many DNs and the in-chain rule are
+// both far slower than these; the in-chain search is an opt-in prefetch.)
 #include "corvel/platform/directory/ldap/ldap_backend.h"
 
 #include <ldap.h>
