@@ -270,10 +270,28 @@ std::string qzAuthenticator::escapeDN(const std::string& inDN)
 {
     std::string theEscaped;
     theEscaped.reserve(inDN.size());
-    for (char curChar : inDN)
+    for (std::size_t curPos = 0; curPos < inDN.size(); ++curPos)
     {
+        const char curChar = inDN[curPos];
         if (curChar == '/')
+        {
             theEscaped += "\\2f";
+        }
+        else if (curChar == '\\' && curPos + 1 < inDN.size())
+        {
+            // An escape pair is taken whole: an escaped '/' (backslash,
+            // slash) becomes the one hex escape "\2f"; a backslash kept in
+            // front of it would read back as a literal backslash and "2f".
+            // An escaped backslash leaves a '/' after it a plain one.
+            if (inDN[curPos + 1] == '/')
+                theEscaped += "\\2f";
+            else
+            {
+                theEscaped += curChar;
+                theEscaped += inDN[curPos + 1];
+            }
+            ++curPos;
+        }
         else
             theEscaped += curChar;
     }

@@ -315,10 +315,28 @@ std::string escapePathDN(const std::string& inDN)
 {
     std::string theResult;
     theResult.reserve(inDN.size() + 8);
-    for (char curChar : inDN)
+    for (std::size_t curPos = 0; curPos < inDN.size(); ++curPos)
     {
+        const char curChar = inDN[curPos];
         if (curChar == '/')
+        {
             theResult += "\\2f";
+        }
+        else if (curChar == '\\' && curPos + 1 < inDN.size())
+        {
+            // An escape pair is taken whole: an escaped '/' (backslash,
+            // slash) becomes the one hex escape "\2f"; a backslash kept in
+            // front of it would read back as a literal backslash and "2f".
+            // An escaped backslash leaves a '/' after it a plain one.
+            if (inDN[curPos + 1] == '/')
+                theResult += "\\2f";
+            else
+            {
+                theResult += curChar;
+                theResult += inDN[curPos + 1];
+            }
+            ++curPos;
+        }
         else
             theResult += curChar;
     }

@@ -54,7 +54,8 @@ std::string escapeDNValue(const std::string& inValue);
 std::string escapeFilterValue(const std::string& inValue);
 
 // inDN with every '/' written as the three characters "\2f", ready to follow
-// "LDAP://" in a path. Nothing else changes.
+// "LDAP://" in a path; an escaped '/' (backslash and '/') becomes "\2f" too,
+// both characters replaced. Nothing else changes.
 std::string escapePathDN(const std::string& inDN);
 
 // Takes "LDAP://[server/]DN" apart. The prefix is compared without regard to

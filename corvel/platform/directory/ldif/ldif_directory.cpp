@@ -103,7 +103,42 @@ private:
     void buildIndexes();
 
     Directory& itsDir;
+    std::vector<std::uint32_t> itsMemberMark; // by DN id: epoch of the record that listed it last
+    std::uint32_t itsMarkEpoch = 0;
 };
+
+// libldap's record parser dereferences a null attribute type on two kinds
+// of text: a "-" line straight after the dn line (it looks for a changetype
+// there) and a line whose type is empty (": x"). Such records are refused
+// before it sees them. Comment lines and folded continuations are skipped.
+bool isParsableRecord(const char* inText)
+{
+    bool theAfterDn = false; // the last logical line was the dn line
+    bool theFirst = true;
+    const char* curLine = inText;
+    while (*curLine)
+    {
+        const char* theEnd = std::strchr(curLine, '\n');
+        std::size_t theLength = theEnd ? static_cast<std::size_t>(theEnd - curLine) : std::strlen(curLine);
+        const char* theNext = theEnd ? theEnd + 1 : curLine + theLength;
+        if (theLength > 0 && curLine[theLength - 1] == '\r')
+            --theLength;
+        if (theLength == 0 || curLine[0] == ' ' || curLine[0] == '#')
+        {
+            curLine = theNext;
+            continue; // a continuation, a comment or an empty line
+        }
+        if (curLine[0] == ':')
+            return false;
+        bool theDash = theLength == 1 && curLine[0] == '-';
+        if (theDash && (theAfterDn || theFirst))
+            return false;
+        theAfterDn = theFirst && theLength >= 3 && strncasecmp(curLine, "dn:", 3) == 0;
+        theFirst = false;
+        curLine = theNext;
+    }
+    return true;
+}
 
 std::uint32_t Loader::internDn(const std::string& inText, const std::string& inKey)
 {
@@ -240,6 +275,8 @@ void Loader::load(std::string& ioText)
     for (;;)
     {
         unsigned long theBefore = theLineNo;
+        if (theBuffer)
+            *theBuffer = '\0'; // no text of the last record can pass for this one
         int theFound = ldif_read_record(theFile, &theLineNo, &theBuffer, &theBufferSize);
         if (theFound <= 0)
         {
@@ -247,6 +284,15 @@ void Loader::load(std::string& ioText)
                 infoLog(qzLogError, "LDIF file \"%s\" line %lu: cannot be read on", thePath.c_str(),
                         theLineNo);
             break;
+        }
+        // The reader can report a record (a lone line such as "6") without
+        // giving any text for it: that is no record. It has read lines, so
+        // the next call goes on; a call that read none would repeat forever.
+        if (!theBuffer || *theBuffer == '\0')
+        {
+            if (theLineNo == theBefore)
+                break;
+            continue;
         }
         // The reader skips blank lines before a record and counts them; the
         // record starts at its first line that is neither blank nor comment.
@@ -298,6 +344,12 @@ void Loader::load(std::string& ioText)
                 theText.bv_len = std::strlen(theRest);
                 ++theStart;
             }
+        }
+        if (!isParsableRecord(theText.bv_val))
+        {
+            infoLog(qzLogError, "LDIF file \"%s\" line %lu: malformed record skipped", thePath.c_str(),
+                    theStart);
+            continue;
         }
         LDIFRecord theRecord;
         std::memset(&theRecord, 0, sizeof theRecord);
@@ -352,6 +404,8 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
     // The entry's own spelling wins over one met earlier in a member value.
     itsDir.itsDnText[theDn] = theDnText;
 
+    // A fresh mark value per record: marks of earlier records count as unset.
+    std::uint32_t theMarkEpoch = ++itsMarkEpoch;
     Entry theEntry;
     theEntry.itsDn = theDn;
     theEntry.itsLine = static_cast<std::uint32_t>(inLine);
@@ -386,12 +440,15 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
                     continue;
                 }
                 std::uint32_t theMember = internDn(theValue, theMemberKey);
-                bool theRepeated = false;
-                for (std::uint32_t curId : theEntry.itsMembers)
-                    if (curId == theMember)
-                        theRepeated = true;
-                if (!theRepeated)
+                // A repeated value is stored once; the mark per DN id keeps
+                // this linear where a scan of the list was quadratic.
+                if (theMember >= itsMemberMark.size())
+                    itsMemberMark.resize(itsDir.itsDnText.size(), 0);
+                if (itsMemberMark[theMember] != theMarkEpoch)
+                {
+                    itsMemberMark[theMember] = theMarkEpoch;
                     theEntry.itsMembers.push_back(theMember);
+                }
                 continue;
             }
             if (theAttr == Attr_objectSid)
