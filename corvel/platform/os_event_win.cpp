@@ -129,6 +129,7 @@ int pollingWait(const std::vector<HANDLE>& inEvents, HANDLE inTerminate, std::ui
         }
         if (inTerminate != nullptr && WaitForSingleObject(inTerminate, 0) == WAIT_OBJECT_0)
             return waitTimedOut;
+        // GetQueueStatus also marks the queue as looked at.
         if (inWithMessages && HIWORD(GetQueueStatus(QS_ALLPOSTMESSAGE)) != 0)
             return waitMessage;
         const DWORD theElapsed = GetTickCount() - theStart;
@@ -174,7 +175,12 @@ int waitForAny(const std::vector<EventHandle>& inEvents, std::uint32_t inTimeout
         else if (static_cast<std::size_t>(theIndex) < theEventCount)
             theResult = theIndex;
         else if (static_cast<std::size_t>(theIndex) == theHandles.size())
+        {
+            // The wait has now looked at the queue: the next one wakes only
+            // for messages posted after it (the system would wake again).
+            GetQueueStatus(QS_ALLPOSTMESSAGE);
             theResult = waitMessage;
+        }
         else
             theResult = waitTimedOut; // terminated: the checkpoint below leaves
     }
