@@ -34,8 +34,9 @@ struct SocketWaitEntry
     bool itsExceptional = false;
 };
 
-// The most sockets one set holds; 0 = no limit.
-inline constexpr std::size_t socketSetLimit = 0;
+// The most sockets one set holds; 0 = no limit (POSIX: poll has none;
+// Windows: a Winsock set holds 64).
+extern const std::size_t socketSetLimit;
 
 // The error number of an interrupted call (EINTR).
 extern const int socketErrorInterrupted;

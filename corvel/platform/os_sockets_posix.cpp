@@ -11,6 +11,7 @@
 namespace corvel::platform
 {
 
+const std::size_t socketSetLimit = 0;
 const int socketErrorInterrupted = EINTR;
 const int socketErrorBadDescriptor = EBADF;
 const int socketErrorInvalidArgument = EINVAL;

@@ -8,6 +8,7 @@
 namespace corvel::platform
 {
 
+const std::size_t socketSetLimit = 64;
 const int socketErrorInterrupted = WSAEINTR;
 const int socketErrorBadDescriptor = WSAENOTSOCK;
 const int socketErrorInvalidArgument = WSAEINVAL;
