@@ -695,6 +695,33 @@ std::uint32_t Directory::findDn(const std::string& inDN) const
     return theFound == itsDnIds.end() ? NoIndex : theFound->second;
 }
 
+bool Directory::findPathDn(const std::string& inPath, std::uint32_t& outDn, bool& outBadPath) const
+{
+    qzStMutex theLock(&itsPathMutex);
+    if (itsLastPathResult < 0 || itsLastPath != inPath)
+    {
+        std::string theServer;
+        std::string theDN;
+        std::string theKey;
+        itsLastPathDn = NoIndex;
+        if (!dn::parseLdapPath(inPath, theServer, theDN))
+            itsLastPathResult = 1;
+        else if (!dn::normalizeDN(theDN, theKey))
+            itsLastPathResult = 2;
+        else
+        {
+            itsLastPathResult = 0;
+            auto theFound = itsDnIds.find(theKey);
+            if (theFound != itsDnIds.end())
+                itsLastPathDn = theFound->second;
+        }
+        itsLastPath = inPath;
+    }
+    outDn = itsLastPathDn;
+    outBadPath = itsLastPathResult == 1;
+    return itsLastPathResult == 0;
+}
+
 const Entry* Directory::entryOfDn(std::uint32_t inDn) const
 {
     if (inDn >= itsEntryOfDn.size() || itsEntryOfDn[inDn] == NoIndex)

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "corvel/threads/qzmutex.h"
+
 namespace corvel::directory::ldif
 {
 
@@ -98,12 +100,23 @@ public:
     std::unordered_map<std::string, std::vector<std::uint32_t>> itsBySid;
     std::unordered_map<std::string, std::vector<std::uint32_t>> itsByGuid;
 
+    // The last answer of findPathDn (written under the lock).
+    mutable qzMemMutex itsPathMutex;
+    mutable std::string itsLastPath;
+    mutable int itsLastPathResult = -1; // -1 none yet, 0 found or absent, 1 bad path, 2 bad DN
+    mutable std::uint32_t itsLastPathDn = NoIndex;
+
     Directory();
     Directory(const Directory&) = delete;
     Directory& operator=(const Directory&) = delete;
 
     // The DN id of inDN (any spelling), or NoIndex.
     std::uint32_t findDn(const std::string& inDN) const;
+    // The DN id an "LDAP://" path names (NoIndex: no DN of the file). False
+    // with outBadPath true when the path is no path, false with it false when
+    // its DN is no DN. The answer for the last path is kept: a membership
+    // walk asks about the same user's path at every group.
+    bool findPathDn(const std::string& inPath, std::uint32_t& outDn, bool& outBadPath) const;
     const Entry* entryOfDn(std::uint32_t inDn) const;
     // The id of an attribute name (any case), or NoIndex.
     std::uint32_t findAttr(const std::string& inName) const;

@@ -159,17 +159,13 @@ public:
         Status theFault = checkFault(FaultOp::IsMember, key());
         if (theFault != S_ok)
             return theFault;
-        std::string theServer;
-        std::string theDN;
-        if (!dn::parseLdapPath(inPath, theServer, theDN))
-            return E_badPathname;
-        std::string theKey;
-        if (!dn::normalizeDN(theDN, theKey))
-            return E_invalidDNSyntax;
-        auto theFound = itsDir->itsDnIds.find(theKey);
-        if (theFound != itsDir->itsDnIds.end() && itsEntry)
-            outIsMember = std::find(itsEntry->itsMembers.begin(), itsEntry->itsMembers.end(),
-                                    theFound->second) != itsEntry->itsMembers.end();
+        std::uint32_t theDn = NoIndex;
+        bool theBadPath = false;
+        if (!itsDir->findPathDn(inPath, theDn, theBadPath))
+            return theBadPath ? E_badPathname : E_invalidDNSyntax;
+        if (theDn != NoIndex && itsEntry)
+            outIsMember = std::find(itsEntry->itsMembers.begin(), itsEntry->itsMembers.end(), theDn) !=
+                          itsEntry->itsMembers.end();
         return S_ok;
     }
 
