@@ -36,6 +36,10 @@ TEST(LdifReaderGuard, MalformedRecordsAreSkippedWithTheirLine)
         {"dash after a folded dn", "dn: CN=x,\n DC=y\n-\n"},
         {"dash after dn with CR LF", "dn: CN=x,DC=y\r\n-\r\n"},
         {"comment between dn and dash", "dn: CN=x,DC=y\n# note\n-\n"},
+        {"dash after a control", "dn: CN=x,DC=y\ncontrol: 1.2.3\n-\n"},
+        {"dash after changetype add", "dn: CN=x,DC=y\nchangetype: add\n-\n"},
+        {"dash after changetype modify", "dn: CN=x,DC=y\nchangetype: modify\n-\n"},
+        {"dash in an entry", "dn: CN=x,DC=y\nobjectClass: group\n-\n"},
         {"attribute without a type", "dn: CN=g,DC=y\n: x\n"},
         {"attribute without a type, later", "dn: CN=g,DC=y\nobjectClass: group\n:: eA==\n"},
     };

@@ -107,35 +107,58 @@ private:
     std::uint32_t itsMarkEpoch = 0;
 };
 
-// libldap's record parser dereferences a null attribute type on two kinds
-// of text: a "-" line straight after the dn line (it looks for a changetype
-// there) and a line whose type is empty (": x"). Such records are refused
-// before it sees them. Comment lines and folded continuations are skipped.
+// libldap's record parser dereferences a null attribute type on a "-" line
+// where it looks for a control or a changetype (straight after the dn, a
+// control or a changetype line) and on a line whose type is empty (": x").
+// Such records are refused before it sees them. A "-" line only ends a
+// change of a modify record, so one anywhere else is refused as well.
+// Lines are looked at unfolded; comment lines are skipped.
 bool isParsableRecord(const char* inText)
 {
-    bool theAfterDn = false; // the last logical line was the dn line
-    bool theFirst = true;
-    const char* curLine = inText;
-    while (*curLine)
+    std::vector<std::string> theLines;
+    bool theInComment = false;
+    for (const char* curLine = inText; *curLine;)
     {
         const char* theEnd = std::strchr(curLine, '\n');
         std::size_t theLength = theEnd ? static_cast<std::size_t>(theEnd - curLine) : std::strlen(curLine);
         const char* theNext = theEnd ? theEnd + 1 : curLine + theLength;
         if (theLength > 0 && curLine[theLength - 1] == '\r')
             --theLength;
-        if (theLength == 0 || curLine[0] == ' ' || curLine[0] == '#')
+        if (theLength > 0 && curLine[0] == ' ')
         {
-            curLine = theNext;
-            continue; // a continuation, a comment or an empty line
+            // A continuation of the line before.
+            if (!theInComment && !theLines.empty())
+                theLines.back().append(curLine + 1, theLength - 1);
         }
+        else if (theLength > 0 && curLine[0] == '#')
+            theInComment = true;
+        else if (theLength > 0)
+        {
+            theInComment = false;
+            theLines.emplace_back(curLine, theLength);
+        }
+        curLine = theNext;
+    }
+    bool theModify = false;
+    bool theAfterHeader = true; // a "-" here would be read as a control or changetype
+    for (const std::string& curLine : theLines)
+    {
         if (curLine[0] == ':')
             return false;
-        bool theDash = theLength == 1 && curLine[0] == '-';
-        if (theDash && (theAfterDn || theFirst))
-            return false;
-        theAfterDn = theFirst && theLength >= 3 && strncasecmp(curLine, "dn:", 3) == 0;
-        theFirst = false;
-        curLine = theNext;
+        if (curLine == "-")
+        {
+            if (theAfterHeader || !theModify)
+                return false;
+            continue;
+        }
+        std::size_t theColon = curLine.find(':');
+        std::string theType = lower(curLine.substr(0, theColon));
+        theAfterHeader = theType == "dn" || theType == "control" || theType == "changetype";
+        if (theType == "changetype" && theColon != std::string::npos)
+        {
+            std::size_t theValue = curLine.find_first_not_of(' ', theColon + 1);
+            theModify = theValue != std::string::npos && lower(curLine.substr(theValue)) == "modify";
+        }
     }
     return true;
 }
