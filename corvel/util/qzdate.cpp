@@ -3,6 +3,7 @@
 #include "corvel/debug/qzdebug.h"
 #include "corvel/platform/os_time.h"
 #include "corvel/util/qzstringutils.h"
+#include "corvel/util/qztextreader.h"
 
 namespace
 {
@@ -34,64 +35,6 @@ constexpr std::int64_t dayNumberOf(std::int64_t inDay, std::int64_t inMonth, std
            qzDate::days_before_month[leapYear(inYear) ? 1 : 0][inMonth - 1] + inDay - 1;
 }
 
-// A read cursor over the text. Every read checks the end, so nothing past the
-// text is ever touched; numbers are plain decimal digits (a sign or a missing
-// number fails, where a stream would read 0 or a negative value).
-class DateReader
-{
-public:
-    explicit DateReader(const std::string& inText) : itsText(inText) {}
-
-    bool atEnd() const { return itsPos >= itsText.size(); }
-    char peek() const { return atEnd() ? '\0' : itsText[itsPos]; }
-    bool get(char& outChar)
-    {
-        if (atEnd())
-            return false;
-        outChar = itsText[itsPos++];
-        return true;
-    }
-    void skipWhite()
-    {
-        while (!atEnd() && isWhite(itsText[itsPos]))
-            ++itsPos;
-    }
-    bool readNumber(std::uint32_t& outValue)
-    {
-        skipWhite();
-        if (atEnd() || !isDigit(itsText[itsPos]))
-            return false;
-        std::uint64_t theValue = 0;
-        while (!atEnd() && isDigit(itsText[itsPos]))
-        {
-            theValue = theValue * 10 + static_cast<std::uint64_t>(itsText[itsPos] - '0');
-            if (theValue > 0xFFFFFFFFu)
-                return false;
-            ++itsPos;
-        }
-        outValue = static_cast<std::uint32_t>(theValue);
-        return true;
-    }
-    // A word: the characters up to the next white space or the end.
-    std::string readWord()
-    {
-        skipWhite();
-        const std::size_t theStart = itsPos;
-        while (!atEnd() && !isWhite(itsText[itsPos]))
-            ++itsPos;
-        return itsText.substr(theStart, itsPos - theStart);
-    }
-
-private:
-    static bool isWhite(char inChar)
-    {
-        return inChar == ' ' || inChar == '\t' || inChar == '\n' || inChar == '\r' ||
-               inChar == '\v' || inChar == '\f';
-    }
-
-    const std::string& itsText;
-    std::size_t itsPos = 0;
-};
 
 void appendPadded(std::string& ioText, std::uint32_t inValue, std::size_t inWidth)
 {
@@ -238,7 +181,7 @@ bool qzDate::parseDate(const std::string& inText, qzDate& outDate, std::int32_t 
     if (inFormat < kMonthNameForm || inFormat > kMonthDayYear)
         return false;
 
-    DateReader theReader(inText);
+    qzTextReader theReader(inText);
     theReader.skipWhite();
 
     std::uint32_t theA = 0;

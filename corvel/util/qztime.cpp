@@ -2,60 +2,10 @@
 
 #include "corvel/platform/os_time.h"
 #include "corvel/util/qzstringutils.h"
+#include "corvel/util/qztextreader.h"
 
 namespace
 {
-
-bool isWhite(char inChar)
-{
-    return inChar == ' ' || inChar == '\t' || inChar == '\n' || inChar == '\r' ||
-           inChar == '\v' || inChar == '\f';
-}
-
-// A read cursor over the text that checks the end on every read. Numbers are
-// plain decimal digits that must fit the 16-bit field.
-class TimeReader
-{
-public:
-    explicit TimeReader(const std::string& inText) : itsText(inText) {}
-
-    bool atEnd() const { return itsPos >= itsText.size(); }
-    char peek() const { return atEnd() ? '\0' : itsText[itsPos]; }
-    void skip() { ++itsPos; }
-    void skipWhite()
-    {
-        while (!atEnd() && isWhite(itsText[itsPos]))
-            ++itsPos;
-    }
-    bool readNumber(std::uint16_t& outValue)
-    {
-        skipWhite();
-        if (atEnd() || !isDigit(itsText[itsPos]))
-            return false;
-        std::uint32_t theValue = 0;
-        while (!atEnd() && isDigit(itsText[itsPos]))
-        {
-            theValue = theValue * 10 + static_cast<std::uint32_t>(itsText[itsPos] - '0');
-            if (theValue > 0xFFFFu)
-                return false;
-            ++itsPos;
-        }
-        outValue = static_cast<std::uint16_t>(theValue);
-        return true;
-    }
-    std::string readWord()
-    {
-        skipWhite();
-        const std::size_t theStart = itsPos;
-        while (!atEnd() && !isWhite(itsText[itsPos]))
-            ++itsPos;
-        return itsText.substr(theStart, itsPos - theStart);
-    }
-
-private:
-    const std::string& itsText;
-    std::size_t itsPos = 0;
-};
 
 void appendPadded(std::string& ioText, std::uint32_t inValue, std::size_t inWidth)
 {
@@ -151,7 +101,7 @@ std::string& qzTime::toString(std::string& outText, const std::string& inSeparat
 
 bool qzTime::parseTime(const std::string& inText, qzTime& outTime)
 {
-    TimeReader theReader(inText);
+    qzTextReader theReader(inText);
     std::uint16_t theHour = 0;
     std::uint16_t theMinute = 0;
     std::uint16_t theSecond = 0;
