@@ -162,8 +162,12 @@ class Capture
 public:
     Capture()
     {
-        std::lock_guard<std::mutex> theLock(mutex());
-        lines().clear();
+        {
+            std::lock_guard<std::mutex> theLock(mutex());
+            lines().clear();
+        }
+        // Registered outside our lock: the callback takes it while the log
+        // holds its own mutex, so holding ours here would invert the order.
         setInfoLogLevel(qzLogDebug);
         addInfoLogCallback(&Capture::callback, qzLogDebug);
     }
