@@ -5,14 +5,9 @@
 # runner started (CORVEL_DC_DIR).
 set -uo pipefail
 
-if [ -z "${CORVEL_DC_DIR:-}" ]; then
-  echo "SKIPPED: no domain controller"
-  exit 0
-fi
-src=${CORVEL_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}
-eval "$("$src/scripts/samba-dc" env "$CORVEL_DC_DIR")" || exit 1
-bin=${QZLOGONTEST:-${CORVEL_BINARY_DIR:-$src/build}/tools/qzauthtest/qzLogonTest}
-[ -x "$bin" ] || { echo "no qzLogonTest at $bin"; exit 1; }
+. "$(dirname "$0")/lib/dc_env.sh"
+bin=${QZLOGONTEST:-$build/tools/qzauthtest/qzLogonTest}
+require_program "$bin" qzLogonTest
 
 pw=$CORVEL_DC_USER_PASSWORD
 dom=$CORVEL_DC_DOMAIN

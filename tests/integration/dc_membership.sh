@@ -4,14 +4,9 @@
 # hostile names. Uses the DC the test runner started (CORVEL_DC_DIR).
 set -uo pipefail
 
-if [ -z "${CORVEL_DC_DIR:-}" ]; then
-  echo "SKIPPED: no domain controller"
-  exit 0
-fi
-src=${CORVEL_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}
-eval "$("$src/scripts/samba-dc" env "$CORVEL_DC_DIR")" || exit 1
-bin=${QZAUTHTEST:-${CORVEL_BINARY_DIR:-$src/build}/tools/qzauthtest/qzAuthTest}
-[ -x "$bin" ] || { echo "no qzAuthTest at $bin"; exit 1; }
+. "$(dirname "$0")/lib/dc_env.sh"
+bin=${QZAUTHTEST:-$build/tools/qzauthtest/qzAuthTest}
+require_program "$bin" qzAuthTest
 
 base=$CORVEL_DC_BASE
 groups="OU=Groups,$base"

@@ -1,0 +1,16 @@
+# Sourced by the dc_*.sh tests. Without a domain controller started by the
+# test runner (CORVEL_DC_DIR) the test is skipped; otherwise the DC's
+# environment is loaded and $src (the source tree) and $build (the build
+# tree) are set.
+if [ -z "${CORVEL_DC_DIR:-}" ]; then
+  echo "SKIPPED: no domain controller"
+  exit 0
+fi
+src=${CORVEL_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}
+eval "$("$src/scripts/samba-dc" env "$CORVEL_DC_DIR")" || exit 1
+build=${CORVEL_BINARY_DIR:-$src/build}
+
+# require_program PATH NAME: ends the test when the program is not built.
+require_program() {
+  [ -x "$1" ] || { echo "no $2 at $1"; exit 1; }
+}
