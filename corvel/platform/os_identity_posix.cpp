@@ -1,4 +1,5 @@
 #include "corvel/platform/os_identity.h"
+#include "corvel/platform/os_identity_override.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -18,50 +19,11 @@ constexpr std::size_t theFirstBufferSize = 1024;
 // record we accept; a passwd entry larger than this is refused.
 constexpr std::size_t theRetryBufferSize = 1024 * 1024;
 
-struct Identity
-{
-    std::string itsName;
-    std::string itsDomain;
-    std::string itsSid;
-};
-
-std::mutex& overrideMutex()
-{
-    static std::mutex theMutex;
-    return theMutex;
-}
-
-std::optional<Identity>& overrideIdentity()
-{
-    static std::optional<Identity> theIdentity;
-    return theIdentity;
-}
-
-std::optional<Identity> currentOverride()
-{
-    std::lock_guard<std::mutex> theLock(overrideMutex());
-    return overrideIdentity();
-}
+using identity_detail::currentOverride;
+using identity_detail::equalsNoCase;
+using identity_detail::Identity;
 
 std::string unixSid(uid_t inUid) { return "S-1-22-1-" + std::to_string(inUid); }
-
-bool equalsNoCase(const std::string& inLeft, const std::string& inRight)
-{
-    if (inLeft.size() != inRight.size())
-        return false;
-    for (std::size_t i = 0; i < inLeft.size(); ++i)
-    {
-        char theLeft = inLeft[i];
-        char theRight = inRight[i];
-        if (theLeft >= 'A' && theLeft <= 'Z')
-            theLeft = static_cast<char>(theLeft - 'A' + 'a');
-        if (theRight >= 'A' && theRight <= 'Z')
-            theRight = static_cast<char>(theRight - 'A' + 'a');
-        if (theLeft != theRight)
-            return false;
-    }
-    return true;
-}
 
 // One NSS lookup with a buffer of inFirstSize, grown once when NSS says it is
 // too small. inLookup is getpwuid_r or getpwnam_r bound to its key.
@@ -168,19 +130,6 @@ bool lookupAccountSid(const std::string& inAccountName, std::string& outSid,
                       std::string& outDomain)
 {
     return lookupAccountSidWithBuffer(theFirstBufferSize, inAccountName, outSid, outDomain);
-}
-
-void setIdentityOverride(const std::string& inName, const std::string& inDomain,
-                         const std::string& inSid)
-{
-    std::lock_guard<std::mutex> theLock(overrideMutex());
-    overrideIdentity() = Identity{inName, inDomain, inSid};
-}
-
-void clearIdentityOverride()
-{
-    std::lock_guard<std::mutex> theLock(overrideMutex());
-    overrideIdentity().reset();
 }
 
 } // namespace corvel::platform

@@ -1,4 +1,5 @@
 #include "corvel/platform/os_identity.h"
+#include "corvel/platform/os_identity_override.h"
 
 #include <mutex>
 #include <optional>
@@ -17,48 +18,9 @@ constexpr std::size_t theFirstBufferSize = 1024;
 // The one retry takes what the system asked for, up to this size.
 constexpr std::size_t theRetryBufferLimit = 1024 * 1024;
 
-struct Identity
-{
-    std::string itsName;
-    std::string itsDomain;
-    std::string itsSid;
-};
-
-std::mutex& overrideMutex()
-{
-    static std::mutex theMutex;
-    return theMutex;
-}
-
-std::optional<Identity>& overrideIdentity()
-{
-    static std::optional<Identity> theIdentity;
-    return theIdentity;
-}
-
-std::optional<Identity> currentOverride()
-{
-    std::lock_guard<std::mutex> theLock(overrideMutex());
-    return overrideIdentity();
-}
-
-bool equalsNoCase(const std::string& inLeft, const std::string& inRight)
-{
-    if (inLeft.size() != inRight.size())
-        return false;
-    for (std::size_t i = 0; i < inLeft.size(); ++i)
-    {
-        char theLeft = inLeft[i];
-        char theRight = inRight[i];
-        if (theLeft >= 'A' && theLeft <= 'Z')
-            theLeft = static_cast<char>(theLeft - 'A' + 'a');
-        if (theRight >= 'A' && theRight <= 'Z')
-            theRight = static_cast<char>(theRight - 'A' + 'a');
-        if (theLeft != theRight)
-            return false;
-    }
-    return true;
-}
+using identity_detail::currentOverride;
+using identity_detail::equalsNoCase;
+using identity_detail::Identity;
 
 class HandleOwner
 {
@@ -202,19 +164,6 @@ bool lookupAccountSid(const std::string& inAccountName, std::string& outSid,
                       std::string& outDomain)
 {
     return lookupAccountSidWithBuffer(theFirstBufferSize, inAccountName, outSid, outDomain);
-}
-
-void setIdentityOverride(const std::string& inName, const std::string& inDomain,
-                         const std::string& inSid)
-{
-    std::lock_guard<std::mutex> theLock(overrideMutex());
-    overrideIdentity() = Identity{inName, inDomain, inSid};
-}
-
-void clearIdentityOverride()
-{
-    std::lock_guard<std::mutex> theLock(overrideMutex());
-    overrideIdentity().reset();
 }
 
 } // namespace corvel::platform
