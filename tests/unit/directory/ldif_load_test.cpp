@@ -315,16 +315,3 @@ TEST(LdifLoadBadInput, BinaryValuesThatAreNoSidOrGuid)
     EXPECT_EQ(theLog.errorsWith({thePath, "objectGUID"}), 1u);
 }
 
-TEST(LdifSid, BinaryToText)
-{
-    std::string theText;
-    const unsigned char theWellKnown[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}; // LocalSystem
-    ASSERT_TRUE(sidToText(std::string(reinterpret_cast<const char*>(theWellKnown), sizeof theWellKnown), theText));
-    EXPECT_EQ(theText, "S-1-5-18");
-    const unsigned char theBigAuthority[] = {1, 1, 0x01, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
-    ASSERT_TRUE(sidToText(std::string(reinterpret_cast<const char*>(theBigAuthority), sizeof theBigAuthority), theText));
-    EXPECT_EQ(theText, "S-1-0x010000000000-4294967295");
-    const unsigned char theShort[] = {1, 2, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-    EXPECT_FALSE(sidToText(std::string(reinterpret_cast<const char*>(theShort), sizeof theShort), theText));
-    EXPECT_FALSE(sidToText(std::string(), theText));
-}

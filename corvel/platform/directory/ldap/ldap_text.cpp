@@ -10,6 +10,28 @@
 namespace corvel::directory::ldap
 {
 
+namespace
+{
+
+// A decimal number of at most inMax; advances ioPos past it.
+bool readNumber(const std::string& inText, std::size_t& ioPos, std::uint64_t inMax,
+                std::uint64_t& outValue)
+{
+    const std::size_t theStart = ioPos;
+    std::uint64_t theValue = 0;
+    while (ioPos < inText.size() && inText[ioPos] >= '0' && inText[ioPos] <= '9')
+    {
+        theValue = theValue * 10 + static_cast<std::uint64_t>(inText[ioPos] - '0');
+        if (theValue > inMax)
+            return false;
+        ++ioPos;
+    }
+    outValue = theValue;
+    return ioPos > theStart;
+}
+
+} // namespace
+
 Status mapLdapError(int inLdapResult)
 {
     switch (inLdapResult)
@@ -63,159 +85,6 @@ std::string escapeFilterBytes(const std::string& inBytes)
         theText += kHex[curByte & 0x0F];
     }
     return theText;
-}
-
-std::string sidToString(const std::string& inBytes)
-{
-    // Revision, sub-authority count, 48-bit big-endian authority, then
-    // 32-bit little-endian sub-authorities.
-    if (inBytes.size() < 8)
-        return {};
-    const auto theByte = [&](std::size_t inIndex) {
-        return static_cast<std::uint64_t>(static_cast<unsigned char>(inBytes[inIndex]));
-    };
-    const std::size_t theCount = theByte(1);
-    if (inBytes.size() != 8 + 4 * theCount)
-        return {};
-    std::uint64_t theAuthority = 0;
-    for (std::size_t curIndex = 2; curIndex < 8; ++curIndex)
-        theAuthority = (theAuthority << 8) | theByte(curIndex);
-    std::string theText("S-");
-    theText.append(std::to_string(theByte(0)));
-    theText.push_back('-');
-    theText.append(std::to_string(theAuthority));
-    for (std::size_t curSub = 0; curSub < theCount; ++curSub)
-    {
-        const std::size_t theAt = 8 + 4 * curSub;
-        const std::uint64_t theValue = theByte(theAt) | (theByte(theAt + 1) << 8) |
-                                       (theByte(theAt + 2) << 16) | (theByte(theAt + 3) << 24);
-        theText.push_back('-');
-        theText.append(std::to_string(theValue));
-    }
-    return theText;
-}
-
-namespace
-{
-
-// A decimal number of at most inMax; advances ioPos past it.
-bool readNumber(const std::string& inText, std::size_t& ioPos, std::uint64_t inMax,
-                std::uint64_t& outValue)
-{
-    const std::size_t theStart = ioPos;
-    std::uint64_t theValue = 0;
-    while (ioPos < inText.size() && inText[ioPos] >= '0' && inText[ioPos] <= '9')
-    {
-        theValue = theValue * 10 + static_cast<std::uint64_t>(inText[ioPos] - '0');
-        if (theValue > inMax)
-            return false;
-        ++ioPos;
-    }
-    outValue = theValue;
-    return ioPos > theStart;
-}
-
-int hexValue(char inChar)
-{
-    if (inChar >= '0' && inChar <= '9')
-        return inChar - '0';
-    if (inChar >= 'a' && inChar <= 'f')
-        return inChar - 'a' + 10;
-    if (inChar >= 'A' && inChar <= 'F')
-        return inChar - 'A' + 10;
-    return -1;
-}
-
-} // namespace
-
-bool sidFromString(const std::string& inText, std::string& outBytes)
-{
-    if (inText.size() < 4 || (inText[0] != 'S' && inText[0] != 's') || inText[1] != '-')
-        return false;
-    std::size_t thePos = 2;
-    std::uint64_t theRevision = 0;
-    std::uint64_t theAuthority = 0;
-    if (!readNumber(inText, thePos, 255, theRevision) || thePos >= inText.size() ||
-        inText[thePos] != '-')
-        return false;
-    ++thePos;
-    if (!readNumber(inText, thePos, 0xFFFFFFFFFFFFull, theAuthority))
-        return false;
-    std::string theSubs;
-    std::size_t theCount = 0;
-    while (thePos < inText.size())
-    {
-        if (inText[thePos] != '-' || theCount == 15)
-            return false;
-        ++thePos;
-        std::uint64_t theSub = 0;
-        if (!readNumber(inText, thePos, 0xFFFFFFFFull, theSub))
-            return false;
-        for (int curShift = 0; curShift < 32; curShift += 8)
-            theSubs += static_cast<char>((theSub >> curShift) & 0xFF);
-        ++theCount;
-    }
-    std::string theBytes;
-    theBytes += static_cast<char>(theRevision);
-    theBytes += static_cast<char>(theCount);
-    for (int curShift = 40; curShift >= 0; curShift -= 8)
-        theBytes += static_cast<char>((theAuthority >> curShift) & 0xFF);
-    outBytes = theBytes + theSubs;
-    return true;
-}
-
-namespace
-{
-
-// Byte order of the text form: the first three fields are little-endian.
-constexpr int kGuidOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-
-} // namespace
-
-std::string guidToString(const std::string& inBytes)
-{
-    if (inBytes.size() != 16)
-        return {};
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string theText = "{";
-    for (int curIndex = 0; curIndex < 16; ++curIndex)
-    {
-        if (curIndex == 4 || curIndex == 6 || curIndex == 8 || curIndex == 10)
-            theText += '-';
-        const auto theByte = static_cast<unsigned char>(inBytes[kGuidOrder[curIndex]]);
-        theText += kHex[theByte >> 4];
-        theText += kHex[theByte & 0x0F];
-    }
-    theText += '}';
-    return theText;
-}
-
-bool guidFromString(const std::string& inText, std::string& outBytes)
-{
-    std::string theText = inText;
-    if (theText.size() == 38 && theText.front() == '{' && theText.back() == '}')
-        theText = theText.substr(1, 36);
-    if (theText.size() != 36)
-        return false;
-    std::string theBytes(16, '\0');
-    std::size_t thePos = 0;
-    for (int curIndex = 0; curIndex < 16; ++curIndex)
-    {
-        if (curIndex == 4 || curIndex == 6 || curIndex == 8 || curIndex == 10)
-        {
-            if (theText[thePos] != '-')
-                return false;
-            ++thePos;
-        }
-        const int theHigh = hexValue(theText[thePos]);
-        const int theLow = hexValue(theText[thePos + 1]);
-        if (theHigh < 0 || theLow < 0)
-            return false;
-        thePos += 2;
-        theBytes[kGuidOrder[curIndex]] = static_cast<char>(theHigh * 16 + theLow);
-    }
-    outBytes = theBytes;
-    return true;
 }
 
 bool parseRangedName(const std::string& inName, const std::string& inAttribute,

@@ -1,7 +1,7 @@
-// Text forms the live directory backend converts between: binary SIDs and
-// GUIDs and their string forms, AD's ranged attribute names, canonical names,
-// libldap result codes as directory status codes, and the URIs that name a
-// directory. No server is needed for any of them.
+// Text forms the live directory backend converts between: AD's ranged
+// attribute names, canonical names, libldap result codes as directory status
+// codes, and the URIs that name a directory. No server is needed for any of
+// them. (SIDs and GUIDs: names.h, shared by every backend.)
 #pragma once
 
 #include <cstdint>
@@ -19,18 +19,6 @@ Status mapLdapError(int inLdapResult);
 // Every byte as a "\xx" pair, for binary values (objectSid, objectGUID) in a
 // search filter.
 std::string escapeFilterBytes(const std::string& inBytes);
-
-// "S-1-5-21-..." from a binary SID; empty when the bytes are no SID.
-std::string sidToString(const std::string& inBytes);
-// The binary SID of "S-1-..."; false when the text is no SID.
-bool sidFromString(const std::string& inText, std::string& outBytes);
-
-// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" from the 16 bytes of an objectGUID
-// (the first three fields little-endian, as Windows writes them); empty when
-// the size is wrong.
-std::string guidToString(const std::string& inBytes);
-// The 16 bytes of a GUID written with or without braces; false otherwise.
-bool guidFromString(const std::string& inText, std::string& outBytes);
 
 // A ranged attribute name as AD returns it for large values sets:
 // "member;range=0-1499" (outLast = 1499) or "member;range=1500-*" (outIsEnd).
