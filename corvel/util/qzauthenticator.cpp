@@ -673,13 +673,25 @@ bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstr
         return false;
     }
 
+    // The primary group belongs to the user as much as the groups that name
+    // it as a member; the directory lists it in neither member nor memberOf.
+    std::string thePrimary;
+    theStatus = theUser->asUser()->primaryGroup(thePrimary);
+    if (corvel::directory::failed(theStatus))
+    {
+        infoLog(qzLogError,
+                "getUserGroups unable to retrieve the primary group of user \"%s\", error 0x%lX",
+                theEscaped.c_str(), hexOf(theStatus));
+        return false;
+    }
+
     if (inRecursive)
     {
         std::vector<std::string> theMemberOf;
         theStatus = theUser->getEx("memberOf", theMemberOf);
         if (theStatus == corvel::directory::E_propertyNotFound)
-            return true; // a member of no group through this attribute
-        if (corvel::directory::failed(theStatus))
+            theMemberOf.clear(); // a member of no group through this attribute
+        else if (corvel::directory::failed(theStatus))
         {
             infoLog(qzLogError,
                     "getUserGroups unable to retrieve member of for user \"%s\", error 0x%lX",
@@ -687,6 +699,8 @@ bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstr
             return false;
         }
         theUser.reset();
+        if (!thePrimary.empty())
+            theMemberOf.push_back(thePrimary);
         for (const std::string& curGroupDN : theMemberOf)
             walkGroups(theSession.service(), curGroupDN, theCredentials.get(), ioGroups,
                        theUnboundedDepth);
@@ -701,22 +715,36 @@ bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstr
                 theEscaped.c_str(), hexOf(theStatus));
         return false;
     }
-    if (!theGroups)
-        return true; // no enumerator: nothing added
-    for (;;)
+    // "CN=Sales" -> "Sales"; shorter names carry no name after the type.
+    const auto theAddName = [&ioGroups](DirObject& inGroup) {
+        std::string theName;
+        if (corvel::directory::succeeded(inGroup.getName(theName)) && theName.size() > 3)
+            ioGroups.insert(theName.substr(3));
+    };
+    while (theGroups)
     {
         std::unique_ptr<DirObject> theElement;
         if (theGroups->next(theElement) != corvel::directory::S_ok || !theElement)
             break;
-        DirGroup* theGroup = theElement->asGroup();
-        if (theGroup == nullptr)
-            continue;
-        std::string theName;
-        if (corvel::directory::failed(theGroup->getName(theName)))
-            continue;
-        // "CN=Sales" -> "Sales"; shorter names carry no name after the type.
-        if (theName.size() > 3)
-            ioGroups.insert(theName.substr(3));
+        if (DirGroup* theGroup = theElement->asGroup())
+            theAddName(*theGroup);
+    }
+    if (!thePrimary.empty())
+    {
+        std::unique_ptr<DirObject> thePrimaryGroup;
+        const std::string thePath = "LDAP://" + escapeDN(thePrimary);
+        theStatus = theSession.service().openObject(thePath, theCredentials.get(),
+                                                    ObjectKind::Object, thePrimaryGroup);
+        if (corvel::directory::failed(theStatus) || !thePrimaryGroup)
+        {
+            infoLog(qzLogError,
+                    "getUserGroups unable to retrieve the primary group of user \"%s\", error 0x%lX",
+                    theEscaped.c_str(),
+                    hexOf(corvel::directory::failed(theStatus) ? theStatus
+                                                              : corvel::directory::E_fail));
+            return false;
+        }
+        theAddName(*thePrimaryGroup);
     }
     return true;
 }

@@ -94,7 +94,12 @@ public:
 class DirGroup : public virtual DirObject
 {
 public:
-    // Whether the object at inPath ("LDAP://" + escaped DN) is a direct member.
+    // Whether the object at inPath ("LDAP://" + escaped DN) is a direct
+    // member, as Active Directory defines it: the group's member attribute
+    // names it, or the group is its primary group (the object's
+    // primaryGroupID is the group's RID in the object's own domain; see
+    // names.h). The directory keeps the second kind out of the member
+    // attribute, and so do the platform's own is-member interfaces.
     virtual Status isMember(const std::string& inPath, bool& outIsMember) = 0;
     // The members, in directory order.
     virtual Status members(std::unique_ptr<DirEnumerator>& outMembers) = 0;
@@ -103,8 +108,13 @@ public:
 class DirUser : public virtual DirObject
 {
 public:
-    // The groups the user is a direct member of.
+    // The groups whose member attribute names the user (its memberOf), in
+    // directory order; the primary group is not among them.
     virtual Status groups(std::unique_ptr<DirEnumerator>& outGroups) = 0;
+    // The DN of the user's primary group. S_false with outGroupDN empty when
+    // the user has no primary group or the directory holds no group with
+    // its SID; a failure code when the directory cannot be asked.
+    virtual Status primaryGroup(std::string& outGroupDN) = 0;
 };
 
 // One element at a time: S_ok with an element, S_false at the end, or a

@@ -10,6 +10,7 @@
 
 #include <activeds.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -201,6 +202,9 @@ public:
     // Attribute values; GetEx returns them in a SAFEARRAY of VARIANT with
     // itsLowerBound as its first index.
     std::map<std::wstring, std::vector<std::wstring>> itsValues;
+    // Octet-string values (Get gives VT_ARRAY | VT_UI1) and numbers (VT_I4).
+    std::map<std::wstring, std::string> itsBytes;
+    std::map<std::wstring, LONG> itsNumbers;
     LONG itsLowerBound = 0;
     HRESULT itsMembersResult = S_OK;
     HRESULT itsIsMemberResult = S_OK;
@@ -223,6 +227,24 @@ public:
     HRESULT WINAPI Get(BSTR inName, VARIANT* outValue) override
     {
         VariantInit(outValue);
+        if (auto theBytes = itsBytes.find(inName); theBytes != itsBytes.end())
+        {
+            SAFEARRAYBOUND theBound{static_cast<ULONG>(theBytes->second.size()), 0};
+            SAFEARRAY* theArray = SafeArrayCreate(VT_UI1, 1, &theBound);
+            void* theData = nullptr;
+            SafeArrayAccessData(theArray, &theData);
+            std::memcpy(theData, theBytes->second.data(), theBytes->second.size());
+            SafeArrayUnaccessData(theArray);
+            outValue->vt = VT_ARRAY | VT_UI1;
+            outValue->parray = theArray;
+            return S_OK;
+        }
+        if (auto theNumber = itsNumbers.find(inName); theNumber != itsNumbers.end())
+        {
+            outValue->vt = VT_I4;
+            outValue->lVal = theNumber->second;
+            return S_OK;
+        }
         auto theFound = itsValues.find(inName);
         if (theFound == itsValues.end() || theFound->second.empty())
             return E_ADS_PROPERTY_NOT_FOUND;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "corvel/platform/directory/adsi/adsi_objects.h"
+#include "corvel/platform/directory/names.h"
 
 namespace
 {
@@ -228,3 +229,87 @@ TEST_F(AdsiObjects, NullInterfacesWrapToNothing)
 }
 
 } // namespace
+
+namespace
+{
+
+std::string sidBytes(const char* inText)
+{
+    std::string theBytes;
+    EXPECT_TRUE(corvel::directory::names::sidFromText(inText, theBytes)) << inText;
+    return theBytes;
+}
+
+} // namespace
+
+TEST_F(AdsiObjects, PrimaryGroupMembershipIsReadFromTheMembersAttributes)
+{
+    // IsMember answers from the member values only; dan's primary group
+    // (RID 1200) lists no member, as in the directory.
+    FakeObject theGroup(L"CN=PosixStaff", true);
+    theGroup.itsBytes[L"objectSid"] = sidBytes("S-1-5-21-1-2-3-1200");
+    theGroup.itsValues[L"distinguishedName"] = {L"CN=PosixStaff,DC=corp"};
+    FakeObject theDan(L"CN=Dan", false);
+    theDan.itsBytes[L"objectSid"] = sidBytes("S-1-5-21-1-2-3-1105");
+    theDan.itsNumbers[L"primaryGroupID"] = 1200;
+    FakeObject theErin(L"CN=Erin", false);
+    theErin.itsBytes[L"objectSid"] = sidBytes("S-1-5-21-1-2-3-1106");
+    theErin.itsNumbers[L"primaryGroupID"] = 513;
+    std::vector<std::wstring> theOpened;
+    HRESULT theFailure = S_OK;
+    Opener theOpener = [&](const std::wstring& inPath, ComPtr<IADs>& outObject) -> HRESULT {
+        theOpened.push_back(inPath);
+        if (FAILED(theFailure))
+            return theFailure;
+        FakeObject* theObject = inPath == L"LDAP://CN=Dan,DC=corp"    ? &theDan
+                                : inPath == L"LDAP://CN=Erin,DC=corp" ? &theErin
+                                : inPath == L"LDAP://<SID=S-1-5-21-1-2-3-1200>" ? &theGroup
+                                                                                : nullptr;
+        if (!theObject)
+            return static_cast<HRESULT>(E_noSuchObject);
+        outObject = ComPtr<IADs>::share(theObject);
+        return S_OK;
+    };
+    {
+        auto theObject = wrapObject(nullptr, &theGroup, theOpener);
+        DirGroup* theAsGroup = theObject->asGroup();
+        ASSERT_NE(theAsGroup, nullptr);
+        struct Case
+        {
+            const char* itsPath;
+            bool itsMember;
+        };
+        for (const Case& curCase : {Case{"LDAP://CN=Dan,DC=corp", true}, Case{"LDAP://CN=Dan,DC=corp", true},
+                                    Case{"LDAP://CN=Erin,DC=corp", false},
+                                    Case{"LDAP://CN=Gone,DC=corp", false}})
+        {
+            bool theAnswer = !curCase.itsMember;
+            EXPECT_EQ(theAsGroup->isMember(curCase.itsPath, theAnswer), S_ok) << curCase.itsPath;
+            EXPECT_EQ(theAnswer, curCase.itsMember) << curCase.itsPath;
+        }
+        // The member asked twice in a row is read once.
+        EXPECT_EQ(theOpened.size(), 3u);
+
+        // A member that cannot be read for another reason is a failure, not no.
+        theFailure = static_cast<HRESULT>(E_accessDenied);
+        bool theAnswer = true;
+        EXPECT_EQ(theAsGroup->isMember("LDAP://CN=Other,DC=corp", theAnswer), E_accessDenied);
+        EXPECT_FALSE(theAnswer);
+        theFailure = S_OK;
+
+        // The user's own primary group, bound by its SID.
+        auto theUser = wrapObject(nullptr, &theDan, theOpener);
+        std::string theDN;
+        EXPECT_EQ(theUser->asGroup(), nullptr);
+        auto theAsUser = dynamic_cast<DirUser*>(theUser.get());
+        ASSERT_NE(theAsUser, nullptr);
+        EXPECT_EQ(theAsUser->primaryGroup(theDN), S_ok);
+        EXPECT_EQ(theDN, "CN=PosixStaff,DC=corp");
+        auto theOther = wrapObject(nullptr, &theErin, theOpener);
+        EXPECT_EQ(dynamic_cast<DirUser*>(theOther.get())->primaryGroup(theDN), S_false);
+        EXPECT_TRUE(theDN.empty());
+    }
+    EXPECT_EQ(theGroup.refs(), 1);
+    EXPECT_EQ(theDan.refs(), 1);
+    EXPECT_EQ(theErin.refs(), 1);
+}

@@ -43,8 +43,9 @@ TEST_F(ListingTest, RecursiveModeWalksUpAndCutsLoops)
     GroupSet theGroups;
     // alice: Developers -> Engineering -> Staff; then Staff of OU=Regional
     // is taken as collected already, so IT-Admins above it is not reached.
+    // Domain Users is her primary group, named in no member attribute.
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\alice", "", theGroups, true));
-    EXPECT_EQ(theGroups, (GroupSet{"Developers", "Engineering", "Staff"}));
+    EXPECT_EQ(theGroups, (GroupSet{"Developers", "Domain Users", "Engineering", "Staff"}));
     EXPECT_EQ(theCapture.count("5|qzAuthenticator::getADUserGroups found user as \"" +
                                exampleUser("Alice Anders") + "\""),
               1u);
@@ -53,28 +54,31 @@ TEST_F(ListingTest, RecursiveModeWalksUpAndCutsLoops)
     // erin: LoopA <-> LoopB ends with each name once.
     GroupSet theLoop;
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\erin", "", theLoop, true));
-    EXPECT_EQ(theLoop, (GroupSet{"LoopA", "LoopB"}));
+    EXPECT_EQ(theLoop, (GroupSet{"Domain Users", "LoopA", "LoopB"}));
 
     // dave: Staff directly and through Sales/Marketing.
     GroupSet theDave;
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("dave@corp.example.test", "", theDave, true));
-    EXPECT_EQ(theDave, (GroupSet{"Sales/Marketing", "Staff"}));
+    EXPECT_EQ(theDave, (GroupSet{"Domain Users", "Sales/Marketing", "Staff"}));
 }
 
 TEST_F(ListingTest, SetIsOnlyAddedToAndStopsTheWalk)
 {
-    // frank is in no group: true and the set unchanged.
+    // frank is named in no member attribute (he has no memberOf): true, and
+    // only his primary group is added, in both modes.
     GroupSet theGroups{"Zeta", "alpha"};
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\frank", "", theGroups, true));
-    EXPECT_EQ(theGroups, (GroupSet{"Zeta", "alpha"}));
-    EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\frank", "", theGroups, false));
-    EXPECT_EQ(theGroups, (GroupSet{"Zeta", "alpha"}));
+    EXPECT_EQ(theGroups, (GroupSet{"Domain Users", "Zeta", "alpha"}));
+    GroupSet theDirect{"Zeta"};
+    EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\frank", "", theDirect, false));
+    EXPECT_EQ(theDirect, (GroupSet{"Domain Users", "Zeta"}));
 
     // Engineering already held: not walked, so the first Staff is not
     // reached and the Regional one is, with IT-Admins above it.
     GroupSet theHeld{"Engineering"};
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\alice", "", theHeld, true));
-    EXPECT_EQ(theHeld, (GroupSet{"Developers", "Engineering", "IT-Admins", "Staff"}));
+    EXPECT_EQ(theHeld,
+              (GroupSet{"Developers", "Domain Users", "Engineering", "IT-Admins", "Staff"}));
     // Byte-wise order: upper case before lower case.
     EXPECT_EQ(*GroupSet({"b", "B", "a"}).begin(), "B");
 }
@@ -83,12 +87,12 @@ TEST_F(ListingTest, DirectModeTakesRelativeNames)
 {
     GroupSet theGroups;
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\alice", "", theGroups, false));
-    EXPECT_EQ(theGroups, (GroupSet{"Developers", "Staff"}));
+    EXPECT_EQ(theGroups, (GroupSet{"Developers", "Domain Users", "Staff"}));
 
     GroupSet theJohn;
     EXPECT_TRUE(qzAuthenticator::getUserGroups(exampleUser("Smith\\, John"), L"", L"", theJohn,
                                                false));
-    EXPECT_EQ(theJohn, (GroupSet{"Sales/Marketing"}));
+    EXPECT_EQ(theJohn, (GroupSet{"Domain Users", "Sales/Marketing"}));
 }
 
 TEST(ListingShortNames, RelativeNamesOfThreeCharactersOrFewerAreSkipped)
@@ -153,7 +157,7 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
                                          corvel::directory::E_accessDenied);
     GroupSet theGroups;
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\alice", "", theGroups, true));
-    EXPECT_EQ(theGroups, (GroupSet{"IT-Admins", "Staff"}));
+    EXPECT_EQ(theGroups, (GroupSet{"Domain Users", "IT-Admins", "Staff"}));
     EXPECT_EQ(theCapture.count("0|enumerateGroup unable to retrieve information about group "
                                "\"CN=Developers,OU=Groups,DC=corp,DC=example,DC=test\", error "
                                "0x80070005"),
@@ -189,9 +193,21 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
                                exampleUser("Bob Brown") + "\", error 0x80004005"),
               1u);
 
+    corvel::directory::ldif::clearFaults();
+
+    // The primary group cannot be looked up: a failure in both modes, not
+    // a listing without it.
+    corvel::directory::ldif::injectFault(FaultOp::PrimaryGroup, exampleUser("Bob Brown"),
+                                         corvel::directory::E_serverDown);
+    for (bool curRecursive : {true, false})
+        EXPECT_FALSE(qzAuthenticator::getADUserGroups("CORP\\bob", "", theBob, curRecursive));
+    EXPECT_EQ(theCapture.count("0|getUserGroups unable to retrieve the primary group of user \"" +
+                               exampleUser("Bob Brown") + "\", error 0x8007203A"),
+              2u);
+
     // A name the directory does not know.
     EXPECT_FALSE(qzAuthenticator::getADUserGroups("CORP\\nobody", "", theBob, true));
-    EXPECT_EQ(theCapture.count("5|qzAuthenticator::getADUserGroups - result FAILURE"), 4u);
+    EXPECT_EQ(theCapture.count("5|qzAuthenticator::getADUserGroups - result FAILURE"), 6u);
 }
 
 TEST_F(ListingTest, SlashInADnIsEscapedInThePath)
@@ -202,7 +218,7 @@ TEST_F(ListingTest, SlashInADnIsEscapedInThePath)
                                          corvel::directory::E_fail);
     GroupSet theGroups;
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\jsmith", "", theGroups, true));
-    EXPECT_TRUE(theGroups.empty());
+    EXPECT_EQ(theGroups, (GroupSet{"Domain Users"}));
     EXPECT_EQ(theCapture.count("about group \"CN=Sales\\2fMarketing,OU=Groups,DC=corp,DC=example,"
                                "DC=test\""),
               1u);

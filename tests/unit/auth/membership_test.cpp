@@ -315,3 +315,66 @@ TEST(IsUserInGroup, ChainTenThousandDeepKeepsTheVerdictAndTheOrder)
     EXPECT_FALSE(qzAuthenticator::isUserInGroup(groupDN("Chain0"), personDN("Bob Test")));
     EXPECT_EQ(theCapture.traces().back(), returning(false, "CN=Chain0", personDN("Bob Test")));
 }
+
+TEST(IsUserInGroup, PrimaryGroupsCountAsActiveDirectoryDefinesThem)
+{
+    // SIDs as text; the domain is S-1-5-21-1-2-3. dan's primary group is
+    // PosixStaff (RID 1200), which, as in the directory, does not list him.
+    const std::string theDomain = "S-1-5-21-1-2-3-";
+    const auto theSid = [&](const char* inRid) { return "objectSid: " + theDomain + inRid + "\n"; };
+    const std::string theFsp = "CN=S-1-5-11,CN=ForeignSecurityPrincipals,DC=corp,DC=example,DC=test";
+    std::string theLdif = authtest::corpLdif();
+    const auto theAccount = [&](const char* inCn, const char* inSam, const char* inRid,
+                                const char* inPrimary, const char* inClass) {
+        theLdif += "dn: " + personDN(inCn) + "\nobjectClass: " + inClass + "\nsAMAccountName: " +
+                   inSam + "\n" + theSid(inRid) + "primaryGroupID: " + inPrimary + "\n\n";
+    };
+    theAccount("Dan Test", "dan", "1105", "1200", "user");
+    theAccount("Erin Test", "erin", "1106", "513", "user");
+    theAccount("WS01", "WS01$", "1107", "515", "computer");
+    theAccount("Nosid Test", "nosid", "1108", "513", "user");
+    theLdif.replace(theLdif.find(theSid("1108")), theSid("1108").size(), "");
+    const auto theGroup = [&](const char* inCn, const std::string& inSidLine,
+                              const std::vector<std::string>& inMembers) {
+        std::string theText = authtest::groupLdif(inCn, inCn, inMembers);
+        theLdif += theText.insert(theText.size() - 1, inSidLine);
+    };
+    theGroup("Domain Users", theSid("513"), {});
+    theGroup("Domain Computers", theSid("515"), {});
+    theGroup("PosixStaff", theSid("1200"), {});
+    theGroup("Parent", theSid("1201"), {groupDN("PosixStaff")});
+    theGroup("Grand", theSid("1202"), {groupDN("Parent")});
+    // The builtin Users group of every domain: Domain Users and well-known
+    // principals, which are no users and no groups.
+    theGroup("Users", "objectSid: S-1-5-32-545\n",
+             {theFsp, groupDN("Domain Users"), personDN("Vendor Contact")});
+    theLdif += "dn: CN=ForeignSecurityPrincipals,DC=corp,DC=example,DC=test\nobjectClass: container\n\n"
+               "dn: " + theFsp + "\nobjectClass: foreignSecurityPrincipal\nobjectSid: S-1-5-11\n\n"
+               "dn: " + personDN("Vendor Contact") + "\nobjectClass: contact\n\n";
+    authtest::LdifDirectory theDirectory(theLdif);
+
+    struct Case
+    {
+        const char* itsUser;
+        const char* itsGroup;
+        bool itsMember;
+    };
+    const Case theCases[] = {
+        {"Dan Test", "PosixStaff", true},     {"Dan Test", "Grand", true},
+        {"Dan Test", "Domain Users", false},  {"Erin Test", "Domain Users", true},
+        {"Erin Test", "Users", true},         {"Erin Test", "PosixStaff", false},
+        {"WS01", "Domain Computers", true},   {"WS01", "Domain Users", false},
+        {"Nosid Test", "Domain Users", false}, {"Alice Test", "Users", false},
+    };
+    for (const Case& curCase : theCases)
+        EXPECT_EQ(qzAuthenticator::isUserInGroup(groupDN(curCase.itsGroup), personDN(curCase.itsUser)),
+                  curCase.itsMember)
+            << curCase.itsUser << " in " << curCase.itsGroup;
+
+    // The primary group answers the direct question itself, in the usual lines.
+    authtest::Capture theCapture;
+    EXPECT_TRUE(qzAuthenticator::isUserInGroup(groupDN("PosixStaff"), personDN("Dan Test")));
+    EXPECT_EQ(countOf(theCapture.traces(), checking("CN=PosixStaff", personDN("Dan Test")) +
+                                               ", returning true"),
+              1u);
+}

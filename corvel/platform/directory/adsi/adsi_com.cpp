@@ -175,6 +175,43 @@ Status variantStrings(const VARIANT& inValue, std::vector<std::string>& outValue
     return S_ok;
 }
 
+Status variantBytes(const VARIANT& inValue, std::string& outBytes)
+{
+    outBytes.clear();
+    if (inValue.vt == (VT_ARRAY | VT_VARIANT) && inValue.parray &&
+        SafeArrayGetDim(inValue.parray) == 1)
+    {
+        LONG theLower = 0;
+        LONG theUpper = -1;
+        if (FAILED(SafeArrayGetLBound(inValue.parray, 1, &theLower)) ||
+            FAILED(SafeArrayGetUBound(inValue.parray, 1, &theUpper)) || theUpper != theLower)
+            return E_ADS_CANT_CONVERT_DATATYPE;
+        Variant theElement;
+        if (FAILED(SafeArrayGetElement(inValue.parray, &theLower, theElement.put())))
+            return E_ADS_CANT_CONVERT_DATATYPE;
+        return variantBytes(*theElement.get(), outBytes);
+    }
+    if (inValue.vt != (VT_ARRAY | VT_UI1) || !inValue.parray || SafeArrayGetDim(inValue.parray) != 1 ||
+        SafeArrayGetElemsize(inValue.parray) != 1)
+        return E_ADS_CANT_CONVERT_DATATYPE;
+    LONG theLower = 0;
+    LONG theUpper = -1;
+    HRESULT theResult = SafeArrayGetLBound(inValue.parray, 1, &theLower);
+    if (SUCCEEDED(theResult))
+        theResult = SafeArrayGetUBound(inValue.parray, 1, &theUpper);
+    if (FAILED(theResult))
+        return static_cast<Status>(theResult);
+    void* theData = nullptr;
+    theResult = SafeArrayAccessData(inValue.parray, &theData);
+    if (FAILED(theResult))
+        return static_cast<Status>(theResult);
+    const long long theSize = static_cast<long long>(theUpper) - theLower + 1;
+    if (theSize > 0 && theData)
+        outBytes.assign(static_cast<const char*>(theData), static_cast<std::size_t>(theSize));
+    SafeArrayUnaccessData(inValue.parray);
+    return S_ok;
+}
+
 Apartment::Apartment() : itsInitResult(CoInitialize(nullptr)), itsThreadId(GetCurrentThreadId()) {}
 
 Apartment::~Apartment()

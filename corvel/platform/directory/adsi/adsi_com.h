@@ -189,6 +189,12 @@ Status variantStrings(const VARIANT& inValue, std::vector<std::string>& outValue
 // converts to text).
 Status variantString(const VARIANT& inValue, std::string& outValue);
 
+// The bytes of an octet-string value (objectSid, objectGUID): a
+// one-dimensional VT_ARRAY | VT_UI1, or such an array inside a VT_VARIANT
+// array of one element (how a multi-valued read returns it).
+// E_ADS_CANT_CONVERT_DATATYPE for any other shape.
+Status variantBytes(const VARIANT& inValue, std::string& outBytes);
+
 // One CoInitialize (single-threaded apartment) on the thread that made it,
 // undone (CoUninitialize) when the last owner lets it go. Directory objects
 // keep a share, so the runtime outlives every interface obtained through it

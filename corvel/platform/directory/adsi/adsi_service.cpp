@@ -11,6 +11,7 @@
 
 #include "corvel/platform/directory/adsi/adsi_backend.h"
 #include "corvel/platform/directory/adsi/adsi_objects.h"
+#include "corvel/platform/directory/names.h"
 
 namespace corvel::directory::adsi
 {
@@ -22,6 +23,78 @@ static_assert(BindFlags == (ADS_SECURE_AUTHENTICATION | ADS_USE_DELEGATION));
 
 Status status(HRESULT inResult) { return static_cast<Status>(inResult); }
 
+// What the objects of one opening share: the runtime, how other objects are
+// opened, and the primary group of the member last asked about (a walk asks
+// about the same user at every group, so it is read once).
+struct Context
+{
+    // Declared first so that the runtime outlives the interfaces below.
+    std::shared_ptr<Apartment> itsApartment;
+    Opener itsOpener;
+    std::wstring itsLastPath;
+    bool itsHasLast = false;
+    std::string itsLastPrimarySid; // empty: that member has no primary group we can see
+};
+
+using ContextPtr = std::shared_ptr<Context>;
+
+// IADs::Get of one attribute; the name goes as a real automation string.
+HRESULT getValue(IADs& inObject, const char* inName, Variant& outValue)
+{
+    Bstr theName;
+    const Status theStatus = Bstr::fromNarrow(inName, theName);
+    if (theStatus != S_ok)
+        return static_cast<HRESULT>(theStatus);
+    return inObject.Get(theName.get(), outValue.put());
+}
+
+// An object's objectSid as text; empty when it has none.
+Status objectSidText(IADs& inObject, std::string& outSid)
+{
+    outSid.clear();
+    Variant theValue;
+    HRESULT theResult = getValue(inObject, "objectSid", theValue);
+    if (theResult == E_ADS_PROPERTY_NOT_FOUND)
+        return S_ok;
+    if (FAILED(theResult))
+        return status(theResult);
+    std::string theBytes;
+    if (variantBytes(*theValue.get(), theBytes) != S_ok || !names::sidToText(theBytes, outSid))
+        outSid.clear();
+    return S_ok;
+}
+
+// The SID text of inObject's primary group; empty when it has none.
+Status primaryGroupSidOf(IADs& inObject, std::string& outSid)
+{
+    outSid.clear();
+    std::string theOwnSid;
+    Status theStatus = objectSidText(inObject, theOwnSid);
+    if (theStatus != S_ok || theOwnSid.empty())
+        return theStatus;
+    Variant theValue;
+    HRESULT theResult = getValue(inObject, "primaryGroupID", theValue);
+    if (theResult == E_ADS_PROPERTY_NOT_FOUND)
+        return S_ok;
+    if (FAILED(theResult))
+        return status(theResult);
+    std::string theRid;
+    if (variantString(*theValue.get(), theRid) != S_ok ||
+        !names::primaryGroupSid(theOwnSid, true, theRid, outSid))
+        outSid.clear();
+    return S_ok;
+}
+
+// Codes of an object that is not there to be read: it has no primary group
+// we could see, which is no failure of the question.
+bool isAbsent(HRESULT inResult)
+{
+    return inResult == static_cast<HRESULT>(E_noSuchObject) ||
+           inResult == static_cast<HRESULT>(E_referral) ||
+           inResult == static_cast<HRESULT>(E_badPathname) ||
+           inResult == static_cast<HRESULT>(E_invalidDNSyntax);
+}
+
 // ------------------------------------------------------------- enumerator
 
 // Members of a group or groups of a user, one at a time, in the order the
@@ -32,11 +105,13 @@ Status status(HRESULT inResult) { return static_cast<Status>(inResult); }
 // ADsEnumerateNext / ADsFreeEnumerator helpers do: the builder takes a
 // container, and a member collection is no container (passing one means
 // reinterpreting its vtable), and some runtimes ship the helpers as stubs.
+std::unique_ptr<DirObject> wrapInContext(ContextPtr inContext, IADs* inObject);
+
 class AdsiEnumerator final : public DirEnumerator
 {
 public:
-    AdsiEnumerator(std::shared_ptr<Apartment> inApartment, ComPtr<IADsMembers> inCollection)
-        : itsApartment(std::move(inApartment)), itsCollection(std::move(inCollection))
+    AdsiEnumerator(ContextPtr inContext, ComPtr<IADsMembers> inCollection)
+        : itsContext(std::move(inContext)), itsCollection(std::move(inCollection))
     {
         ComPtr<IUnknown> theUnknown;
         HRESULT theResult = itsCollection->get__NewEnum(theUnknown.put());
@@ -74,7 +149,7 @@ public:
             ComPtr<IADs> theObject;
             if (FAILED(theUnknown->QueryInterface(IID_IADs, theObject.putVoid())) || !theObject)
                 continue;
-            outObject = wrapObject(itsApartment, theObject.get());
+            outObject = wrapInContext(itsContext, theObject.get());
             return S_ok;
         }
         return itsStatus;
@@ -82,7 +157,7 @@ public:
 
 private:
     // Declared first so that the runtime outlives the interfaces below.
-    std::shared_ptr<Apartment> itsApartment;
+    ContextPtr itsContext;
     ComPtr<IADsMembers> itsCollection;
     ComPtr<IEnumVARIANT> itsEnum;
     Status itsStatus = S_false;
@@ -93,8 +168,8 @@ private:
 class AdsiObject final : public DirGroup, public DirUser
 {
 public:
-    AdsiObject(std::shared_ptr<Apartment> inApartment, ComPtr<IADs> inObject)
-        : itsApartment(std::move(inApartment)), itsObject(std::move(inObject))
+    AdsiObject(ContextPtr inContext, ComPtr<IADs> inObject)
+        : itsContext(std::move(inContext)), itsObject(std::move(inObject))
     {
     }
 
@@ -180,7 +255,49 @@ public:
         if (FAILED(theResult))
             return status(theResult);
         outIsMember = theAnswer != VARIANT_FALSE;
+        if (outIsMember)
+            return status(theResult);
+        // IsMember answers from the member attribute only: the primary
+        // group, which the directory keeps out of it, is asked here.
+        std::string thePrimarySid;
+        theStatus = memberPrimarySid(inPath, thePrimarySid);
+        if (theStatus != S_ok || thePrimarySid.empty())
+            return theStatus;
+        std::string theOwnSid;
+        theStatus = objectSidText(*itsObject.get(), theOwnSid);
+        if (theStatus != S_ok)
+            return theStatus;
+        outIsMember = names::sameSid(theOwnSid, thePrimarySid);
         return status(theResult);
+    }
+
+    Status primaryGroup(std::string& outGroupDN) override
+    {
+        outGroupDN.clear();
+        // Users and computers (a computer is a user in the directory) have
+        // one; any other object answers that it has none.
+        std::string theSid;
+        Status theStatus = primaryGroupSidOf(*itsObject.get(), theSid);
+        if (theStatus != S_ok || theSid.empty() || !itsContext->itsOpener)
+            return theStatus != S_ok ? theStatus : S_false;
+        // The directory binds to an object by its SID as well as by its DN.
+        std::wstring thePath;
+        theStatus = narrowToWide("LDAP://<SID=" + theSid + ">", thePath);
+        if (theStatus != S_ok)
+            return theStatus;
+        ComPtr<IADs> theGroup;
+        HRESULT theResult = itsContext->itsOpener(thePath, theGroup);
+        if (isAbsent(theResult))
+            return S_false;
+        if (FAILED(theResult))
+            return status(theResult);
+        if (!theGroup)
+            return S_false;
+        Variant theValue;
+        theResult = getValue(*theGroup.get(), "distinguishedName", theValue);
+        if (FAILED(theResult))
+            return status(theResult);
+        return variantString(*theValue.get(), outGroupDN);
     }
 
     Status members(std::unique_ptr<DirEnumerator>& outMembers) override
@@ -224,12 +341,44 @@ private:
             return status(inResult);
         if (!inCollection)
             return E_fail; // success without a collection: nothing to enumerate over
-        outEnumerator = std::make_unique<AdsiEnumerator>(itsApartment, std::move(inCollection));
+        outEnumerator = std::make_unique<AdsiEnumerator>(itsContext, std::move(inCollection));
+        return S_ok;
+    }
+
+    // The primary group SID of the member at inPath, read once per member.
+    Status memberPrimarySid(const std::string& inPath, std::string& outSid)
+    {
+        outSid.clear();
+        std::wstring thePath;
+        Status theStatus = narrowToWide(inPath, thePath);
+        if (theStatus != S_ok)
+            return theStatus;
+        Context& theContext = *itsContext;
+        if (theContext.itsHasLast && theContext.itsLastPath == thePath)
+        {
+            outSid = theContext.itsLastPrimarySid;
+            return S_ok;
+        }
+        if (!theContext.itsOpener)
+            return S_ok;
+        ComPtr<IADs> theMember;
+        HRESULT theResult = theContext.itsOpener(thePath, theMember);
+        if (FAILED(theResult) && !isAbsent(theResult))
+            return status(theResult);
+        if (SUCCEEDED(theResult) && theMember)
+        {
+            theStatus = primaryGroupSidOf(*theMember.get(), outSid);
+            if (theStatus != S_ok)
+                return theStatus;
+        }
+        theContext.itsLastPath = thePath;
+        theContext.itsLastPrimarySid = outSid;
+        theContext.itsHasLast = true;
         return S_ok;
     }
 
     // Declared first so that the runtime outlives the interfaces below.
-    std::shared_ptr<Apartment> itsApartment;
+    ContextPtr itsContext;
     ComPtr<IADs> itsObject;
     ComPtr<IADsGroup> itsGroup;
     ComPtr<IADsUser> itsUser;
@@ -359,39 +508,77 @@ public:
         if (!theRaw)
             return E_fail;
 
+        // Objects reached from this one are read with the same credentials.
+        auto theContext = std::make_shared<Context>();
+        theContext->itsApartment = itsApartment;
+        theContext->itsOpener = makeOpener(theExplicit ? inCredentials : nullptr);
+
         // Each interface asked for derives from IADs: the pointer is one.
         std::unique_ptr<AdsiObject> theObject;
         if (inKind == ObjectKind::Group)
         {
             auto theGroup = ComPtr<IADsGroup>::adopt(static_cast<IADsGroup*>(theRaw));
-            theObject = std::make_unique<AdsiObject>(itsApartment, ComPtr<IADs>::share(theGroup.get()));
+            theObject = std::make_unique<AdsiObject>(theContext, ComPtr<IADs>::share(theGroup.get()));
             theObject->knownGroup(std::move(theGroup));
         }
         else if (inKind == ObjectKind::User)
         {
             auto theUserObject = ComPtr<IADsUser>::adopt(static_cast<IADsUser*>(theRaw));
-            theObject = std::make_unique<AdsiObject>(itsApartment, ComPtr<IADs>::share(theUserObject.get()));
+            theObject = std::make_unique<AdsiObject>(theContext, ComPtr<IADs>::share(theUserObject.get()));
             theObject->knownUser(std::move(theUserObject));
         }
         else
         {
-            theObject = std::make_unique<AdsiObject>(itsApartment, ComPtr<IADs>::adopt(static_cast<IADs*>(theRaw)));
+            theObject = std::make_unique<AdsiObject>(theContext, ComPtr<IADs>::adopt(static_cast<IADs*>(theRaw)));
         }
         outObject = std::move(theObject);
         return S_ok;
     }
 
 private:
+    // ADsOpenObject as IADs, with the given credentials or the caller's own
+    // security context. The credentials are copied; the copy is wiped when
+    // the last object that may use it goes.
+    static Opener makeOpener(const Credentials* inCredentials)
+    {
+        struct Secret
+        {
+            std::wstring itsUser;
+            std::wstring itsPassword;
+            ~Secret() { wipe(itsPassword); }
+        };
+        auto theSecret = std::make_shared<Secret>();
+        if (inCredentials &&
+            (narrowToWide(inCredentials->itsUser, theSecret->itsUser) != S_ok ||
+             narrowToWide(inCredentials->itsPassword, theSecret->itsPassword) != S_ok))
+            return {}; // unreadable credentials: read nothing rather than as someone else
+        const bool theExplicit = inCredentials != nullptr;
+        return [theSecret, theExplicit](const std::wstring& inPath, ComPtr<IADs>& outObject) {
+            return ADsOpenObject(inPath.c_str(), theExplicit ? theSecret->itsUser.c_str() : nullptr,
+                                 theExplicit ? theSecret->itsPassword.c_str() : nullptr, BindFlags,
+                                 IID_IADs, outObject.putVoid());
+        };
+    }
+
     std::shared_ptr<Apartment> itsApartment;
 };
 
-} // namespace
-
-std::unique_ptr<DirObject> wrapObject(std::shared_ptr<Apartment> inApartment, IADs* inObject)
+std::unique_ptr<DirObject> wrapInContext(ContextPtr inContext, IADs* inObject)
 {
     if (!inObject)
         return nullptr;
-    return std::make_unique<AdsiObject>(std::move(inApartment), ComPtr<IADs>::share(inObject));
+    return std::make_unique<AdsiObject>(std::move(inContext), ComPtr<IADs>::share(inObject));
+}
+
+} // namespace
+
+std::unique_ptr<DirObject> wrapObject(std::shared_ptr<Apartment> inApartment, IADs* inObject,
+                                      Opener inOpener)
+{
+    auto theContext = std::make_shared<Context>();
+    theContext->itsApartment = std::move(inApartment);
+    theContext->itsOpener = std::move(inOpener);
+    return wrapInContext(std::move(theContext), inObject);
 }
 
 std::unique_ptr<NameTranslator> wrapTranslator(std::shared_ptr<Apartment> inApartment,

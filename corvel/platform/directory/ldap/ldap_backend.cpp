@@ -29,6 +29,8 @@
 #include "corvel/debug/qzinfolog.h"
 #include "corvel/platform/directory/dn.h"
 #include "corvel/platform/directory/ldap/ldap_text.h"
+#include "corvel/platform/directory/ldap/ldap_tls_diagnosis.h"
+#include "corvel/platform/directory/names.h"
 
 namespace corvel::directory::ldap
 {
@@ -193,6 +195,11 @@ public:
     // Classifies and caches the entries of inDNs (with a group's member
     // values), one base read each, kReadsInFlight of them at once.
     Status fetchMany(const std::vector<std::string>& inDNs);
+    // The SID text of the primary group of the object inDN, read once per
+    // session (a walk asks about the same user at every group); empty when
+    // it has none or this server cannot read it (an object of another
+    // domain, which cannot have its primary group here anyway).
+    Status primaryGroupSid(const std::string& inDN, std::string& outSid);
     // The values of a ranged attribute from inFirst on.
     Status readRange(const std::string& inDN, const std::string& inAttribute, std::uint32_t inFirst,
                      std::vector<std::string>& ioValues);
@@ -288,8 +295,20 @@ Status Connection::fail(int inResult)
     return mapLdapError(inResult);
 }
 
+// After a failed TLS handshake: say why in words, if the certificate is the
+// reason. A server that took the whole time-out to fail is not asked again.
+void explainTls(const Target& inTarget, bool inStartTls,
+                std::chrono::steady_clock::time_point inStart)
+{
+    const auto theElapsed = std::chrono::steady_clock::now() - inStart;
+    if (theElapsed < std::chrono::seconds(timeoutSeconds()) / 2)
+        explainTlsFailure(inTarget.itsHost, inTarget.itsPort, inStartTls,
+                          std::max(1, timeoutSeconds() / 2));
+}
+
 Status Connection::open(const Credentials* inCredentials)
 {
+    const auto theStart = std::chrono::steady_clock::now();
     const std::string theUri = std::string(itsTarget.itsTls ? "ldaps://" : "ldap://") +
                                itsTarget.itsHost + ":" + std::to_string(itsTarget.itsPort);
     int theResult = ldap_initialize(&itsLd, theUri.c_str());
@@ -318,8 +337,18 @@ Status Connection::open(const Credentials* inCredentials)
         theResult = ldap_sasl_interactive_bind_s(itsLd, nullptr, "GSSAPI", nullptr, nullptr,
                                                  LDAP_SASL_QUIET, saslInteract, nullptr);
         if (theResult != LDAP_SUCCESS)
-            qzTrace(1, "ldap: GSSAPI bind to %s failed: %s", theUri.c_str(),
-                    ldap_err2string(theResult));
+        {
+            // SASL's own words say which part of Kerberos failed (no
+            // ticket, no such service principal, clock skew).
+            char* theDetail = nullptr;
+            ldap_get_option(itsLd, LDAP_OPT_DIAGNOSTIC_MESSAGE, &theDetail);
+            qzTrace(1, "ldap: GSSAPI bind to %s failed: %s%s%s%s", theUri.c_str(),
+                    ldap_err2string(theResult), theDetail ? " (" : "", theDetail ? theDetail : "",
+                    theDetail ? ")" : "");
+            ldap_memfree(theDetail);
+        }
+        if (itsTarget.itsTls && (theResult == LDAP_SERVER_DOWN || theResult == LDAP_CONNECT_ERROR))
+            explainTls(itsTarget, false, theStart);
         return theResult == LDAP_SUCCESS ? S_ok : fail(theResult);
     }
 
@@ -333,6 +362,8 @@ Status Connection::open(const Credentials* inCredentials)
         {
             qzTrace(1, "ldap: StartTLS with %s failed: %s", theUri.c_str(),
                     ldap_err2string(theResult));
+            if (theResult == LDAP_CONNECT_ERROR)
+                explainTls(itsTarget, true, theStart);
             return theResult == LDAP_CONNECT_ERROR ? E_serverDown : fail(theResult);
         }
     }
@@ -345,6 +376,8 @@ Status Connection::open(const Credentials* inCredentials)
     if (theResult != LDAP_SUCCESS)
         qzTrace(1, "ldap: bind of \"%s\" to %s failed: %s", inCredentials->itsUser.c_str(),
                 theUri.c_str(), ldap_err2string(theResult));
+    if (itsTarget.itsTls && (theResult == LDAP_SERVER_DOWN || theResult == LDAP_CONNECT_ERROR))
+        explainTls(itsTarget, false, theStart);
     return theResult == LDAP_SUCCESS ? S_ok : fail(theResult);
 }
 
@@ -549,10 +582,39 @@ Status Connection::read(const std::string& inDN, const std::vector<std::string>&
     return S_ok;
 }
 
+Status Connection::primaryGroupSid(const std::string& inDN, std::string& outSid)
+{
+    outSid.clear();
+    EntryPtr theEntry = entry(inDN);
+    if (theEntry->itsAttributes.count("objectsid") == 0 ||
+        theEntry->itsAttributes.count("primarygroupid") == 0)
+    {
+        const Status theStatus = read(inDN, {"objectSid", "primaryGroupID"}, theEntry);
+        if (theStatus == E_noSuchObject || theStatus == E_referral ||
+            theStatus == E_invalidDNSyntax || theStatus == E_accessDenied)
+        {
+            // Not readable here: remembered as having no primary group.
+            theEntry->itsAttributes.try_emplace("objectsid");
+            theEntry->itsAttributes.try_emplace("primarygroupid");
+            return S_ok;
+        }
+        if (failed(theStatus))
+            return theStatus;
+    }
+    const auto& theSids = theEntry->itsAttributes["objectsid"];
+    const auto& theRids = theEntry->itsAttributes["primarygroupid"];
+    if (theSids.empty() || theRids.empty() ||
+        !names::primaryGroupSid(theSids.front(), false, theRids.front(), outSid))
+        outSid.clear();
+    return S_ok;
+}
+
 const std::vector<std::string>& groupAttributes()
 {
+    // objectSid with the member values: both halves of is-member, the member
+    // attribute and the primary group rule, come back in the one read.
     static const std::vector<std::string> kAttributes = {"objectClass", "distinguishedName", "name",
-                                                         "member"};
+                                                         "member", "objectSid"};
     return kAttributes;
 }
 
@@ -758,10 +820,49 @@ public:
         std::string theDN;
         if (!dn::parseLdapPath(inPath, theServer, theDN))
             return E_badPathname;
-        const Status theStatus = ensureMembers();
+        Status theStatus = ensureMembers();
         if (failed(theStatus))
             return theStatus;
         outIsMember = itsEntry->itsMemberKeys.count(dnKey(theDN)) != 0;
+        if (outIsMember)
+            return S_ok;
+        std::string thePrimary;
+        theStatus = itsConnection.primaryGroupSid(theDN, thePrimary);
+        if (failed(theStatus) || thePrimary.empty())
+            return theStatus;
+        std::string theOwnSid;
+        theStatus = ownSid(theOwnSid);
+        if (failed(theStatus))
+            return theStatus;
+        outIsMember = names::sameSid(theOwnSid, thePrimary);
+        return S_ok;
+    }
+
+    Status primaryGroup(std::string& outGroupDN) override
+    {
+        outGroupDN.clear();
+        std::string theSid;
+        Status theStatus = itsConnection.primaryGroupSid(itsEntry->itsDN, theSid);
+        std::string theBytes;
+        if (failed(theStatus) || theSid.empty() || !names::sidFromText(theSid, theBytes))
+            return failed(theStatus) ? theStatus : S_false;
+        // A primary group is a group of the object's own domain.
+        std::vector<Found> theFound;
+        theStatus = itsConnection.search(domainOf(itsEntry->itsDN), LDAP_SCOPE_SUBTREE,
+                                         "(&(objectClass=group)(objectSid=" +
+                                             escapeFilterBytes(theBytes) + "))",
+                                         groupAttributes(), theFound);
+        if (theStatus == E_noSuchObject || theStatus == E_referral)
+            return S_false;
+        if (failed(theStatus))
+            return theStatus;
+        if (theFound.size() != 1)
+            return S_false;
+        EntryPtr theGroup;
+        theStatus = itsConnection.absorb(theFound.front(), theGroup);
+        if (failed(theStatus))
+            return theStatus;
+        outGroupDN = theFound.front().itsDN;
         return S_ok;
     }
 
@@ -769,6 +870,23 @@ public:
     Status groups(std::unique_ptr<DirEnumerator>& outGroups) override;
 
 private:
+    // This object's objectSid as text; empty when it has none.
+    Status ownSid(std::string& outSid)
+    {
+        outSid.clear();
+        if (itsEntry->itsAttributes.count("objectsid") == 0)
+        {
+            EntryPtr theEntry;
+            const Status theStatus = itsConnection.read(itsEntry->itsDN, {"objectSid"}, theEntry);
+            if (failed(theStatus))
+                return theStatus;
+        }
+        const auto& theSids = itsEntry->itsAttributes["objectsid"];
+        if (!theSids.empty() && !names::sidToText(theSids.front(), outSid))
+            outSid.clear();
+        return S_ok;
+    }
+
     Status ensureMembers()
     {
         if (itsEntry->itsMembersKnown)
@@ -1287,10 +1405,10 @@ Status LdapTranslator::set(NameType inType, const std::string& inName)
     std::vector<dn::Rdn> theRdns;
 
     if ((theUnknown || inType == NameType_GUID) && inName.front() == '{' &&
-        guidFromString(inName, theBytes))
+        names::guidFromText(inName, theBytes))
         theStatus = searchOne(itsBase, "(objectGUID=" + escapeFilterBytes(theBytes) + ")", theFound);
     else if ((theUnknown || inType == NameType_SIDOrSIDHistory) && inName.size() > 4 &&
-             (inName.compare(0, 4, "S-1-") == 0) && sidFromString(inName, theBytes))
+             (inName.compare(0, 4, "S-1-") == 0) && names::sidFromText(inName, theBytes))
         theStatus = searchOne(itsBase, "(objectSid=" + escapeFilterBytes(theBytes) + ")", theFound);
     else if ((theUnknown || inType == NameType_1779) && inName.find('=') != std::string::npos &&
              dn::parseDN(inName, theRdns))
@@ -1398,11 +1516,11 @@ Status LdapTranslator::get(NameType inType, std::string& outName)
         outName = firstValue(itsResult, "canonicalName");
         return outName.empty() ? E_nameNotFound : S_ok;
     case NameType_GUID:
-        outName = guidToString(firstValue(itsResult, "objectGUID"));
-        return outName.empty() ? E_nameNotFound : S_ok;
+        return names::guidToText(firstValue(itsResult, "objectGUID"), outName) ? S_ok
+                                                                               : E_nameNotFound;
     case NameType_SIDOrSIDHistory:
-        outName = sidToString(firstValue(itsResult, "objectSid"));
-        return outName.empty() ? E_nameNotFound : S_ok;
+        return names::sidToText(firstValue(itsResult, "objectSid"), outName) ? S_ok
+                                                                             : E_nameNotFound;
     case NameType_Display:
         outName = firstValue(itsResult, "displayName");
         return outName.empty() ? E_nameNotFound : S_ok;

@@ -35,6 +35,7 @@ enum class FaultOp
     Members,
     Groups,
     Next,     // an enumerator's next, for the enumeration of the target group/user
+    PrimaryGroup, // DirUser::primaryGroup
 };
 
 void injectFault(FaultOp inOp, const std::string& inTarget, Status inStatus);

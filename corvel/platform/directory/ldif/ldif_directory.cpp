@@ -21,6 +21,7 @@
 
 #include "corvel/debug/qzinfolog.h"
 #include "corvel/platform/directory/dn.h"
+#include "corvel/platform/directory/names.h"
 #include "corvel/threads/qzmutex.h"
 
 namespace corvel::directory::ldif
@@ -476,10 +477,9 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
             }
             if (theAttr == Attr_objectSid)
             {
-                std::string theSid;
-                if (theValue.size() > 4 && (theValue.compare(0, 4, "S-1-") == 0 || theValue.compare(0, 4, "s-1-") == 0))
-                    theSid = upper(theValue);
-                else if (!sidToText(theValue, theSid))
+                // Text as some exports write it, or the binary value.
+                std::string theSid = names::canonicalSid(theValue);
+                if (theSid.empty() && !names::sidToText(theValue, theSid))
                 {
                     infoLog(qzLogError, "LDIF file \"%s\" line %lu: objectSid of \"%s\" is not a SID; ignored",
                             thePath.c_str(), inLine, theDnText.c_str());
@@ -490,9 +490,11 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
             else if (theAttr == Attr_objectGUID)
             {
                 std::string theGuid;
-                if (theValue.size() == 38 && theValue.front() == '{' && theValue.back() == '}')
-                    theGuid = upper(theValue);
-                else if (!guidToText(theValue, theGuid))
+                std::string theGuidBytes;
+                if (theValue.size() == 38 && theValue.front() == '{' &&
+                    names::guidFromText(theValue, theGuidBytes))
+                    names::guidToText(theGuidBytes, theGuid);
+                else if (!names::guidToText(theValue, theGuid))
                 {
                     infoLog(qzLogError, "LDIF file \"%s\" line %lu: objectGUID of \"%s\" is not a GUID; ignored",
                             thePath.c_str(), inLine, theDnText.c_str());
@@ -720,6 +722,13 @@ std::uint32_t Directory::findDn(const std::string& inDN) const
 
 bool Directory::findPathDn(const std::string& inPath, std::uint32_t& outDn, bool& outBadPath) const
 {
+    std::uint32_t thePrimary = NoIndex;
+    return findPathDn(inPath, outDn, outBadPath, thePrimary);
+}
+
+bool Directory::findPathDn(const std::string& inPath, std::uint32_t& outDn, bool& outBadPath,
+                           std::uint32_t& outPrimaryGroup) const
+{
     qzStMutex theLock(&itsPathMutex);
     if (itsLastPathResult < 0 || itsLastPath != inPath)
     {
@@ -727,6 +736,7 @@ bool Directory::findPathDn(const std::string& inPath, std::uint32_t& outDn, bool
         std::string theDN;
         std::string theKey;
         itsLastPathDn = NoIndex;
+        itsLastPathPrimary = NoIndex;
         if (!dn::parseLdapPath(inPath, theServer, theDN))
             itsLastPathResult = 1;
         else if (!dn::normalizeDN(theDN, theKey))
@@ -736,13 +746,34 @@ bool Directory::findPathDn(const std::string& inPath, std::uint32_t& outDn, bool
             itsLastPathResult = 0;
             auto theFound = itsDnIds.find(theKey);
             if (theFound != itsDnIds.end())
+            {
                 itsLastPathDn = theFound->second;
+                if (const Entry* theEntry = entryOfDn(itsLastPathDn))
+                    itsLastPathPrimary = primaryGroupOf(*theEntry);
+            }
         }
         itsLastPath = inPath;
     }
     outDn = itsLastPathDn;
     outBadPath = itsLastPathResult == 1;
+    outPrimaryGroup = itsLastPathPrimary;
     return itsLastPathResult == 0;
+}
+
+std::uint32_t Directory::primaryGroupOf(const Entry& inEntry) const
+{
+    const std::string* theSid = inEntry.firstValue(Attr_objectSid);
+    const std::string* theRid = inEntry.firstValue(Attr_primaryGroupID);
+    std::string theGroupSid;
+    if (!theSid || !theRid || !names::primaryGroupSid(*theSid, true, *theRid, theGroupSid))
+        return NoIndex;
+    auto theFound = itsBySid.find(lower(theGroupSid));
+    if (theFound == itsBySid.end())
+        return NoIndex;
+    for (std::uint32_t curEntry : theFound->second)
+        if (itsEntries[curEntry].is(Class_Group))
+            return curEntry;
+    return NoIndex;
 }
 
 const Entry* Directory::entryOfDn(std::uint32_t inDn) const
@@ -806,52 +837,6 @@ std::string Directory::canonicalName(const Entry& inEntry) const
             theName += '/';
     }
     return theName;
-}
-
-bool sidToText(const std::string& inBytes, std::string& outText)
-{
-    if (inBytes.size() < 8)
-        return false;
-    const unsigned char* theBytes = reinterpret_cast<const unsigned char*>(inBytes.data());
-    unsigned theCount = theBytes[1];
-    if (theBytes[0] != 1 || theCount > 15 || inBytes.size() != 8 + 4 * static_cast<std::size_t>(theCount))
-        return false;
-    std::uint64_t theAuthority = 0;
-    for (int curByte = 2; curByte < 8; ++curByte)
-        theAuthority = (theAuthority << 8) | theBytes[curByte];
-    char theNumber[32];
-    std::string theText = "S-1-";
-    if (theAuthority >> 32)
-        std::snprintf(theNumber, sizeof theNumber, "0x%012" PRIX64, theAuthority);
-    else
-        std::snprintf(theNumber, sizeof theNumber, "%" PRIu64, theAuthority);
-    theText += theNumber;
-    for (unsigned curSub = 0; curSub < theCount; ++curSub)
-    {
-        const unsigned char* theSub = theBytes + 8 + 4 * curSub;
-        std::uint32_t theValue = static_cast<std::uint32_t>(theSub[0]) | (static_cast<std::uint32_t>(theSub[1]) << 8) |
-                                 (static_cast<std::uint32_t>(theSub[2]) << 16) |
-                                 (static_cast<std::uint32_t>(theSub[3]) << 24);
-        std::snprintf(theNumber, sizeof theNumber, "-%" PRIu32, theValue);
-        theText += theNumber;
-    }
-    outText = std::move(theText);
-    return true;
-}
-
-bool guidToText(const std::string& inBytes, std::string& outText)
-{
-    if (inBytes.size() != 16)
-        return false;
-    const unsigned char* theBytes = reinterpret_cast<const unsigned char*>(inBytes.data());
-    char theText[40];
-    std::snprintf(theText, sizeof theText,
-                  "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", theBytes[3],
-                  theBytes[2], theBytes[1], theBytes[0], theBytes[5], theBytes[4], theBytes[7], theBytes[6],
-                  theBytes[8], theBytes[9], theBytes[10], theBytes[11], theBytes[12], theBytes[13],
-                  theBytes[14], theBytes[15]);
-    outText = theText;
-    return true;
 }
 
 std::shared_ptr<const Directory> loadDirectory(const std::string& inPath)

@@ -105,6 +105,7 @@ public:
     mutable std::string itsLastPath;
     mutable int itsLastPathResult = -1; // -1 none yet, 0 found or absent, 1 bad path, 2 bad DN
     mutable std::uint32_t itsLastPathDn = NoIndex;
+    mutable std::uint32_t itsLastPathPrimary = NoIndex; // entry of its primary group
 
     Directory();
     Directory(const Directory&) = delete;
@@ -117,6 +118,14 @@ public:
     // its DN is no DN. The answer for the last path is kept: a membership
     // walk asks about the same user's path at every group.
     bool findPathDn(const std::string& inPath, std::uint32_t& outDn, bool& outBadPath) const;
+    // The same, with the entry index of the primary group of the object the
+    // path names (NoIndex when it has none or the file holds no such group).
+    bool findPathDn(const std::string& inPath, std::uint32_t& outDn, bool& outBadPath,
+                    std::uint32_t& outPrimaryGroup) const;
+    // The entry index of inEntry's primary group: the group whose objectSid
+    // is inEntry's domain SID followed by its primaryGroupID. NoIndex when
+    // it has none or the file holds no such group.
+    std::uint32_t primaryGroupOf(const Entry& inEntry) const;
     const Entry* entryOfDn(std::uint32_t inDn) const;
     // The id of an attribute name (any case), or NoIndex.
     std::uint32_t findAttr(const std::string& inName) const;
@@ -133,11 +142,6 @@ public:
 // null: a file that cannot be read gives a directory with itsLoaded false,
 // after an error line in the information log.
 std::shared_ptr<const Directory> loadDirectory(const std::string& inPath);
-
-// Binary SID and GUID values as text: "S-1-5-21-..." and
-// "{6B29FC40-CA47-1067-B31D-00DD010662DA}". False when the bytes are not one.
-bool sidToText(const std::string& inBytes, std::string& outText);
-bool guidToText(const std::string& inBytes, std::string& outText);
 
 // The process-wide fault table (ldif_backend.h): the status to fail with, or
 // S_ok. inKeys are the names the operation is applied to, in any spelling.

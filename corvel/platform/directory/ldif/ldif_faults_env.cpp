@@ -32,6 +32,7 @@ constexpr OpName theOpNames[] = {
     {"members", FaultOp::Members},
     {"groups", FaultOp::Groups},
     {"next", FaultOp::Next},
+    {"primarygroup", FaultOp::PrimaryGroup},
 };
 
 bool findOp(const std::string& inName, FaultOp& outOp)

@@ -161,11 +161,13 @@ public:
             return theFault;
         std::uint32_t theDn = NoIndex;
         bool theBadPath = false;
-        if (!itsDir->findPathDn(inPath, theDn, theBadPath))
+        std::uint32_t thePrimary = NoIndex;
+        if (!itsDir->findPathDn(inPath, theDn, theBadPath, thePrimary))
             return theBadPath ? E_badPathname : E_invalidDNSyntax;
         if (theDn != NoIndex && itsEntry)
-            outIsMember = std::find(itsEntry->itsMembers.begin(), itsEntry->itsMembers.end(), theDn) !=
-                          itsEntry->itsMembers.end();
+            outIsMember = (thePrimary != NoIndex && itsDir->itsEntries[thePrimary].itsDn == itsDn) ||
+                          std::find(itsEntry->itsMembers.begin(), itsEntry->itsMembers.end(), theDn) !=
+                              itsEntry->itsMembers.end();
         return S_ok;
     }
 
@@ -190,6 +192,21 @@ public:
         if (!isUser())
             return E_noInterface;
         outGroups = std::make_unique<LdifEnumerator>(itsDir, itsEntry->itsMemberOf, key());
+        return S_ok;
+    }
+
+    Status primaryGroup(std::string& outGroupDN) override
+    {
+        outGroupDN.clear();
+        Status theFault = checkFault(FaultOp::PrimaryGroup, key());
+        if (theFault != S_ok)
+            return theFault;
+        if (!isUser())
+            return E_noInterface;
+        const std::uint32_t theGroup = itsDir->primaryGroupOf(*itsEntry);
+        if (theGroup == NoIndex)
+            return S_false;
+        outGroupDN = itsDir->itsDnText[itsDir->itsEntries[theGroup].itsDn];
         return S_ok;
     }
 
