@@ -1,4 +1,4 @@
-// Conversion of wide (UTF-16) text to the platform's narrow text.
+// Conversion of wide text to the platform's narrow text and back.
 #pragma once
 
 #include <string>
@@ -10,5 +10,13 @@ namespace corvel::platform
 // the ANSI code page on Windows. Any failure (a null pointer, an unpaired
 // surrogate, a character the code page cannot hold) gives the empty string.
 std::string wideToNarrow(const char16_t* inWide);
+
+// The wide strings of the framework's interfaces (wchar_t: UTF-32 on POSIX,
+// UTF-16 on Windows) as narrow text, and back. Wide text that does not
+// convert gives the empty string; narrow text always converts, a byte that
+// starts no valid sequence standing for itself, so that no text is lost.
+// Temporary copies are wiped: the text may be a password.
+std::string wideToNarrow(const std::wstring& inWide);
+std::wstring narrowToWide(const std::string& inNarrow);
 
 } // namespace corvel::platform

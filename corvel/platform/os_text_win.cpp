@@ -48,4 +48,29 @@ std::string wideToNarrow(const char16_t* inWide)
     return theResult;
 }
 
+std::string wideToNarrow(const std::wstring& inWide)
+{
+    return wideToNarrow(reinterpret_cast<const char16_t*>(inWide.c_str()));
+}
+
+std::wstring narrowToWide(const std::string& inNarrow)
+{
+    if (inNarrow.empty())
+        return std::wstring();
+    const int theSize = MultiByteToWideChar(CP_ACP, 0, inNarrow.data(),
+                                            static_cast<int>(inNarrow.size()), nullptr, 0);
+    if (theSize <= 0)
+    {
+        // No conversion at all: each byte stands for itself.
+        std::wstring theWide;
+        for (char curChar : inNarrow)
+            theWide += static_cast<wchar_t>(static_cast<unsigned char>(curChar));
+        return theWide;
+    }
+    std::wstring theWide(static_cast<std::size_t>(theSize), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, inNarrow.data(), static_cast<int>(inNarrow.size()),
+                        theWide.data(), theSize);
+    return theWide;
+}
+
 } // namespace corvel::platform

@@ -268,34 +268,7 @@ bool qzAuthenticator::findUser(const std::string& inName, const std::string& inP
 
 std::string qzAuthenticator::escapeDN(const std::string& inDN)
 {
-    std::string theEscaped;
-    theEscaped.reserve(inDN.size());
-    for (std::size_t curPos = 0; curPos < inDN.size(); ++curPos)
-    {
-        const char curChar = inDN[curPos];
-        if (curChar == '/')
-        {
-            theEscaped += "\\2f";
-        }
-        else if (curChar == '\\' && curPos + 1 < inDN.size())
-        {
-            // An escape pair is taken whole: an escaped '/' (backslash,
-            // slash) becomes the one hex escape "\2f"; a backslash kept in
-            // front of it would read back as a literal backslash and "2f".
-            // An escaped backslash leaves a '/' after it a plain one.
-            if (inDN[curPos + 1] == '/')
-                theEscaped += "\\2f";
-            else
-            {
-                theEscaped += curChar;
-                theEscaped += inDN[curPos + 1];
-            }
-            ++curPos;
-        }
-        else
-            theEscaped += curChar;
-    }
-    return theEscaped;
+    return corvel::directory::dn::escapePathDN(inDN);
 }
 
 bool qzAuthenticator::isUserInGroup(const std::string& inGroupDN, const std::string& inUserDN)
@@ -479,69 +452,6 @@ void scrub(String& ioText)
     ioText.clear();
 }
 
-// Wide text to the directory's narrow text, through the platform's own
-// conversion (UTF-16 in; wchar_t is UTF-32 on Linux).
-std::string narrowOf(const std::wstring& inWide)
-{
-    std::u16string theUtf16;
-    theUtf16.reserve(inWide.size());
-    for (wchar_t curChar : inWide)
-    {
-        const std::uint32_t theCode = static_cast<std::uint32_t>(curChar);
-        if (theCode >= 0x10000 && theCode <= 0x10FFFF)
-        {
-            theUtf16 += static_cast<char16_t>(0xD800 + ((theCode - 0x10000) >> 10));
-            theUtf16 += static_cast<char16_t>(0xDC00 + ((theCode - 0x10000) & 0x3FF));
-        }
-        else
-            theUtf16 += static_cast<char16_t>(theCode);
-    }
-    std::string theNarrow = corvel::platform::wideToNarrow(theUtf16.c_str());
-    scrub(theUtf16);
-    return theNarrow;
-}
-
-// Narrow (UTF-8) text to wide; a byte that starts no valid sequence is taken
-// as it is, so no text is lost.
-std::wstring wideOf(const std::string& inNarrow)
-{
-    std::wstring theWide;
-    theWide.reserve(inNarrow.size());
-    std::size_t curIndex = 0;
-    while (curIndex < inNarrow.size())
-    {
-        const unsigned char theLead = static_cast<unsigned char>(inNarrow[curIndex]);
-        std::size_t theLength = theLead < 0x80 ? 1 : (theLead >> 5) == 0x6 ? 2
-                                : (theLead >> 4) == 0xE ? 3 : (theLead >> 3) == 0x1E ? 4 : 0;
-        std::uint32_t theCode = theLength == 1 ? theLead
-                                : theLength == 2 ? (theLead & 0x1Fu)
-                                : theLength == 3 ? (theLead & 0x0Fu) : (theLead & 0x07u);
-        bool theValid = theLength != 0 && curIndex + theLength <= inNarrow.size();
-        for (std::size_t curByte = 1; theValid && curByte < theLength; ++curByte)
-        {
-            const unsigned char theNext = static_cast<unsigned char>(inNarrow[curIndex + curByte]);
-            if ((theNext & 0xC0) != 0x80)
-                theValid = false;
-            theCode = (theCode << 6) | (theNext & 0x3Fu);
-        }
-        if (!theValid)
-        {
-            theWide += static_cast<wchar_t>(theLead);
-            ++curIndex;
-            continue;
-        }
-        if (sizeof(wchar_t) == 2 && theCode >= 0x10000)
-        {
-            theWide += static_cast<wchar_t>(0xD800 + ((theCode - 0x10000) >> 10));
-            theWide += static_cast<wchar_t>(0xDC00 + ((theCode - 0x10000) & 0x3FF));
-        }
-        else
-            theWide += static_cast<wchar_t>(theCode);
-        curIndex += theLength;
-    }
-    return theWide;
-}
-
 // The credentials of one listing: both parts or none.
 struct ListingCredentials
 {
@@ -550,8 +460,8 @@ struct ListingCredentials
     {
         if (!inUser.empty() && !inPassword.empty())
         {
-            itsCredentials.itsUser = narrowOf(inUser);
-            itsCredentials.itsPassword = narrowOf(inPassword);
+            itsCredentials.itsUser = corvel::platform::wideToNarrow(inUser);
+            itsCredentials.itsPassword = corvel::platform::wideToNarrow(inPassword);
         }
     }
     ~ListingCredentials() { scrub(itsCredentials.itsPassword); }
@@ -772,8 +682,8 @@ bool qzAuthenticator::getADUserGroups(const std::string& inUserName,
                 std::wstring thePassword;
                 if (!theUsedGlobalCatalog)
                 {
-                    theUser = wideOf(inUserName);
-                    thePassword = wideOf(inPassword);
+                    theUser = corvel::platform::narrowToWide(inUserName);
+                    thePassword = corvel::platform::narrowToWide(inPassword);
                 }
                 theResult = getUserGroups(theDN, theUser, thePassword, ioGroups, inRecursive);
                 scrub(thePassword);
