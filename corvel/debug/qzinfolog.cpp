@@ -7,8 +7,10 @@
 #include <list>
 #include <string>
 
+#include "corvel/debug/qzdebug.h"
 #include "corvel/debug/qzinitorder.h"
 #include "corvel/platform/os_files.h"
+#include "corvel/platform/os_report.h"
 #include "corvel/platform/os_time.h"
 #include "corvel/threads/qzmutex.h"
 #include "corvel/threads/qzthread.h"
@@ -30,6 +32,25 @@ QZ_INIT_ORDER(QZ_INIT_INFO_LOG) std::string thePrefix;
 QZ_INIT_ORDER(QZ_INIT_INFO_LOG) std::list<qzInfoLogCallback> theCallbacks;
 QZ_INIT_ORDER(QZ_INIT_INFO_LOG) std::string theFilePath("infoLog.log");
 QZ_INIT_ORDER(QZ_INIT_INFO_LOG) qzMemMutex theLogMutex;
+
+// The porting layer reports through this log and the debug trace: plugged
+// in with the log's own state, so that no platform line bypasses callbacks,
+// threshold or destination.
+struct PlatformReporter
+{
+    PlatformReporter()
+    {
+        corvel::platform::Reporter theReporter;
+        theReporter.itsLog = [](std::int32_t inLevel, const char* inText) {
+            writeInfoLog(static_cast<qzInfoLogLevel>(inLevel), inText);
+        };
+        theReporter.itsTrace = [](std::uint8_t inVerbosity, const char* inFile, std::int32_t inLine,
+                                  const char* inText) { traceText(inVerbosity, inFile, inLine, inText); };
+        corvel::platform::setReporter(theReporter);
+    }
+    ~PlatformReporter() { corvel::platform::setReporter(corvel::platform::Reporter{}); }
+};
+QZ_INIT_ORDER(QZ_INIT_INFO_LOG) PlatformReporter thePlatformReporter;
 
 // The caller's identity for an entry. A nested entry (a callback logging on
 // the same thread) reuses what its outer entry looked up, so the log never

@@ -5,7 +5,7 @@
 #include <link.h>
 #include <sys/stat.h>
 
-#include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/os_report.h"
 #include "corvel/platform/os_process.h"
 
 namespace corvel::platform
@@ -78,7 +78,7 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
     const std::string theFile = pluginFileName(inWindowsName);
     if (theFile.empty())
     {
-        infoLog(qzLogDebug, "loader: refusing plug-in name \"%s\"", inWindowsName.c_str());
+        reportLog(Report_debug, "loader: refusing plug-in name \"%s\"", inWindowsName.c_str());
         itsLastError = LoaderError_invalidName;
         return false;
     }
@@ -95,7 +95,7 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
             itsHandle = ::dlopen(theCandidate.c_str(), RTLD_NOW | RTLD_LOCAL);
             if (itsHandle == nullptr)
             {
-                infoLog(qzLogDebug, "loader: cannot load \"%s\": %s", theCandidate.c_str(),
+                reportLog(Report_debug, "loader: cannot load \"%s\": %s", theCandidate.c_str(),
                         lastDlError().c_str());
                 itsLastError = LoaderError_modNotFound;
                 return false;
@@ -109,7 +109,7 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
     itsHandle = ::dlopen(theFile.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (itsHandle == nullptr)
     {
-        infoLog(qzLogDebug, "loader: cannot load \"%s\": %s", theFile.c_str(),
+        reportLog(Report_debug, "loader: cannot load \"%s\": %s", theFile.c_str(),
                 lastDlError().c_str());
         itsLastError = LoaderError_modNotFound;
         return false;
@@ -120,7 +120,7 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
     if (::dlinfo(itsHandle, RTLD_DI_LINKMAP, &theMap) != 0 || theMap == nullptr ||
         theMap->l_name == nullptr || theMap->l_name[0] != '/')
     {
-        infoLog(qzLogDebug, "loader: \"%s\" was found under a relative path, not used",
+        reportLog(Report_debug, "loader: \"%s\" was found under a relative path, not used",
                 theFile.c_str());
         ::dlclose(itsHandle);
         itsHandle = nullptr;
@@ -143,7 +143,7 @@ void* LoadedLibrary::symbol(const char* inName)
     void* theAddress = ::dlsym(itsHandle, inName);
     if (theAddress == nullptr)
     {
-        infoLog(qzLogDebug, "loader: no symbol \"%s\" in \"%s\": %s", inName, itsPath.c_str(),
+        reportLog(Report_debug, "loader: no symbol \"%s\" in \"%s\": %s", inName, itsPath.c_str(),
                 lastDlError().c_str());
         itsLastError = LoaderError_procNotFound;
         return nullptr;

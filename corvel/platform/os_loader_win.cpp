@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/os_report.h"
 #include "corvel/platform/os_errors.h"
 #include "corvel/platform/os_process.h"
 
@@ -80,7 +80,7 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
     const std::string theFile = pluginFileName(inWindowsName);
     if (theFile.empty())
     {
-        infoLog(qzLogDebug, "loader: refusing plug-in name \"%s\"", inWindowsName.c_str());
+        reportLog(Report_debug, "loader: refusing plug-in name \"%s\"", inWindowsName.c_str());
         itsLastError = LoaderError_invalidName;
         return false;
     }
@@ -104,7 +104,7 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
     if (theModule == nullptr)
     {
         const DWORD theError = GetLastError();
-        infoLog(qzLogDebug, "loader: cannot load \"%s\": %s",
+        reportLog(Report_debug, "loader: cannot load \"%s\": %s",
                 theCandidate.empty() ? theFile.c_str() : theCandidate.c_str(),
                 systemText(theError).c_str());
         itsLastError = LoaderError_modNotFound;
@@ -128,7 +128,7 @@ void* LoadedLibrary::symbol(const char* inName)
     FARPROC theAddress = GetProcAddress(static_cast<HMODULE>(itsHandle), inName);
     if (theAddress == nullptr)
     {
-        infoLog(qzLogDebug, "loader: no symbol \"%s\" in \"%s\": %s", inName, itsPath.c_str(),
+        reportLog(Report_debug, "loader: no symbol \"%s\" in \"%s\": %s", inName, itsPath.c_str(),
                 systemText(GetLastError()).c_str());
         itsLastError = LoaderError_procNotFound;
         return nullptr;

@@ -25,4 +25,22 @@ private:
     alignas(8) unsigned char itsStorage[64];
 };
 
+// Holds an OsLock for its scope.
+class OsLockGuard
+{
+public:
+    explicit OsLockGuard(OsLock& inLock) : itsLock(inLock) { itsHeld = itsLock.enter(); }
+    ~OsLockGuard()
+    {
+        if (itsHeld)
+            itsLock.leave();
+    }
+    OsLockGuard(const OsLockGuard&) = delete;
+    OsLockGuard& operator=(const OsLockGuard&) = delete;
+
+private:
+    OsLock& itsLock;
+    bool itsHeld;
+};
+
 } // namespace corvel::platform

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # qzAuthTest against a directory that fails: every operation of the name
 # lookup and of the membership walk failing in turn (through the LDIF
-# backend's CORVEL_LDIF_FAULTS hook), a member that names no entry, and names
+# test build's CORVEL_DIRECTORY_FAULTS table), a member that names no entry, and names
 # with every LDAP metacharacter and with non-ASCII bytes. Each run must give
 # the documented report and exit status: 255 (-1) with the "error: unable to
 # find" line when a name cannot be resolved, "Not a member..." with 0 when
@@ -9,9 +9,9 @@
 # fails the test. Some runs repeat under the ASan build when it is there.
 set -uo pipefail
 
-program="${CORVEL_BINARY_DIR:?}/tools/qzauthtest/qzAuthTest"
+program="${CORVEL_BINARY_DIR:?}/tests/faults/qzAuthTest"
 [ -x "$program" ] || { echo "FAIL: $program is not built" >&2; exit 1; }
-asan_program="${CORVEL_ASAN_PROGRAM:-${CORVEL_SOURCE_DIR:?}/build/asan/tools/qzauthtest/qzAuthTest}"
+asan_program="${CORVEL_ASAN_PROGRAM:-${CORVEL_SOURCE_DIR:?}/build/asan/tests/faults/qzAuthTest}"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -55,7 +55,7 @@ export CORVEL_DIRECTORY="ldif:$fixture"
 
 # 0. Without faults the question is answered: alice is in Staff through
 #    Engineering. The cases below are only meaningful against this.
-unset CORVEL_LDIF_FAULTS
+unset CORVEL_DIRECTORY_FAULTS
 run 'alice@corp.example.test' 'CORP\Staff'
 verdict "no faults" 0 'A member ...'
 
@@ -63,7 +63,7 @@ verdict "no faults" 0 'A member ...'
 #    which lookup failed; the group's failure comes after the user's success.
 lookup_case() {
   local name=$1 faults=$2 want=$3
-  CORVEL_LDIF_FAULTS="$faults" run 'alice@corp.example.test' 'CORP\Staff'
+  CORVEL_DIRECTORY_FAULTS="$faults" run 'alice@corp.example.test' 'CORP\Staff'
   if [ "$want" = user ]; then
     verdict "$name" 255 "$user_error"
     grep -qF 'Found group as' "$work/out" && fail "$name: the group was looked up after the user failed"
@@ -80,9 +80,9 @@ lookup_case "get fails for the user" "GetName:$alice:0x80004005" user
 lookup_case "get fails for the group" "GetName:$staff:0x80004005" group
 # Not found for a bare group name is retried with the account's domain; a
 # retry that fails too still ends with the group error.
-CORVEL_LDIF_FAULTS='SetName::0x80072116' run 'alice@corp.example.test' 'Staff'
+CORVEL_DIRECTORY_FAULTS='SetName::0x80072116' run 'alice@corp.example.test' 'Staff'
 verdict "set not found for every name" 255 'error: unable to find the user "alice@corp.example.test"'
-CORVEL_LDIF_FAULTS='SetName:Staff:0x80072116' run 'alice@corp.example.test' 'Staff'
+CORVEL_DIRECTORY_FAULTS='SetName:Staff:0x80072116' run 'alice@corp.example.test' 'Staff'
 verdict "bare group not found" 255 'error: unable to find the group "Staff"'
 grep -qF 'qzAuthenticator::getObjectDN reiniting name translator on global catalog, adding domain prefix' \
   "$work/err" || fail "bare group not found: no retry with the domain"
@@ -92,7 +92,7 @@ grep -qF 'qzAuthenticator::getObjectDN reiniting name translator on global catal
 #    unchanged where it does not.
 walk_case() {
   local name=$1 faults=$2 want=$3
-  CORVEL_LDIF_FAULTS="$faults" run 'alice@corp.example.test' 'CORP\Staff'
+  CORVEL_DIRECTORY_FAULTS="$faults" run 'alice@corp.example.test' 'CORP\Staff'
   verdict "$name" 0 "$want"
   has_out "Found group as\"$staff\"" || fail "$name: the group was not resolved"
 }
@@ -110,11 +110,11 @@ walk_case "relative name fails everywhere" 'RelativeName::0x80004005' 'A member 
 walk_case "several faults at once" \
   "IsMember:$staff:0x80072030;Next:$engineering:0x80004005;Open:CN=Nobody,$base:5" 'A member ...'
 # A fault text that does not parse is reported and leaves the rest in force.
-CORVEL_LDIF_FAULTS="nonsense;Members:$staff:0x80070005;Open:x:notanumber" \
+CORVEL_DIRECTORY_FAULTS="nonsense;Members:$staff:0x80070005;Open:x:notanumber" \
   run 'alice@corp.example.test' 'CORP\Staff'
 verdict "bad fault entries" 0 'Not a member...'
-[ "$(grep -c 'CORVEL_LDIF_FAULTS: entry' "$work/err")" -eq 2 ] || fail "bad fault entries: not both reported"
-unset CORVEL_LDIF_FAULTS
+[ "$(grep -c 'CORVEL_DIRECTORY_FAULTS: entry' "$work/err")" -eq 2 ] || fail "bad fault entries: not both reported"
+unset CORVEL_DIRECTORY_FAULTS
 
 # 3. Names with every LDAP metacharacter, NUL in a DN, blanks at both ends,
 #    non-ASCII (UTF-8 and invalid UTF-8) and a member that names no entry.
@@ -256,9 +256,9 @@ verdict "lone digit line as the directory file" 255 "$user_error"
 #    nothing out of bounds.
 if [ -x "$asan_program" ]; then
   export CORVEL_DIRECTORY="ldif:$fixture"
-  CORVEL_LDIF_FAULTS="GetName:$staff:0x80004005" run_with "$asan_program" 'alice@corp.example.test' 'CORP\Staff'
+  CORVEL_DIRECTORY_FAULTS="GetName:$staff:0x80004005" run_with "$asan_program" 'alice@corp.example.test' 'CORP\Staff'
   verdict "asan: get fails for the group" 255 "$group_error"
-  CORVEL_LDIF_FAULTS="IsMember:$engineering:0x80072030;Next:$engineering:0x80004005" \
+  CORVEL_DIRECTORY_FAULTS="IsMember:$engineering:0x80072030;Next:$engineering:0x80004005" \
     run_with "$asan_program" 'alice@corp.example.test' 'CORP\Staff'
   verdict "asan: walk faults" 0 'Not a member...'
   export CORVEL_DIRECTORY="ldif:$work/odd.ldif"

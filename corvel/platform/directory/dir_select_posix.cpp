@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/os_report.h"
 #include "corvel/platform/directory/dn.h"
 #include "corvel/platform/directory/ldap/ldap_backend.h"
 #include "corvel/platform/directory/ldif/ldif_backend.h"
@@ -146,12 +146,12 @@ std::shared_ptr<DirectoryService> openDirectoryService()
     {
         theService = ldap::makeLdapService(theConfig);
         if (!theService)
-            infoLog(qzLogError, "the directory \"%s\" cannot be used: no LDAP support in this build",
+            platform::reportLog(platform::Report_error, "the directory \"%s\" cannot be used: no LDAP support in this build",
                     theConfig.c_str());
     }
     else if (!theConfig.empty())
     {
-        infoLog(qzLogError,
+        platform::reportLog(platform::Report_error,
                 "the directory \"%s\" is of no known kind (expected ldif:PATH, ldap:// or ldaps://)",
                 theConfig.c_str());
     }

@@ -162,6 +162,13 @@ private:
     std::shared_ptr<DirectoryService> itsService;
 };
 
+// The service a session opens: openDirectoryService(), unless the program
+// gives its own (a program may wrap the configured service in one of its
+// own, as the test builds do to make chosen calls fail). Null restores the
+// default. Takes effect for sessions begun afterwards.
+using ServiceProvider = std::shared_ptr<DirectoryService> (*)();
+void setServiceProvider(ServiceProvider inProvider);
+
 // Which directory this process talks to, as the platform's own clients find
 // it. On Linux: the variable CORVEL_DIRECTORY ("ldif:PATH", "ldap://host[:port]"
 // or "ldaps://host[:port]"), else the OpenLDAP client configuration (LDAPURI,

@@ -2,6 +2,8 @@
 // chosen per platform (dir_select_posix.cpp, dir_select_win.cpp).
 #include "corvel/platform/directory/dir_service.h"
 
+#include <atomic>
+
 namespace corvel::directory
 {
 
@@ -19,12 +21,22 @@ struct ThreadSession
 
 thread_local ThreadSession theThreadSession;
 
+std::atomic<ServiceProvider> theProvider{nullptr};
+
 } // namespace
+
+void setServiceProvider(ServiceProvider inProvider)
+{
+    theProvider.store(inProvider, std::memory_order_release);
+}
 
 Session::Session()
 {
     if (theThreadSession.itsDepth == 0 || !theThreadSession.itsService)
-        theThreadSession.itsService = openDirectoryService();
+    {
+        const ServiceProvider theOwn = theProvider.load(std::memory_order_acquire);
+        theThreadSession.itsService = theOwn ? theOwn() : openDirectoryService();
+    }
     ++theThreadSession.itsDepth;
     itsService = theThreadSession.itsService;
 }

@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "tests/support/dir_faults.h"
 #include "corvel/debug/qzinfolog.h"
 #include "corvel/platform/directory/ldif/ldif_backend.h"
 #include "corvel/platform/os_identity.h"
@@ -239,7 +240,7 @@ public:
     }
     ~LdifDirectory()
     {
-        corvel::directory::ldif::clearFaults();
+        corvel::directory::faults::clearFaults();
         ::unsetenv("CORVEL_DIRECTORY");
         std::error_code theError;
         std::filesystem::remove(itsPath, theError);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/dir_faults.h"
 #include "corvel/platform/directory/ldif/ldif_backend.h"
 #include "corvel/platform/os_netapi.h"
 #include "corvel/util/qzauthenticator.h"
@@ -17,7 +18,7 @@ namespace
 {
 
 using GroupSet = qzAuthenticator::GroupSet;
-using corvel::directory::ldif::FaultOp;
+using corvel::directory::faults::FaultOp;
 
 const std::string theExample = std::string(CORVEL_SOURCE_DIR) + "/examples/corp.ldif";
 
@@ -32,7 +33,7 @@ protected:
     void SetUp() override { ::setenv("CORVEL_DIRECTORY", ("ldif:" + theExample).c_str(), 1); }
     void TearDown() override
     {
-        corvel::directory::ldif::clearFaults();
+        corvel::directory::faults::clearFaults();
         ::unsetenv("CORVEL_DIRECTORY");
     }
 };
@@ -152,7 +153,7 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
 {
     authtest::Capture theCapture;
     // A group that cannot be opened is logged; its siblings are still walked.
-    corvel::directory::ldif::injectFault(FaultOp::Open,
+    corvel::directory::faults::injectFault(FaultOp::Open,
                                          "CN=Developers,OU=Groups,DC=corp,DC=example,DC=test",
                                          corvel::directory::E_accessDenied);
     GroupSet theGroups;
@@ -162,10 +163,10 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
                                "\"CN=Developers,OU=Groups,DC=corp,DC=example,DC=test\", error "
                                "0x80070005"),
               1u);
-    corvel::directory::ldif::clearFaults();
+    corvel::directory::faults::clearFaults();
 
     // The user cannot be opened.
-    corvel::directory::ldif::injectFault(FaultOp::Open, exampleUser("Bob Brown"),
+    corvel::directory::faults::injectFault(FaultOp::Open, exampleUser("Bob Brown"),
                                          corvel::directory::E_accessDenied);
     GroupSet theBob;
     EXPECT_FALSE(qzAuthenticator::getADUserGroups("CORP\\bob", "", theBob, true));
@@ -174,30 +175,30 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
                                "\", error 0x80070005"),
               1u);
     EXPECT_EQ(theCapture.count("5|qzAuthenticator::getADUserGroups - result FAILURE"), 1u);
-    corvel::directory::ldif::clearFaults();
+    corvel::directory::faults::clearFaults();
 
     // memberOf cannot be read (not "no value"): false with its line.
-    corvel::directory::ldif::injectFault(FaultOp::GetEx, exampleUser("Bob Brown"),
+    corvel::directory::faults::injectFault(FaultOp::GetEx, exampleUser("Bob Brown"),
                                          corvel::directory::E_fail);
     EXPECT_FALSE(qzAuthenticator::getADUserGroups("CORP\\bob", "", theBob, true));
     EXPECT_EQ(theCapture.count("0|getUserGroups unable to retrieve member of for user \"" +
                                exampleUser("Bob Brown") + "\", error 0x80004005"),
               1u);
-    corvel::directory::ldif::clearFaults();
+    corvel::directory::faults::clearFaults();
 
     // The user's group collection cannot be had in the direct mode.
-    corvel::directory::ldif::injectFault(FaultOp::Groups, exampleUser("Bob Brown"),
+    corvel::directory::faults::injectFault(FaultOp::Groups, exampleUser("Bob Brown"),
                                          corvel::directory::E_fail);
     EXPECT_FALSE(qzAuthenticator::getADUserGroups("CORP\\bob", "", theBob, false));
     EXPECT_EQ(theCapture.count("0|getUserGroups error getting groups for user \"" +
                                exampleUser("Bob Brown") + "\", error 0x80004005"),
               1u);
 
-    corvel::directory::ldif::clearFaults();
+    corvel::directory::faults::clearFaults();
 
     // The primary group cannot be looked up: a failure in both modes, not
     // a listing without it.
-    corvel::directory::ldif::injectFault(FaultOp::PrimaryGroup, exampleUser("Bob Brown"),
+    corvel::directory::faults::injectFault(FaultOp::PrimaryGroup, exampleUser("Bob Brown"),
                                          corvel::directory::E_serverDown);
     for (bool curRecursive : {true, false})
         EXPECT_FALSE(qzAuthenticator::getADUserGroups("CORP\\bob", "", theBob, curRecursive));
@@ -213,7 +214,7 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
 TEST_F(ListingTest, SlashInADnIsEscapedInThePath)
 {
     authtest::Capture theCapture;
-    corvel::directory::ldif::injectFault(FaultOp::Open,
+    corvel::directory::faults::injectFault(FaultOp::Open,
                                          "CN=Sales/Marketing,OU=Groups,DC=corp,DC=example,DC=test",
                                          corvel::directory::E_fail);
     GroupSet theGroups;

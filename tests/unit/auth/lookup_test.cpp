@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "auth_support.h"
+#include "tests/support/dir_faults.h"
 #include "corvel/platform/directory/dir_service.h"
 #include "corvel/util/qzauthenticator.h"
 
-using corvel::directory::ldif::FaultOp;
-using corvel::directory::ldif::injectFault;
+using corvel::directory::faults::FaultOp;
+using corvel::directory::faults::injectFault;
 
 namespace
 {
@@ -181,7 +182,7 @@ TEST(ObjectLookup, OnlyTheNotFoundConditionIsRetried)
             finalTrace("Staff", "80070005"),
         };
         EXPECT_EQ(lookupLines(theCapture), theExpected);
-        corvel::directory::ldif::clearFaults();
+        corvel::directory::faults::clearFaults();
     }
     {
         // Any failure whose low 16 bits are 8470 is not-found, whatever the
@@ -239,7 +240,7 @@ TEST(ObjectLookup, TranslatorFailuresAreErrorLines)
         const std::vector<std::string> theExpected = {
             "0|qzAuthenticator::getObjectDN error creating name translator, error 0x80040154"};
         EXPECT_EQ(lookupLines(theCapture), theExpected);
-        corvel::directory::ldif::clearFaults();
+        corvel::directory::faults::clearFaults();
     }
     {
         injectFault(FaultOp::InitTranslator, "", corvel::directory::E_serverDown);
@@ -250,7 +251,7 @@ TEST(ObjectLookup, TranslatorFailuresAreErrorLines)
             theInitLine,
             "0|qzAuthenticator::getObjectDN error initing the name translator, error 0x8007203A"};
         EXPECT_EQ(lookupLines(theCapture), theExpected);
-        corvel::directory::ldif::clearFaults();
+        corvel::directory::faults::clearFaults();
     }
     {
         // Translated, but the DN cannot be read back: false, no message.

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "auth_support.h"
+#include "tests/support/dir_faults.h"
 #include "corvel/util/qzauthenticator.h"
 
 using authtest::groupDN;
 using authtest::personDN;
-using corvel::directory::ldif::FaultOp;
-using corvel::directory::ldif::injectFault;
+using corvel::directory::faults::FaultOp;
+using corvel::directory::faults::injectFault;
 
 namespace
 {
@@ -197,7 +198,7 @@ TEST(IsUserInGroup, MembersThatCannotBeReadCountAsFalseForThatGroup)
         theExpected.push_back(checking("CN=Engineering", theAlice) + ", returning true");
         theExpected.push_back(returning(true, "CN=Outer", theAlice));
         EXPECT_EQ(theCapture.traces(), theExpected);
-        corvel::directory::ldif::clearFaults();
+        corvel::directory::faults::clearFaults();
     }
     {
         // The top group's enumeration breaks at once: nothing below is asked.

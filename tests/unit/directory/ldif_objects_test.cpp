@@ -1,5 +1,4 @@
-// Objects, groups, users and enumerations of the LDIF directory, and the
-// faults tests can inject into them.
+// Objects, groups, users and enumerations of the LDIF directory.
 #include <gtest/gtest.h>
 
 #include "corvel/platform/directory/dn.h"
@@ -22,10 +21,8 @@ class Objects : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ldif::clearFaults();
         itsService = ldif::makeLdifService(dirtest::corpPath());
     }
-    void TearDown() override { ldif::clearFaults(); }
 
     std::unique_ptr<DirObject> open(const std::string& inDN, ObjectKind inKind)
     {
@@ -249,91 +246,4 @@ TEST_F(Objects, DanglingMemberIsAnElementOfNoKind)
     std::unique_ptr<DirObject> theObject;
     EXPECT_EQ(theService->openObject("LDAP://CN=Ghost,DC=d,DC=test", nullptr, ObjectKind::Object, theObject),
               E_noSuchObject);
-}
-
-TEST_F(Objects, FaultsOnObjectOperations)
-{
-    const std::string theStaffDN = "CN=Staff," + theGroups;
-    const std::string theAliceDN = "CN=Alice Anders," + theUsers;
-    std::unique_ptr<DirObject> theObject;
-
-    ldif::injectFault(ldif::FaultOp::Open, "cn=STAFF,ou=groups,dc=corp,dc=example,dc=test", E_accessDenied);
-    EXPECT_EQ(itsService->openObject(path(theStaffDN), nullptr, ObjectKind::Group, theObject), E_accessDenied);
-    EXPECT_EQ(theObject, nullptr);
-    EXPECT_EQ(itsService->openObject(path("CN=Engineering," + theGroups), nullptr, ObjectKind::Group, theObject), S_ok);
-    ldif::clearFaults();
-
-    auto theStaff = open(theStaffDN, ObjectKind::Group);
-    auto theAlice = open(theAliceDN, ObjectKind::User);
-    auto theOther = open("CN=Engineering," + theGroups, ObjectKind::Group);
-    std::string theValue;
-    std::vector<std::string> theValues;
-    bool theIsMember = false;
-    std::unique_ptr<DirEnumerator> theEnum;
-    std::unique_ptr<DirObject> theItem;
-
-    ldif::injectFault(ldif::FaultOp::RelativeName, theStaffDN, E_fail);
-    ldif::injectFault(ldif::FaultOp::Get, theStaffDN, E_accessDenied);
-    ldif::injectFault(ldif::FaultOp::GetEx, theAliceDN, E_serverDown);
-    ldif::injectFault(ldif::FaultOp::IsMember, theStaffDN, E_accessDenied);
-    ldif::injectFault(ldif::FaultOp::Members, theStaffDN, E_outOfMemory);
-    ldif::injectFault(ldif::FaultOp::Groups, theAliceDN, E_timeout);
-    EXPECT_EQ(theStaff->getName(theValue), E_fail);
-    EXPECT_EQ(theStaff->get("name", theValue), E_accessDenied);
-    EXPECT_EQ(theAlice->getEx("memberOf", theValues), E_serverDown);
-    EXPECT_EQ(theStaff->asGroup()->isMember(path(theAliceDN), theIsMember), E_accessDenied);
-    EXPECT_EQ(theStaff->asGroup()->members(theEnum), E_outOfMemory);
-    EXPECT_EQ(theEnum, nullptr);
-    EXPECT_EQ(theAlice->asUser()->groups(theEnum), E_timeout);
-    // Other objects are not touched.
-    EXPECT_EQ(theOther->getName(theValue), S_ok);
-    EXPECT_EQ(theOther->get("name", theValue), S_ok);
-    EXPECT_EQ(theOther->asGroup()->isMember(path(theAliceDN), theIsMember), S_ok);
-    EXPECT_EQ(theOther->asGroup()->members(theEnum), S_ok);
-    ldif::clearFaults();
-
-    // Next fails for the enumeration of the target only.
-    ASSERT_EQ(theStaff->asGroup()->members(theEnum), S_ok);
-    ASSERT_EQ(theEnum->next(theItem), S_ok);
-    ldif::injectFault(ldif::FaultOp::Next, theStaffDN, E_fail);
-    EXPECT_EQ(theEnum->next(theItem), E_fail);
-    EXPECT_EQ(theItem, nullptr);
-    std::unique_ptr<DirEnumerator> theOtherEnum;
-    ASSERT_EQ(theOther->asGroup()->members(theOtherEnum), S_ok);
-    EXPECT_EQ(theOtherEnum->next(theItem), S_ok);
-
-    // An empty target hits every object.
-    ldif::clearFaults();
-    ldif::injectFault(ldif::FaultOp::Get, "", E_accessDenied);
-    EXPECT_EQ(theOther->get("name", theValue), E_accessDenied);
-    EXPECT_EQ(theAlice->get("name", theValue), E_accessDenied);
-    ldif::clearFaults();
-    EXPECT_EQ(theAlice->get("name", theValue), S_ok);
-}
-
-TEST_F(Objects, FaultsOnTranslatorOperations)
-{
-    std::unique_ptr<NameTranslator> theTranslator;
-    ldif::injectFault(ldif::FaultOp::CreateTranslator, "", E_classNotRegistered);
-    EXPECT_EQ(itsService->createNameTranslator(theTranslator), E_classNotRegistered);
-    EXPECT_EQ(theTranslator, nullptr);
-    ldif::clearFaults();
-    ASSERT_EQ(itsService->createNameTranslator(theTranslator), S_ok);
-
-    ldif::injectFault(ldif::FaultOp::InitTranslator, "corp", E_logonFailure);
-    EXPECT_EQ(theTranslator->init(InitType_Domain, "CORP"), E_logonFailure);
-    EXPECT_EQ(theTranslator->init(InitType_GC, ""), S_ok);
-
-    ldif::injectFault(ldif::FaultOp::SetName, "CORP\\Staff", E_accessDenied);
-    EXPECT_EQ(theTranslator->set(NameType_Unknown, "corp\\staff"), E_accessDenied);
-    EXPECT_EQ(theTranslator->set(NameType_Unknown, "CORP\\alice"), S_ok);
-
-    // get matches the name given to set, or the DN it resolved to.
-    ldif::injectFault(ldif::FaultOp::GetName, "CN=Alice Anders," + theUsers, E_fail);
-    std::string theDN;
-    EXPECT_EQ(theTranslator->get(NameType_1779, theDN), E_fail);
-    ASSERT_EQ(theTranslator->set(NameType_Unknown, "CORP\\bob"), S_ok);
-    EXPECT_EQ(theTranslator->get(NameType_1779, theDN), S_ok);
-    ldif::injectFault(ldif::FaultOp::GetName, "corp\\bob", 0x80072116);
-    EXPECT_EQ(theTranslator->get(NameType_1779, theDN), 0x80072116u);
 }

@@ -17,12 +17,10 @@ class Translate : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ldif::clearFaults();
         itsService = ldif::makeLdifService(dirtest::corpPath());
         ASSERT_EQ(itsService->createNameTranslator(itsTranslator), S_ok);
         ASSERT_EQ(itsTranslator->init(InitType_GC, ""), S_ok);
     }
-    void TearDown() override { ldif::clearFaults(); }
 
     // The DN the name translates to, or the failure code as text.
     std::string dnOf(const std::string& inName, NameType inType = NameType_Unknown)

@@ -25,8 +25,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "corvel/debug/qzdebug.h"
-#include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/os_report.h"
 #include "corvel/platform/directory/dn.h"
 #include "corvel/platform/directory/ldap/ldap_text.h"
 #include "corvel/platform/directory/ldap/ldap_tls_diagnosis.h"
@@ -230,7 +229,7 @@ public:
     ~LdapService() override
     {
         if (std::getenv("CORVEL_LDAP_STATS") != nullptr)
-            infoLog(qzLogDebug, "ldap: %lu operations in this session",
+            platform::reportLog(platform::Report_debug, "ldap: %lu operations in this session",
                     static_cast<unsigned long>(itsOperations));
     }
 
@@ -342,7 +341,7 @@ Status Connection::open(const Credentials* inCredentials)
             // ticket, no such service principal, clock skew).
             char* theDetail = nullptr;
             ldap_get_option(itsLd, LDAP_OPT_DIAGNOSTIC_MESSAGE, &theDetail);
-            qzTrace(1, "ldap: GSSAPI bind to %s failed: %s%s%s%s", theUri.c_str(),
+            osTrace(1, "ldap: GSSAPI bind to %s failed: %s%s%s%s", theUri.c_str(),
                     ldap_err2string(theResult), theDetail ? " (" : "", theDetail ? theDetail : "",
                     theDetail ? ")" : "");
             ldap_memfree(theDetail);
@@ -360,7 +359,7 @@ Status Connection::open(const Credentials* inCredentials)
         theResult = ldap_start_tls_s(itsLd, nullptr, nullptr);
         if (theResult != LDAP_SUCCESS)
         {
-            qzTrace(1, "ldap: StartTLS with %s failed: %s", theUri.c_str(),
+            osTrace(1, "ldap: StartTLS with %s failed: %s", theUri.c_str(),
                     ldap_err2string(theResult));
             if (theResult == LDAP_CONNECT_ERROR)
                 explainTls(itsTarget, true, theStart);
@@ -374,7 +373,7 @@ Status Connection::open(const Credentials* inCredentials)
     theResult = ldap_sasl_bind_s(itsLd, inCredentials->itsUser.c_str(), LDAP_SASL_SIMPLE,
                                  &thePassword, nullptr, nullptr, nullptr);
     if (theResult != LDAP_SUCCESS)
-        qzTrace(1, "ldap: bind of \"%s\" to %s failed: %s", inCredentials->itsUser.c_str(),
+        osTrace(1, "ldap: bind of \"%s\" to %s failed: %s", inCredentials->itsUser.c_str(),
                 theUri.c_str(), ldap_err2string(theResult));
     if (itsTarget.itsTls && (theResult == LDAP_SERVER_DOWN || theResult == LDAP_CONNECT_ERROR))
         explainTls(itsTarget, false, theStart);
@@ -1027,7 +1026,7 @@ Status LdapService::configuredConnection(bool inGc, const std::string& inServer,
         if ((theStatus != E_serverDown && theStatus != E_timeout) ||
             itsActive + 1 >= itsTargets.size())
             return theStatus;
-        qzTrace(1, "ldap: %s:%d does not answer, trying the next directory server",
+        osTrace(1, "ldap: %s:%d does not answer, trying the next directory server",
                 itsTargets[itsActive].itsHost.c_str(), itsTargets[itsActive].itsPort);
         ++itsActive;
     }

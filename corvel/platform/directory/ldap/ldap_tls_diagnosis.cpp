@@ -5,7 +5,7 @@
 
 #include <sys/time.h>
 
-#include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/os_report.h"
 
 namespace corvel::directory::ldap
 {
@@ -132,12 +132,12 @@ void explainTlsFailure(const std::string& inHost, int inPort, bool inStartTls,
     if (!certificateNames(theBytes, inHost, theNames, theMatches))
         return;
     if (!theMatches)
-        infoLog(qzLogError,
+        platform::reportLog(platform::Report_error,
                 "ldap: the TLS certificate of %s:%d is for \"%s\", not for \"%s\": name the "
                 "server as its certificate does (a domain controller's full DNS name)",
                 inHost.c_str(), inPort, theNames.c_str(), inHost.c_str());
     else
-        infoLog(qzLogError,
+        platform::reportLog(platform::Report_error,
                 "ldap: the TLS certificate of %s:%d (\"%s\") is not trusted here: its issuer is "
                 "unknown (TLS_CACERT in ldap.conf, or LDAPTLS_CACERT) or it is not valid now",
                 inHost.c_str(), inPort, theNames.c_str());

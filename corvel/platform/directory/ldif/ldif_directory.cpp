@@ -19,10 +19,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/os_report.h"
 #include "corvel/platform/directory/dn.h"
 #include "corvel/platform/directory/names.h"
-#include "corvel/threads/qzmutex.h"
+#include "corvel/platform/os_lock.h"
 
 namespace corvel::directory::ldif
 {
@@ -250,13 +250,13 @@ void Loader::neutraliseFileReferences(std::string& ioText)
                       theLogical[theColon + 1] == '<';
         if (theInclude)
         {
-            infoLog(qzLogError, "LDIF file \"%s\" line %lu: \"include:\" refused, an LDIF file may not name other files",
+            platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: \"include:\" refused, an LDIF file may not name other files",
                     thePath.c_str(), theLineNo);
             ioText[thePos] = '#';
         }
         else if (theUrl)
         {
-            infoLog(qzLogError,
+            platform::reportLog(platform::Report_error,
                     "LDIF file \"%s\" line %lu: URL value of \"%s\" refused, an LDIF file may not name other files",
                     thePath.c_str(), theLineNo, theName.c_str());
             ioText[thePos] = '#';
@@ -275,7 +275,7 @@ void Loader::load(std::string& ioText)
         for (std::size_t curPos = 0; curPos < theNul; ++curPos)
             if (ioText[curPos] == '\n')
                 ++theLine;
-        infoLog(qzLogError, "LDIF file \"%s\" line %lu: NUL byte, this is no LDIF text; nothing loaded",
+        platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: NUL byte, this is no LDIF text; nothing loaded",
                 thePath.c_str(), theLine);
         return;
     }
@@ -289,7 +289,7 @@ void Loader::load(std::string& ioText)
     LDIFFP* theFile = ldif_open_mem(ioText.data(), ioText.size(), "r");
     if (!theFile)
     {
-        infoLog(qzLogError, "LDIF file \"%s\": cannot be read into the LDIF reader", thePath.c_str());
+        platform::reportLog(platform::Report_error, "LDIF file \"%s\": cannot be read into the LDIF reader", thePath.c_str());
         itsDir.itsLoaded = false;
         return;
     }
@@ -305,7 +305,7 @@ void Loader::load(std::string& ioText)
         if (theFound <= 0)
         {
             if (theFound < 0)
-                infoLog(qzLogError, "LDIF file \"%s\" line %lu: cannot be read on", thePath.c_str(),
+                platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: cannot be read on", thePath.c_str(),
                         theLineNo);
             break;
         }
@@ -371,7 +371,7 @@ void Loader::load(std::string& ioText)
         }
         if (!isParsableRecord(theText.bv_val))
         {
-            infoLog(qzLogError, "LDIF file \"%s\" line %lu: malformed record skipped", thePath.c_str(),
+            platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: malformed record skipped", thePath.c_str(),
                     theStart);
             continue;
         }
@@ -381,7 +381,7 @@ void Loader::load(std::string& ioText)
                                            LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS);
         if (theRc != 0)
         {
-            infoLog(qzLogError, "LDIF file \"%s\" line %lu: malformed record skipped", thePath.c_str(),
+            platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: malformed record skipped", thePath.c_str(),
                     theStart);
         }
         else
@@ -404,7 +404,7 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
     const std::string& thePath = itsDir.itsPath;
     if (inRecord.lr_op != LDAP_REQ_ADD)
     {
-        infoLog(qzLogError, "LDIF file \"%s\" line %lu: only new entries are loaded; change record skipped",
+        platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: only new entries are loaded; change record skipped",
                 thePath.c_str(), inLine);
         return;
     }
@@ -412,7 +412,7 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
     std::vector<dn::Rdn> theRdns;
     if (theDnText.empty() || !dn::parseDN(theDnText, theRdns))
     {
-        infoLog(qzLogError, "LDIF file \"%s\" line %lu: \"%s\" is not a distinguished name; record skipped",
+        platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: \"%s\" is not a distinguished name; record skipped",
                 thePath.c_str(), inLine, theDnText.c_str());
         return;
     }
@@ -421,7 +421,7 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
     if (itsDir.itsEntryOfDn[theDn] != NoIndex)
     {
         const Entry& theFirst = itsDir.itsEntries[itsDir.itsEntryOfDn[theDn]];
-        infoLog(qzLogError, "LDIF file \"%s\" line %lu: entry \"%s\" already defined at line %" PRIu32 "; record skipped",
+        platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: entry \"%s\" already defined at line %" PRIu32 "; record skipped",
                 thePath.c_str(), inLine, theDnText.c_str(), theFirst.itsLine);
         return;
     }
@@ -459,7 +459,7 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
                 std::string theMemberKey;
                 if (!dn::normalizeDN(theValue, theMemberKey))
                 {
-                    infoLog(qzLogError, "LDIF file \"%s\" line %lu: member value \"%s\" of \"%s\" is not a distinguished name; ignored",
+                    platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: member value \"%s\" of \"%s\" is not a distinguished name; ignored",
                             thePath.c_str(), inLine, theValue.c_str(), theDnText.c_str());
                     continue;
                 }
@@ -481,7 +481,7 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
                 std::string theSid = names::canonicalSid(theValue);
                 if (theSid.empty() && !names::sidToText(theValue, theSid))
                 {
-                    infoLog(qzLogError, "LDIF file \"%s\" line %lu: objectSid of \"%s\" is not a SID; ignored",
+                    platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: objectSid of \"%s\" is not a SID; ignored",
                             thePath.c_str(), inLine, theDnText.c_str());
                     continue;
                 }
@@ -496,7 +496,7 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
                     names::guidToText(theGuidBytes, theGuid);
                 else if (!names::guidToText(theValue, theGuid))
                 {
-                    infoLog(qzLogError, "LDIF file \"%s\" line %lu: objectGUID of \"%s\" is not a GUID; ignored",
+                    platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: objectGUID of \"%s\" is not a GUID; ignored",
                             thePath.c_str(), inLine, theDnText.c_str());
                     continue;
                 }
@@ -523,7 +523,7 @@ void Loader::addRecord(const LDIFRecord& inRecord, unsigned long inLine)
     }
     if (!theEntry.itsMembers.empty() && !theEntry.is(Class_Group))
     {
-        infoLog(qzLogError, "LDIF file \"%s\" line %lu: \"%s\" has member values but is no group; they are ignored",
+        platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: \"%s\" has member values but is no group; they are ignored",
                 thePath.c_str(), inLine, theDnText.c_str());
         theEntry.itsMembers.clear();
     }
@@ -548,7 +548,7 @@ void Loader::buildDomains()
         std::vector<dn::Rdn> theRdns;
         if (!dn::parseDN(*theNc, theRdns))
         {
-            infoLog(qzLogError, "LDIF file \"%s\" line %" PRIu32 ": nCName \"%s\" is not a distinguished name; ignored",
+            platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %" PRIu32 ": nCName \"%s\" is not a distinguished name; ignored",
                     itsDir.itsPath.c_str(), curEntry.itsLine, theNc->c_str());
             continue;
         }
@@ -594,7 +594,7 @@ void Loader::buildDomains()
         }
         if (theDomain.itsNetbios.empty())
         {
-            infoLog(qzLogError, "LDIF file \"%s\" line %" PRIu32 ": domain \"%s\" has no DC= component and no crossRef; ignored",
+            platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %" PRIu32 ": domain \"%s\" has no DC= component and no crossRef; ignored",
                     itsDir.itsPath.c_str(), curEntry.itsLine, itsDir.itsDnText[curEntry.itsDn].c_str());
             continue;
         }
@@ -643,7 +643,7 @@ void Loader::deriveMemberOf()
             std::uint32_t theEntry = itsDir.itsEntryOfDn[curMember];
             if (theEntry == NoIndex)
             {
-                infoLog(qzLogError, "LDIF file \"%s\" line %" PRIu32 ": member \"%s\" of \"%s\" names no entry",
+                platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %" PRIu32 ": member \"%s\" of \"%s\" names no entry",
                         itsDir.itsPath.c_str(), curGroup.itsLine, itsDir.itsDnText[curMember].c_str(),
                         itsDir.itsDnText[curGroup.itsDn].c_str());
                 continue;
@@ -680,9 +680,9 @@ struct CacheSlot
     std::shared_ptr<const Directory> itsDir;
 };
 
-qzMemMutex& cacheMutex()
+platform::OsLock& cacheMutex()
 {
-    static qzMemMutex theMutex;
+    static platform::OsLock theMutex;
     return theMutex;
 }
 
@@ -729,7 +729,7 @@ bool Directory::findPathDn(const std::string& inPath, std::uint32_t& outDn, bool
 bool Directory::findPathDn(const std::string& inPath, std::uint32_t& outDn, bool& outBadPath,
                            std::uint32_t& outPrimaryGroup) const
 {
-    qzStMutex theLock(&itsPathMutex);
+    platform::OsLockGuard theLock(itsPathMutex);
     if (itsLastPathResult < 0 || itsLastPath != inPath)
     {
         std::string theServer;
@@ -841,7 +841,7 @@ std::string Directory::canonicalName(const Entry& inEntry) const
 
 std::shared_ptr<const Directory> loadDirectory(const std::string& inPath)
 {
-    qzStMutex theLock(&cacheMutex());
+    platform::OsLockGuard theLock(cacheMutex());
     struct stat theStat;
     bool theStated = ::stat(inPath.c_str(), &theStat) == 0;
     if (theStated)
@@ -860,7 +860,7 @@ std::shared_ptr<const Directory> loadDirectory(const std::string& inPath)
     std::string theError;
     if (!readFile(inPath, theText, theError))
     {
-        infoLog(qzLogError, "LDIF file \"%s\" cannot be read: %s", inPath.c_str(), theError.c_str());
+        platform::reportLog(platform::Report_error, "LDIF file \"%s\" cannot be read: %s", inPath.c_str(), theError.c_str());
         return theDir;
     }
     Loader(*theDir).load(theText);

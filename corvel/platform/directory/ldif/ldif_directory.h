@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "corvel/threads/qzmutex.h"
+#include "corvel/platform/os_lock.h"
 
 namespace corvel::directory::ldif
 {
@@ -101,7 +101,7 @@ public:
     std::unordered_map<std::string, std::vector<std::uint32_t>> itsByGuid;
 
     // The last answer of findPathDn (written under the lock).
-    mutable qzMemMutex itsPathMutex;
+    mutable platform::OsLock itsPathMutex;
     mutable std::string itsLastPath;
     mutable int itsLastPathResult = -1; // -1 none yet, 0 found or absent, 1 bad path, 2 bad DN
     mutable std::uint32_t itsLastPathDn = NoIndex;
@@ -142,9 +142,5 @@ public:
 // null: a file that cannot be read gives a directory with itsLoaded false,
 // after an error line in the information log.
 std::shared_ptr<const Directory> loadDirectory(const std::string& inPath);
-
-// The process-wide fault table (ldif_backend.h): the status to fail with, or
-// S_ok. inKeys are the names the operation is applied to, in any spelling.
-std::uint32_t injectedFault(int inOp, const std::string& inKey, const std::string& inOtherKey = {});
 
 } // namespace corvel::directory::ldif

@@ -1,8 +1,6 @@
 // The directory service over a loaded LDIF directory: name translation,
-// objects, enumerations, and the fault table tests use to make any of them
-// fail.
+// objects and enumerations.
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -10,8 +8,6 @@
 #include "corvel/platform/directory/dn.h"
 #include "corvel/platform/directory/ldif/ldif_backend.h"
 #include "corvel/platform/directory/ldif/ldif_directory.h"
-#include "corvel/platform/directory/ldif/ldif_faults_env.h"
-#include "corvel/threads/qzmutex.h"
 
 namespace corvel::directory::ldif
 {
@@ -24,47 +20,6 @@ constexpr Status E_nameNoMapping = 0x80072118;
 
 std::string lower(const std::string& inText) { return dn::toLowerAscii(inText); }
 
-// ------------------------------------------------------------------ faults
-
-// A name in the one spelling faults are matched by: the normal form of a DN,
-// the lower-case text of anything else.
-std::string faultKey(const std::string& inName)
-{
-    std::string theKey;
-    if (inName.find('=') != std::string::npos && dn::normalizeDN(inName, theKey))
-        return theKey;
-    return lower(inName);
-}
-
-struct Fault
-{
-    FaultOp itsOp;
-    std::string itsKey;
-    Status itsStatus;
-};
-
-qzMemMutex& faultMutex()
-{
-    static qzMemMutex theMutex;
-    return theMutex;
-}
-
-std::vector<Fault>& faults()
-{
-    static std::vector<Fault> theFaults;
-    return theFaults;
-}
-
-// Read without the lock so that a run without faults pays nothing.
-std::atomic<std::size_t> theFaultCount{0};
-
-Status checkFault(FaultOp inOp, const std::string& inName, const std::string& inOtherName = {})
-{
-    if (theFaultCount.load(std::memory_order_relaxed) == 0)
-        return S_ok;
-    return injectedFault(static_cast<int>(inOp), inName, inOtherName);
-}
-
 // ------------------------------------------------------------------ objects
 
 class LdifObject;
@@ -74,18 +29,14 @@ std::unique_ptr<DirObject> makeObject(const std::shared_ptr<const Directory>& in
 class LdifEnumerator final : public DirEnumerator
 {
 public:
-    LdifEnumerator(std::shared_ptr<const Directory> inDir, const std::vector<std::uint32_t>& inDns,
-                   std::string inOwnerKey)
-        : itsDir(std::move(inDir)), itsDns(inDns), itsOwnerKey(std::move(inOwnerKey))
+    LdifEnumerator(std::shared_ptr<const Directory> inDir, const std::vector<std::uint32_t>& inDns)
+        : itsDir(std::move(inDir)), itsDns(inDns)
     {
     }
 
     Status next(std::unique_ptr<DirObject>& outObject) override
     {
         outObject.reset();
-        Status theFault = checkFault(FaultOp::Next, itsOwnerKey);
-        if (theFault != S_ok)
-            return theFault;
         if (itsPosition >= itsDns.size())
             return S_false;
         outObject = makeObject(itsDir, itsDns[itsPosition++]);
@@ -95,7 +46,6 @@ public:
 private:
     std::shared_ptr<const Directory> itsDir;
     const std::vector<std::uint32_t>& itsDns; // owned by the directory, which itsDir keeps
-    std::string itsOwnerKey;
     std::size_t itsPosition = 0;
 };
 
@@ -109,9 +59,6 @@ public:
 
     Status getName(std::string& outName) override
     {
-        Status theFault = checkFault(FaultOp::RelativeName, key());
-        if (theFault != S_ok)
-            return theFault;
         if (itsEntry)
         {
             outName = itsEntry->itsRdnText;
@@ -126,9 +73,6 @@ public:
 
     Status get(const std::string& inAttribute, std::string& outValue) override
     {
-        Status theFault = checkFault(FaultOp::Get, key());
-        if (theFault != S_ok)
-            return theFault;
         std::vector<std::string> theValues;
         Status theStatus = values(inAttribute, theValues);
         if (theStatus != S_ok)
@@ -139,9 +83,6 @@ public:
 
     Status getEx(const std::string& inAttribute, std::vector<std::string>& outValues) override
     {
-        Status theFault = checkFault(FaultOp::GetEx, key());
-        if (theFault != S_ok)
-            return theFault;
         std::vector<std::string> theValues;
         Status theStatus = values(inAttribute, theValues);
         if (theStatus != S_ok)
@@ -156,9 +97,6 @@ public:
     Status isMember(const std::string& inPath, bool& outIsMember) override
     {
         outIsMember = false;
-        Status theFault = checkFault(FaultOp::IsMember, key());
-        if (theFault != S_ok)
-            return theFault;
         std::uint32_t theDn = NoIndex;
         bool theBadPath = false;
         std::uint32_t thePrimary = NoIndex;
@@ -174,33 +112,24 @@ public:
     Status members(std::unique_ptr<DirEnumerator>& outMembers) override
     {
         outMembers.reset();
-        Status theFault = checkFault(FaultOp::Members, key());
-        if (theFault != S_ok)
-            return theFault;
         if (!isGroup())
             return E_noInterface;
-        outMembers = std::make_unique<LdifEnumerator>(itsDir, itsEntry->itsMembers, key());
+        outMembers = std::make_unique<LdifEnumerator>(itsDir, itsEntry->itsMembers);
         return S_ok;
     }
 
     Status groups(std::unique_ptr<DirEnumerator>& outGroups) override
     {
         outGroups.reset();
-        Status theFault = checkFault(FaultOp::Groups, key());
-        if (theFault != S_ok)
-            return theFault;
         if (!isUser())
             return E_noInterface;
-        outGroups = std::make_unique<LdifEnumerator>(itsDir, itsEntry->itsMemberOf, key());
+        outGroups = std::make_unique<LdifEnumerator>(itsDir, itsEntry->itsMemberOf);
         return S_ok;
     }
 
     Status primaryGroup(std::string& outGroupDN) override
     {
         outGroupDN.clear();
-        Status theFault = checkFault(FaultOp::PrimaryGroup, key());
-        if (theFault != S_ok)
-            return theFault;
         if (!isUser())
             return E_noInterface;
         const std::uint32_t theGroup = itsDir->primaryGroupOf(*itsEntry);
@@ -214,7 +143,6 @@ public:
     bool isUser() const { return itsEntry && itsEntry->is(Class_User); }
 
 private:
-    const std::string& key() const { return *itsDir->itsDnKey[itsDn]; }
 
     void dnTexts(const std::vector<std::uint32_t>& inDns, std::vector<std::string>& outValues) const
     {
@@ -279,9 +207,6 @@ public:
     {
         itsInitialised = false;
         itsResult = NoIndex;
-        Status theFault = checkFault(FaultOp::InitTranslator, inPath);
-        if (theFault != S_ok)
-            return theFault;
         if (!itsDir->itsLoaded || itsDir->itsDomains.empty())
             return E_noSuchDomain;
         switch (inKind)
@@ -314,10 +239,6 @@ public:
     Status set(NameType inType, const std::string& inName) override
     {
         itsResult = NoIndex;
-        itsSetName = inName;
-        Status theFault = checkFault(FaultOp::SetName, inName);
-        if (theFault != S_ok)
-            return theFault;
         if (!itsInitialised)
             return E_fail;
         std::vector<std::uint32_t> theMatches;
@@ -344,13 +265,6 @@ public:
 
     Status get(NameType inType, std::string& outName) override
     {
-        Status theFault = S_ok;
-        if (itsResult != NoIndex)
-            theFault = checkFault(FaultOp::GetName, itsSetName, *itsDir->itsDnKey[itsDir->itsEntries[itsResult].itsDn]);
-        else
-            theFault = checkFault(FaultOp::GetName, itsSetName);
-        if (theFault != S_ok)
-            return theFault;
         if (itsResult == NoIndex)
             return E_fail;
         const Entry& theEntry = itsDir->itsEntries[itsResult];
@@ -547,7 +461,6 @@ private:
     bool itsInitialised = false;
     std::uint32_t itsDomain = NoIndex; // NoIndex: the whole directory (global catalog)
     std::uint32_t itsResult = NoIndex;
-    std::string itsSetName;
 };
 
 // ----------------------------------------------------------------- service
@@ -560,9 +473,6 @@ public:
     Status createNameTranslator(std::unique_ptr<NameTranslator>& outTranslator) override
     {
         outTranslator.reset();
-        Status theFault = checkFault(FaultOp::CreateTranslator, std::string());
-        if (theFault != S_ok)
-            return theFault;
         outTranslator = std::make_unique<LdifTranslator>(itsDir);
         return S_ok;
     }
@@ -579,9 +489,6 @@ public:
         std::string theKey;
         if (!dn::normalizeDN(theDN, theKey))
             return E_invalidDNSyntax;
-        Status theFault = checkFault(FaultOp::Open, theKey);
-        if (theFault != S_ok)
-            return theFault;
         if (!itsDir->itsLoaded)
             return E_noSuchDomain;
         auto theFound = itsDir->itsDnIds.find(theKey);
@@ -602,47 +509,8 @@ private:
 
 } // namespace
 
-std::uint32_t injectedFault(int inOp, const std::string& inKey, const std::string& inOtherKey)
-{
-    qzStMutex theLock(&faultMutex());
-    std::string theKey;
-    std::string theOtherKey;
-    bool theKeysMade = false;
-    for (const Fault& curFault : faults())
-    {
-        if (static_cast<int>(curFault.itsOp) != inOp)
-            continue;
-        if (curFault.itsKey.empty() || inOp == static_cast<int>(FaultOp::CreateTranslator))
-            return curFault.itsStatus;
-        if (!theKeysMade)
-        {
-            theKey = faultKey(inKey);
-            theOtherKey = inOtherKey.empty() ? std::string() : faultKey(inOtherKey);
-            theKeysMade = true;
-        }
-        if (curFault.itsKey == theKey || (!theOtherKey.empty() && curFault.itsKey == theOtherKey))
-            return curFault.itsStatus;
-    }
-    return S_ok;
-}
-
-void injectFault(FaultOp inOp, const std::string& inTarget, Status inStatus)
-{
-    qzStMutex theLock(&faultMutex());
-    faults().push_back(Fault{inOp, faultKey(inTarget), inStatus});
-    theFaultCount.store(faults().size(), std::memory_order_relaxed);
-}
-
-void clearFaults()
-{
-    qzStMutex theLock(&faultMutex());
-    faults().clear();
-    theFaultCount.store(0, std::memory_order_relaxed);
-}
-
 std::shared_ptr<DirectoryService> makeLdifService(const std::string& inPath)
 {
-    applyEnvironmentFaults();
     return std::make_shared<LdifService>(loadDirectory(inPath));
 }
 
