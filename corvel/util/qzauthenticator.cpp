@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -30,22 +32,6 @@ namespace
 constexpr const char* theQualifierChars = "\\@/,-";
 
 unsigned long hexOf(Status inStatus) { return static_cast<unsigned long>(inStatus); }
-
-// Identity of a group for the walk's record of groups entered: its DN in
-// normal form (DNs compare without case and spacing). A group whose DN cannot
-// be read falls back to its relative name, so that a loop through it still
-// ends.
-std::string groupKey(DirGroup& inGroup, const std::string& inRelativeName)
-{
-    std::string theDN;
-    std::string theKey;
-    if (corvel::directory::succeeded(inGroup.get("distinguishedName", theDN)) &&
-        corvel::directory::dn::normalizeDN(theDN, theKey) && !theKey.empty())
-        return theKey;
-    std::string theFallback(1, '\x01'); // never the start of a DN key
-    theFallback += corvel::directory::dn::toLowerAscii(inRelativeName);
-    return theFallback;
-}
 
 } // namespace
 
@@ -117,6 +103,35 @@ bool qzAuthenticator::splitUserName(const std::string& inName, std::string& outU
 
 bool qzAuthenticator::getObjectDN(const std::string& inName, std::string& outDN, bool inIsGroup)
 {
+    Status theStatus = corvel::directory::S_ok;
+    return lookupObjectDN(inName, outDN, inIsGroup, theStatus) == lookupFound;
+}
+
+namespace
+{
+
+// The translator's answers that say the directory holds no such name (not
+// found, several objects, no name in that form), as opposed to a directory
+// that could not be asked.
+bool isNameAnswer(Status inStatus)
+{
+    const unsigned theCode = inStatus & 0xFFFFu;
+    return theCode == 8470u || theCode == 8471u || theCode == 8472u;
+}
+
+qzAuthenticator::LookupResult lookupOutcome(Status inStatus)
+{
+    return isNameAnswer(inStatus) ? qzAuthenticator::lookupNotFound
+                                  : qzAuthenticator::lookupFailed;
+}
+
+} // namespace
+
+qzAuthenticator::LookupResult qzAuthenticator::lookupObjectDN(const std::string& inName,
+                                                              std::string& outDN, bool inIsGroup,
+                                                              Status& outStatus)
+{
+    outStatus = corvel::directory::E_fail;
     try
     {
         Session theSession;
@@ -129,7 +144,8 @@ bool qzAuthenticator::getObjectDN(const std::string& inName, std::string& outDN,
             infoLog(qzLogError,
                     "qzAuthenticator::getObjectDN error creating name translator, error 0x%lX",
                     hexOf(theStatus));
-            return false;
+            outStatus = theStatus;
+            return lookupFailed;
         }
 
         writeInfoLog(qzLogDebug,
@@ -140,7 +156,8 @@ bool qzAuthenticator::getObjectDN(const std::string& inName, std::string& outDN,
             infoLog(qzLogError,
                     "qzAuthenticator::getObjectDN error initing the name translator, error 0x%lX",
                     hexOf(theStatus));
-            return false;
+            outStatus = theStatus;
+            return lookupFailed;
         }
 
         theStatus = theTranslator->set(corvel::directory::NameType_Unknown, inName);
@@ -169,18 +186,35 @@ bool qzAuthenticator::getObjectDN(const std::string& inName, std::string& outDN,
         {
             qzTrace(1, "qzAuthenticator::getObjectDN error translating object \"%s\", error 0x%lX",
                     inName.c_str(), hexOf(theStatus));
-            return false;
+            outStatus = theStatus;
+            return lookupOutcome(theStatus);
         }
 
         std::string theDN;
-        if (corvel::directory::failed(
-                theTranslator->get(corvel::directory::NameType_1779, theDN)))
-            return false;
+        theStatus = theTranslator->get(corvel::directory::NameType_1779, theDN);
+        if (corvel::directory::failed(theStatus))
+        {
+            outStatus = theStatus;
+            return lookupOutcome(theStatus);
+        }
         outDN = theDN;
-        return true;
+        outStatus = corvel::directory::S_ok;
+        return lookupFound;
     }
     catch (...)
     {
+        outStatus = corvel::directory::E_fail;
+        try
+        {
+            throw;
+        }
+        catch (const std::bad_alloc&)
+        {
+            outStatus = corvel::directory::E_outOfMemory;
+        }
+        catch (...)
+        {
+        }
         try
         {
             writeInfoLog(qzLogDebug, "qzAuthenticator::getObjectDN - result EXCEPTION");
@@ -188,7 +222,7 @@ bool qzAuthenticator::getObjectDN(const std::string& inName, std::string& outDN,
         catch (...)
         {
         }
-        return false;
+        return lookupFailed;
     }
 }
 
@@ -271,32 +305,26 @@ std::string qzAuthenticator::escapeDN(const std::string& inDN)
     return corvel::directory::dn::escapePathDN(inDN);
 }
 
-bool qzAuthenticator::isUserInGroup(const std::string& inGroupDN, const std::string& inUserDN)
-{
-    try
-    {
-        Session theSession;
-        const std::string theGroupDN = escapeDN(inGroupDN);
-        qzTrace(1, "isUserInGroup: opening path: \"LDAP://%s\"", theGroupDN.c_str());
-        std::unique_ptr<DirObject> theObject;
-        const Status theStatus = theSession.service().openObject(
-            "LDAP://" + theGroupDN, nullptr, ObjectKind::Group, theObject);
-        if (corvel::directory::failed(theStatus) || !theObject)
-            return false;
-        DirGroup* theGroup = theObject->asGroup();
-        if (theGroup == nullptr)
-            return false;
-        const std::string theUserPath = "LDAP://" + escapeDN(inUserDN);
-        return _isUserInGroup(*theGroup, theUserPath);
-    }
-    catch (...)
-    {
-        return false;
-    }
-}
-
 namespace
 {
+
+// The first failure a walk meets: kept for the answer while the walk goes
+// on, since a path found later still decides.
+struct WalkFailure
+{
+    Status itsStatus = corvel::directory::S_ok;
+    qzAuthenticator::WalkStep itsStep = qzAuthenticator::stepNone;
+    std::string itsGroup;
+
+    void note(Status inStatus, qzAuthenticator::WalkStep inStep, const std::string& inGroup)
+    {
+        if (itsStep != qzAuthenticator::stepNone)
+            return;
+        itsStatus = corvel::directory::failed(inStatus) ? inStatus : corvel::directory::E_fail;
+        itsStep = inStep;
+        itsGroup = inGroup;
+    }
+};
 
 // One group being walked: the member enumeration is open, and the walk
 // resumes with its next element once the member below has been decided.
@@ -305,6 +333,7 @@ struct WalkFrame
     std::unique_ptr<DirObject> itsOwner; // null for the caller's group
     DirGroup* itsGroup = nullptr;
     std::string itsName;
+    std::string itsDN; // for the path
     std::unique_ptr<DirEnumerator> itsMembers;
     bool itsFound = false;
 };
@@ -316,6 +345,29 @@ enum class EnterResult
     WalkMembers, // a frame was pushed
 };
 
+std::string relativeName(DirGroup& inGroup)
+{
+    std::string theName;
+    if (corvel::directory::failed(inGroup.getName(theName)))
+        theName.clear();
+    return theName;
+}
+
+// A group's DN as the directory gives it, for the path and the record of
+// groups entered. A group whose DN cannot be read is known by its relative
+// name: in the path as it is, in the record under a key no DN can have, so
+// that a loop through it still ends.
+void groupIdentity(DirGroup& inGroup, const std::string& inRelativeName, std::string& outDN,
+                   std::string& outKey)
+{
+    if (corvel::directory::succeeded(inGroup.get("distinguishedName", outDN)) &&
+        corvel::directory::dn::normalizeDN(outDN, outKey) && !outKey.empty())
+        return;
+    outDN = inRelativeName;
+    outKey.assign(1, '\x01');
+    outKey += corvel::directory::dn::toLowerAscii(inRelativeName);
+}
+
 void traceReturning(const WalkFrame& inFrame, const std::string& inUserPath)
 {
     qzTrace(1, "_isUserInGroup: returning \"%s\" when checking IsMember of group \"%s\" for user: "
@@ -323,11 +375,12 @@ void traceReturning(const WalkFrame& inFrame, const std::string& inUserPath)
             inFrame.itsFound ? "true" : "false", inFrame.itsName.c_str(), inUserPath.c_str());
 }
 
-// The first part of one group's step: its name, the direct test and, when
-// that does not decide, the opening of its members.
+// The first part of one group's step: the direct test and, when that does
+// not decide, the opening of its members.
 EnterResult enterGroup(DirGroup& inGroup, std::unique_ptr<DirObject> inOwner,
-                       const std::string& inName, const std::string& inUserPath,
-                       std::vector<WalkFrame>& ioStack)
+                       const std::string& inName, const std::string& inDN,
+                       const std::string& inUserPath, std::vector<WalkFrame>& ioStack,
+                       WalkFailure& ioFailure)
 {
     qzTrace(1, "_isUserInGroup: checking IsMember of group \"%s\" for user: \"%s\"",
             inName.c_str(), inUserPath.c_str());
@@ -341,6 +394,8 @@ EnterResult enterGroup(DirGroup& inGroup, std::unique_ptr<DirObject> inOwner,
                 inName.c_str(), inUserPath.c_str());
         return EnterResult::IsMember;
     }
+    if (corvel::directory::failed(theStatus))
+        ioFailure.note(theStatus, qzAuthenticator::stepIsMember, inDN);
 
     qzTrace(1, "_isUserInGroup: checking members for user \"%s\"", inUserPath.c_str());
     std::unique_ptr<DirEnumerator> theMembers;
@@ -351,6 +406,7 @@ EnterResult enterGroup(DirGroup& inGroup, std::unique_ptr<DirObject> inOwner,
         qzTrace(1, "_isUserInGroup: checking IsMember of group \"%s\" for user: \"%s\", returning "
                    "false error enumering members",
                 inName.c_str(), inUserPath.c_str());
+        ioFailure.note(theMembersStatus, qzAuthenticator::stepMembers, inDN);
         return EnterResult::NotMember;
     }
 
@@ -358,37 +414,86 @@ EnterResult enterGroup(DirGroup& inGroup, std::unique_ptr<DirObject> inOwner,
     theFrame.itsOwner = std::move(inOwner);
     theFrame.itsGroup = &inGroup;
     theFrame.itsName = inName;
+    theFrame.itsDN = inDN;
     theFrame.itsMembers = std::move(theMembers); // null: nothing to enumerate
     ioStack.push_back(std::move(theFrame));
     return EnterResult::WalkMembers;
 }
 
-std::string relativeName(DirGroup& inGroup)
+// The groups from the top down to the one that holds the user, then the user.
+void fillPath(const std::vector<WalkFrame>& inStack, const std::string& inTopDN,
+              const std::string& inHolderDN, const std::string& inUserDN,
+              std::vector<std::string>& outPath)
 {
-    std::string theName;
-    if (corvel::directory::failed(inGroup.getName(theName)))
-        theName.clear();
-    return theName;
+    outPath.clear();
+    for (const WalkFrame& curFrame : inStack)
+        outPath.push_back(outPath.empty() ? inTopDN : curFrame.itsDN);
+    outPath.push_back(outPath.empty() ? inTopDN : inHolderDN);
+    outPath.push_back(inUserDN);
+}
+
+qzAuthenticator::MembershipVerdict decide(bool inFound, const WalkFailure& inFailure,
+                                          qzAuthenticator::MembershipAnswer& outAnswer)
+{
+    outAnswer.itsStatus = inFailure.itsStatus;
+    outAnswer.itsFailedStep = inFailure.itsStep;
+    outAnswer.itsFailedGroup = inFailure.itsGroup;
+    if (inFound)
+        outAnswer.itsVerdict = qzAuthenticator::verdictMember;
+    else
+    {
+        outAnswer.itsPath.clear();
+        outAnswer.itsVerdict = inFailure.itsStep == qzAuthenticator::stepNone
+                                   ? qzAuthenticator::verdictNotMember
+                                   : qzAuthenticator::verdictUnknown;
+    }
+    return outAnswer.itsVerdict;
+}
+
+Status exceptionStatus()
+{
+    try
+    {
+        throw;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return corvel::directory::E_outOfMemory;
+    }
+    catch (...)
+    {
+        return corvel::directory::E_fail;
+    }
 }
 
 } // namespace
 
-bool qzAuthenticator::_isUserInGroup(DirGroup& inGroup, const std::string& inUserPath)
+qzAuthenticator::MembershipVerdict qzAuthenticator::walkMembership(DirGroup& inGroup,
+                                                                   const std::string& inGroupDN,
+                                                                   const std::string& inUserPath,
+                                                                   const std::string& inUserDN,
+                                                                   MembershipAnswer& outAnswer)
 {
     // Depth-first in directory order with an explicit stack, so that the
     // nesting depth of the directory never reaches the C++ stack. The trace
     // lines come in the order a recursive walk writes them.
+    outAnswer = MembershipAnswer();
+    WalkFailure theFailure;
     std::vector<WalkFrame> theStack;
     std::unordered_set<std::string> theEntered;
 
     const std::string theTopName = relativeName(inGroup);
-    theEntered.insert(groupKey(inGroup, theTopName));
-    switch (enterGroup(inGroup, nullptr, theTopName, inUserPath, theStack))
+    std::string theTopDN;
+    std::string theTopKey;
+    groupIdentity(inGroup, theTopName, theTopDN, theTopKey);
+    theEntered.insert(theTopKey);
+    switch (enterGroup(inGroup, nullptr, theTopName, inGroupDN, inUserPath, theStack, theFailure))
     {
     case EnterResult::IsMember:
-        return true;
+        fillPath(theStack, inGroupDN, inGroupDN, inUserDN, outAnswer.itsPath);
+        return decide(true, theFailure, outAnswer);
     case EnterResult::NotMember:
-        return false;
+        return decide(false, theFailure, outAnswer);
     case EnterResult::WalkMembers:
         break;
     }
@@ -401,23 +506,37 @@ bool qzAuthenticator::_isUserInGroup(DirGroup& inGroup, const std::string& inUse
             std::unique_ptr<DirObject> theElement;
             const Status theStatus = theStack.back().itsMembers->next(theElement);
             if (theStatus != corvel::directory::S_ok || !theElement)
+            {
+                // The end (S_false), or an enumeration that broke off: the
+                // members not seen may hold the user.
+                if (corvel::directory::failed(theStatus) ||
+                    (theStatus == corvel::directory::S_ok && !theElement))
+                    theFailure.note(theStatus, stepNextMember, theStack.back().itsDN);
                 break;
+            }
             DirGroup* theMember = theElement->asGroup();
             if (theMember == nullptr)
                 continue; // users, computers and contacts
             const std::string theName = relativeName(*theMember);
+            std::string theDN;
+            std::string theKey;
+            groupIdentity(*theMember, theName, theDN, theKey);
             // A group entered before, on this descent or through another
             // parent, cannot add anything: counted as false.
-            if (!theEntered.insert(groupKey(*theMember, theName)).second)
+            if (!theEntered.insert(theKey).second)
                 continue;
-            const EnterResult theResult =
-                enterGroup(*theMember, std::move(theElement), theName, inUserPath, theStack);
+            const EnterResult theResult = enterGroup(*theMember, std::move(theElement), theName,
+                                                     theDN, inUserPath, theStack, theFailure);
             if (theResult == EnterResult::WalkMembers)
             {
                 theDescended = true;
                 break;
             }
-            theStack.back().itsFound = theResult == EnterResult::IsMember;
+            if (theResult == EnterResult::IsMember)
+            {
+                fillPath(theStack, inGroupDN, theDN, inUserDN, outAnswer.itsPath);
+                theStack.back().itsFound = true;
+            }
         }
         if (theDescended)
             continue;
@@ -428,10 +547,297 @@ bool qzAuthenticator::_isUserInGroup(DirGroup& inGroup, const std::string& inUse
         const bool theFound = theStack.back().itsFound;
         theStack.pop_back();
         if (theStack.empty())
-            return theFound;
+            return decide(theFound, theFailure, outAnswer);
         theStack.back().itsFound = theFound;
     }
-    return false;
+    return decide(false, theFailure, outAnswer);
+}
+
+bool qzAuthenticator::_isUserInGroup(DirGroup& inGroup, const std::string& inUserPath)
+{
+    std::string theGroupDN;
+    std::string theKey;
+    groupIdentity(inGroup, relativeName(inGroup), theGroupDN, theKey);
+    std::string theServer;
+    std::string theUserDN;
+    if (!corvel::directory::dn::parseLdapPath(inUserPath, theServer, theUserDN))
+        theUserDN = inUserPath;
+    MembershipAnswer theAnswer;
+    return walkMembership(inGroup, theGroupDN, inUserPath, theUserDN, theAnswer) == verdictMember;
+}
+
+bool qzAuthenticator::isUserInGroup(const std::string& inGroupDN, const std::string& inUserDN)
+{
+    MembershipAnswer theAnswer;
+    return checkMembership(inGroupDN, inUserDN, theAnswer) == verdictMember;
+}
+
+// ---------------------------------------------------------------------------
+// Walk memory
+
+struct qzWalkMemory::Plans
+{
+    // One remembered walk below one group.
+    struct Plan
+    {
+        bool itsUsable = false;                // false: the walk met a failure, walk live
+        std::vector<std::string> itsDNs;       // the groups in the order the walk enters them
+        std::vector<std::uint32_t> itsParents; // the group each was entered from (0 for the top)
+        // Member value (normal form) -> the first group in walk order naming it.
+        std::unordered_map<std::string, std::uint32_t> itsFirstHolder;
+        // Group (normal form) -> its place in walk order.
+        std::unordered_map<std::string, std::uint32_t> itsPlace;
+    };
+    std::unordered_map<std::string, Plan> itsPlans; // by the top group's normal form
+    // Domain and primaryGroupID -> the primary group's normal form ("" for none).
+    std::unordered_map<std::string, std::string> itsPrimaryGroups;
+    std::size_t itsReplayed = 0;
+    std::size_t itsRecorded = 0;
+};
+
+qzWalkMemory::qzWalkMemory() : itsPlans(std::make_unique<Plans>()) {}
+qzWalkMemory::~qzWalkMemory() = default;
+std::size_t qzWalkMemory::replayedCount() const { return itsPlans->itsReplayed; }
+std::size_t qzWalkMemory::recordedCount() const { return itsPlans->itsRecorded; }
+
+namespace
+{
+
+using Plan = qzWalkMemory::Plans::Plan;
+
+void noteHolder(Plan& ioPlan, const std::string& inMemberKey, std::uint32_t inPlace)
+{
+    const auto [theAt, theNew] = ioPlan.itsFirstHolder.try_emplace(inMemberKey, inPlace);
+    if (!theNew && inPlace < theAt->second)
+        theAt->second = inPlace;
+}
+
+// The walk's order of entering groups, taken whole: every group below the
+// top, entered once, depth-first in directory order, each with all its
+// member values. False at the first failure: such a tree is walked live.
+bool recordPlan(DirGroup& inTop, const std::string& inTopDN, Plan& outPlan)
+{
+    struct RecordFrame
+    {
+        std::unique_ptr<DirObject> itsOwner;
+        std::unique_ptr<DirEnumerator> itsMembers;
+        std::uint32_t itsPlace = 0;
+    };
+    std::vector<RecordFrame> theStack;
+
+    const auto theEnter = [&outPlan, &theStack](DirGroup& inGroup, std::unique_ptr<DirObject> inOwner,
+                                                const std::string& inDN, const std::string& inKey,
+                                                std::uint32_t inParent) {
+        const auto thePlace = static_cast<std::uint32_t>(outPlan.itsDNs.size());
+        outPlan.itsDNs.push_back(inDN);
+        outPlan.itsParents.push_back(inParent);
+        outPlan.itsPlace.emplace(inKey, thePlace);
+        RecordFrame theFrame;
+        if (corvel::directory::failed(inGroup.members(theFrame.itsMembers)))
+            return false;
+        theFrame.itsOwner = std::move(inOwner);
+        theFrame.itsPlace = thePlace;
+        theStack.push_back(std::move(theFrame));
+        return true;
+    };
+
+    std::string theTopDN;
+    std::string theTopKey;
+    groupIdentity(inTop, relativeName(inTop), theTopDN, theTopKey);
+    if (theTopKey.empty() || theTopKey[0] == '\x01' || !theEnter(inTop, nullptr, inTopDN, theTopKey, 0))
+        return false;
+
+    while (!theStack.empty())
+    {
+        RecordFrame& theTop = theStack.back();
+        std::unique_ptr<DirObject> theElement;
+        const Status theStatus =
+            theTop.itsMembers ? theTop.itsMembers->next(theElement) : corvel::directory::S_false;
+        if (theStatus == corvel::directory::S_false)
+        {
+            theStack.pop_back();
+            continue;
+        }
+        if (theStatus != corvel::directory::S_ok || !theElement)
+            return false;
+        const std::uint32_t theParent = theTop.itsPlace;
+        std::string theDN;
+        std::string theKey;
+        if (DirGroup* theMember = theElement->asGroup())
+        {
+            groupIdentity(*theMember, relativeName(*theMember), theDN, theKey);
+            if (theKey[0] == '\x01')
+                return false;
+            noteHolder(outPlan, theKey, theParent);
+            if (outPlan.itsPlace.count(theKey) != 0)
+                continue;
+            if (!theEnter(*theMember, std::move(theElement), theDN, theKey, theParent))
+                return false; // theTop is not used past here
+            continue;
+        }
+        if (corvel::directory::failed(theElement->get("distinguishedName", theDN)) ||
+            !corvel::directory::dn::normalizeDN(theDN, theKey) || theKey.empty())
+            return false;
+        noteHolder(outPlan, theKey, theParent);
+    }
+    return true;
+}
+
+// The normal form of the user's primary group: "" for none; false when it
+// cannot be read (the question is then walked live).
+bool primaryGroupKey(corvel::directory::DirectoryService& inService, const std::string& inUserDN,
+                     qzWalkMemory::Plans& ioPlans, std::string& outKey)
+{
+    std::unique_ptr<DirObject> theUser;
+    const Status theStatus = inService.openObject("LDAP://" + qzAuthenticator::escapeDN(inUserDN),
+                                                  nullptr, ObjectKind::User, theUser);
+    if (corvel::directory::failed(theStatus) || !theUser || theUser->asUser() == nullptr)
+        return false;
+
+    // Users of one domain with one primaryGroupID share the primary group.
+    std::string theCacheKey;
+    std::string theRid;
+    std::vector<corvel::directory::dn::Rdn> theRdns;
+    if (corvel::directory::succeeded(theUser->get("primaryGroupID", theRid)) && !theRid.empty() &&
+        corvel::directory::dn::parseDN(inUserDN, theRdns))
+    {
+        for (const corvel::directory::dn::Rdn& curRdn : theRdns)
+            if (corvel::directory::dn::toLowerAscii(curRdn.itsText).rfind("dc=", 0) == 0)
+                theCacheKey += corvel::directory::dn::toLowerAscii(curRdn.itsText) + ",";
+        theCacheKey += "|" + theRid;
+        const auto theKnown = ioPlans.itsPrimaryGroups.find(theCacheKey);
+        if (theKnown != ioPlans.itsPrimaryGroups.end())
+        {
+            outKey = theKnown->second;
+            return true;
+        }
+    }
+
+    std::string thePrimaryDN;
+    if (corvel::directory::failed(theUser->asUser()->primaryGroup(thePrimaryDN)))
+        return false;
+    outKey.clear();
+    if (!thePrimaryDN.empty() && !corvel::directory::dn::normalizeDN(thePrimaryDN, outKey))
+        return false;
+    if (!theCacheKey.empty())
+        ioPlans.itsPrimaryGroups[theCacheKey] = outKey;
+    return true;
+}
+
+// The answer from a remembered walk; false when it cannot be given exactly.
+bool replayPlan(const Plan& inPlan, corvel::directory::DirectoryService& inService,
+                qzWalkMemory::Plans& ioPlans, const std::string& inGroupDN,
+                const std::string& inUserDN, qzAuthenticator::MembershipAnswer& outAnswer)
+{
+    std::string theUserKey;
+    std::string thePrimaryKey;
+    if (!corvel::directory::dn::normalizeDN(inUserDN, theUserKey) ||
+        !primaryGroupKey(inService, inUserDN, ioPlans, thePrimaryKey))
+        return false;
+
+    // The walk stops at the first group it enters that holds the user.
+    std::uint32_t theHolder = static_cast<std::uint32_t>(inPlan.itsDNs.size());
+    const auto theNamed = inPlan.itsFirstHolder.find(theUserKey);
+    if (theNamed != inPlan.itsFirstHolder.end())
+        theHolder = theNamed->second;
+    if (!thePrimaryKey.empty())
+    {
+        const auto thePrimary = inPlan.itsPlace.find(thePrimaryKey);
+        if (thePrimary != inPlan.itsPlace.end() && thePrimary->second < theHolder)
+            theHolder = thePrimary->second;
+    }
+
+    outAnswer = qzAuthenticator::MembershipAnswer();
+    if (theHolder >= inPlan.itsDNs.size())
+    {
+        outAnswer.itsVerdict = qzAuthenticator::verdictNotMember;
+        return true;
+    }
+    std::vector<std::string> thePath = {inUserDN};
+    for (std::uint32_t curPlace = theHolder; curPlace != 0; curPlace = inPlan.itsParents[curPlace])
+        thePath.push_back(inPlan.itsDNs[curPlace]);
+    thePath.push_back(inGroupDN);
+    outAnswer.itsPath.assign(thePath.rbegin(), thePath.rend());
+    outAnswer.itsVerdict = qzAuthenticator::verdictMember;
+    return true;
+}
+
+} // namespace
+
+qzAuthenticator::MembershipVerdict qzAuthenticator::checkMembership(const std::string& inGroupDN,
+                                                                    const std::string& inUserDN,
+                                                                    MembershipAnswer& outAnswer,
+                                                                    qzWalkMemory* ioMemory)
+{
+    outAnswer = MembershipAnswer();
+    try
+    {
+        Session theSession;
+        const std::string theGroupDN = escapeDN(inGroupDN);
+
+        qzWalkMemory::Plans::Plan* thePlan = nullptr;
+        std::string theGroupKey;
+        if (ioMemory != nullptr && corvel::directory::dn::normalizeDN(inGroupDN, theGroupKey))
+        {
+            const auto theKnown = ioMemory->plans().itsPlans.find(theGroupKey);
+            if (theKnown != ioMemory->plans().itsPlans.end())
+                thePlan = &theKnown->second;
+        }
+        if (thePlan != nullptr && thePlan->itsUsable &&
+            replayPlan(*thePlan, theSession.service(), ioMemory->plans(), inGroupDN, inUserDN,
+                       outAnswer))
+        {
+            ++ioMemory->plans().itsReplayed;
+            return outAnswer.itsVerdict;
+        }
+
+        qzTrace(1, "isUserInGroup: opening path: \"LDAP://%s\"", theGroupDN.c_str());
+        std::unique_ptr<DirObject> theObject;
+        Status theStatus = theSession.service().openObject("LDAP://" + theGroupDN, nullptr,
+                                                           ObjectKind::Group, theObject);
+        DirGroup* theGroup = nullptr;
+        if (corvel::directory::succeeded(theStatus))
+        {
+            theGroup = theObject ? theObject->asGroup() : nullptr;
+            if (theGroup == nullptr)
+                theStatus = corvel::directory::E_noInterface;
+        }
+        if (theGroup == nullptr)
+        {
+            WalkFailure theFailure;
+            theFailure.note(theStatus, stepOpenGroup, inGroupDN);
+            return decide(false, theFailure, outAnswer);
+        }
+
+        if (ioMemory != nullptr && thePlan == nullptr && !theGroupKey.empty())
+        {
+            Plan& theNewPlan = ioMemory->plans().itsPlans[theGroupKey];
+            theNewPlan.itsUsable = recordPlan(*theGroup, inGroupDN, theNewPlan);
+            if (!theNewPlan.itsUsable)
+                theNewPlan = Plan(); // keeps only the mark: this tree is walked live
+            else
+            {
+                ++ioMemory->plans().itsRecorded;
+                if (replayPlan(theNewPlan, theSession.service(), ioMemory->plans(), inGroupDN,
+                               inUserDN, outAnswer))
+                {
+                    ++ioMemory->plans().itsReplayed;
+                    return outAnswer.itsVerdict;
+                }
+            }
+        }
+
+        const std::string theUserPath = "LDAP://" + escapeDN(inUserDN);
+        return walkMembership(*theGroup, inGroupDN, theUserPath, inUserDN, outAnswer);
+    }
+    catch (...)
+    {
+        const Status theStatus = exceptionStatus();
+        outAnswer = MembershipAnswer();
+        WalkFailure theFailure;
+        theFailure.note(theStatus, stepException, inGroupDN);
+        return decide(false, theFailure, outAnswer);
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -6,16 +6,21 @@
 // member of a group directly or through nested groups.
 //
 // Every directory operation brackets its work in its own directory session
-// (corvel/platform/directory/dir_service.h) and keeps nothing between calls.
+// (corvel/platform/directory/dir_service.h) and keeps nothing between calls,
+// except what a caller's qzWalkMemory keeps for a run of questions.
 // Failures are reported through the result, the information log and the
 // debug trace; getObjectDN and isUserInGroup never throw.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "corvel/platform/directory/dir_service.h"
+
+class qzWalkMemory;
 
 class qzAuthenticator
 {
@@ -38,6 +43,21 @@ public:
     // credentials. A bare group name that is not found is tried once more
     // with the current account's domain in front.
     static bool getObjectDN(const std::string& inName, std::string& outDN, bool inIsGroup);
+
+    // What a lookup came to: a scripted caller must tell a name the
+    // directory does not hold from a directory that could not answer.
+    enum LookupResult : std::int32_t
+    {
+        lookupFound = 0,
+        lookupNotFound = 1, // the translator's not found, not unique or no mapping
+        lookupFailed = 2,   // no directory, server down, access denied, an exception...
+    };
+
+    // getObjectDN with its outcome told apart, the same log and trace lines
+    // and the same retry. outStatus is the last status of the translator
+    // (0 when found; E_fail or E_outOfMemory after an exception).
+    static LookupResult lookupObjectDN(const std::string& inName, std::string& outDN,
+                                       bool inIsGroup, corvel::directory::Status& outStatus);
     // The name in inFormat, translated on the name's own domain (with
     // credentials when a password is given) or on the global catalog. Runs
     // inside the caller's directory session; lets exceptions pass.
@@ -52,8 +72,60 @@ public:
     // --- membership ---
 
     // Whether the user is a member of the group or of a group nested in it to
-    // any depth. Every failure yields false.
+    // any depth. Every failure yields false. Built on checkMembership.
     static bool isUserInGroup(const std::string& inGroupDN, const std::string& inUserDN);
+
+    enum MembershipVerdict : std::int32_t
+    {
+        verdictMember = 0,
+        verdictNotMember = 1,
+        verdictUnknown = 2, // no path found, and some part of the walk failed
+    };
+
+    // The step of the walk at which its first failure happened.
+    enum WalkStep : std::int32_t
+    {
+        stepNone = 0,
+        stepOpenGroup = 1,  // the group asked about (E_noInterface: it is no group)
+        stepIsMember = 2,
+        stepMembers = 3,    // the member enumeration could not be had
+        stepNextMember = 4, // the member enumeration broke off
+        stepException = 5,
+    };
+
+    struct MembershipAnswer
+    {
+        MembershipVerdict itsVerdict = verdictUnknown;
+        // For a member: the group's DN, each nested group's DN and the
+        // user's DN, from the top down. A membership through a primary group
+        // is one step like any other. Empty otherwise.
+        std::vector<std::string> itsPath;
+        // The first failure the walk met, also beside a verdict: a path
+        // found counts even when other parts of the walk failed.
+        corvel::directory::Status itsStatus = 0;
+        WalkStep itsFailedStep = stepNone;
+        std::string itsFailedGroup; // DN (or relative name) of the group concerned
+    };
+
+    // The membership question with its reasons. A path found is a member
+    // whatever else failed; without a path, any failure (the group cannot be
+    // opened, an is-member or the member enumeration failing) makes the
+    // answer verdictUnknown, never verdictNotMember. The walk and its trace
+    // lines are isUserInGroup's. With ioMemory (one thread, one run inside
+    // one outer session), the answer may come from what earlier walks under
+    // the same group learnt instead, with the same verdict and path and
+    // without trace lines: see qzWalkMemory.
+    static MembershipVerdict checkMembership(const std::string& inGroupDN,
+                                             const std::string& inUserDN,
+                                             MembershipAnswer& outAnswer,
+                                             qzWalkMemory* ioMemory = nullptr);
+    // The walk below an open group, as checkMembership does it. inGroupDN
+    // heads the path; inUserDN ends it.
+    static MembershipVerdict walkMembership(corvel::directory::DirGroup& inGroup,
+                                            const std::string& inGroupDN,
+                                            const std::string& inUserPath,
+                                            const std::string& inUserDN,
+                                            MembershipAnswer& outAnswer);
     // The DN with every '/' written as "\2f", as LDAP paths need it.
     static std::string escapeDN(const std::string& inDN);
     // The walk below an open group, depth-first in directory order. Does not
@@ -113,4 +185,33 @@ public:
 
     // "[0x" + the code in lower-case hex + "] " + the system's text for it.
     static std::string formatErrorText(std::uint32_t inCode);
+};
+
+// What the membership walks of one run learnt about the groups below each
+// group asked about: the order the walk enters them in, and every group's
+// member values. A later question under the same group is then answered
+// from it: the first group in that order that holds the user (or is its
+// primary group) is where the walk would have stopped, and the groups above
+// it are the path. Only a walk that met no failure is remembered, and a
+// question the memory cannot answer exactly (the user cannot be opened as a
+// user, its primary group cannot be read) is walked live. The directory is
+// taken as unchanged for the run, as the session's own caches take it.
+// Holds no directory objects; used by one thread at a time.
+class qzWalkMemory
+{
+public:
+    qzWalkMemory();
+    ~qzWalkMemory();
+    qzWalkMemory(const qzWalkMemory&) = delete;
+    qzWalkMemory& operator=(const qzWalkMemory&) = delete;
+
+    // Questions answered from memory, and walks recorded, so far.
+    std::size_t replayedCount() const;
+    std::size_t recordedCount() const;
+
+    struct Plans; // the remembered walks (qzauthenticator.cpp)
+    Plans& plans() { return *itsPlans; }
+
+private:
+    std::unique_ptr<Plans> itsPlans;
 };
