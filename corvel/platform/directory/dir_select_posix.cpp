@@ -1,5 +1,7 @@
 // The choice of directory on POSIX: CORVEL_DIRECTORY, else OpenLDAP's own
-// client configuration; with none, a service that answers "no such domain".
+// client configuration, else the directory of the caller's Kerberos realm,
+// found through the DNS as Active Directory's clients find it. With no realm
+// either, initialising a translator fails with "no such domain".
 #include "corvel/platform/directory/dir_service.h"
 
 #include <cstdlib>
@@ -146,9 +148,14 @@ std::shared_ptr<DirectoryService> openDirectoryService()
     {
         theService = ldap::makeLdapService(theConfig);
         if (!theService)
-            platform::reportLog(platform::Report_error, "the directory \"%s\" cannot be used: no LDAP support in this build",
-                    theConfig.c_str());
+            platform::reportLog(platform::Report_error,
+                                "the directory \"%s\" names no server (expected ldap://host[:port])",
+                                theConfig.c_str());
     }
+    else if (theConfig.empty())
+        // Nothing configured: the directory of the caller's domain, as a
+        // domain-joined host finds it (Kerberos realm, DNS SRV records).
+        theService = ldap::makeLdapService(std::string());
     else if (!theConfig.empty())
     {
         platform::reportLog(platform::Report_error,

@@ -65,6 +65,90 @@ constexpr int kGuidOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14
 
 } // namespace
 
+std::vector<NameForm> candidateForms(const std::string& inName)
+{
+    std::vector<NameForm> theForms;
+    if (inName.empty())
+        return theForms;
+    std::string theIgnored;
+    std::string theAlso;
+    std::vector<std::string> theParts;
+    if (inName.find('=') != std::string::npos)
+        theForms.push_back(NameForm::DistinguishedName);
+    if (splitNt4Name(inName, theIgnored, theAlso) && !theIgnored.empty())
+        theForms.push_back(NameForm::Nt4);
+    if (splitPrincipalName(inName, theIgnored, theAlso))
+        theForms.push_back(NameForm::UserPrincipalName);
+    if (splitCanonicalName(inName, theParts))
+        theForms.push_back(NameForm::Canonical);
+    std::string theBytes;
+    if (inName.size() > 4 && (inName[0] == 'S' || inName[0] == 's') && sidFromText(inName, theBytes))
+        theForms.push_back(NameForm::Sid);
+    if (inName.size() == 38 && inName.front() == '{' && inName.back() == '}' &&
+        guidFromText(inName, theBytes))
+        theForms.push_back(NameForm::Guid);
+    if (inName.find('/') != std::string::npos)
+        theForms.push_back(NameForm::ServicePrincipalName);
+    theForms.push_back(NameForm::DisplayName);
+    return theForms;
+}
+
+bool splitNt4Name(const std::string& inName, std::string& outDomain, std::string& outAccount)
+{
+    const std::size_t theSlash = inName.find('\\');
+    if (theSlash == std::string::npos)
+        return false;
+    outDomain = inName.substr(0, theSlash);
+    outAccount = inName.substr(theSlash + 1);
+    return true;
+}
+
+bool splitPrincipalName(const std::string& inName, std::string& outAccount, std::string& outDomain)
+{
+    const std::size_t theAt = inName.rfind('@');
+    if (theAt == std::string::npos || theAt == 0 || theAt + 1 >= inName.size())
+        return false;
+    outAccount = inName.substr(0, theAt);
+    outDomain = inName.substr(theAt + 1);
+    return true;
+}
+
+bool splitCanonicalName(const std::string& inName, std::vector<std::string>& outParts)
+{
+    std::vector<std::string> theParts(1);
+    for (std::size_t curPos = 0; curPos < inName.size(); ++curPos)
+    {
+        const char curChar = inName[curPos];
+        if (curChar == '\\' && curPos + 1 < inName.size() &&
+            (inName[curPos + 1] == '/' || inName[curPos + 1] == '\\'))
+            theParts.back() += inName[++curPos];
+        else if (curChar == '/')
+            theParts.emplace_back();
+        else
+            theParts.back() += curChar;
+    }
+    if (theParts.size() < 2 || theParts.front().empty())
+        return false;
+    const bool theIsDomain = theParts.size() == 2 && theParts.back().empty();
+    for (std::size_t curIndex = 1; curIndex < theParts.size() && !theIsDomain; ++curIndex)
+        if (theParts[curIndex].empty())
+            return false;
+    outParts = std::move(theParts);
+    return true;
+}
+
+std::string escapeCanonicalPart(const std::string& inPart)
+{
+    std::string theText;
+    for (char curChar : inPart)
+    {
+        if (curChar == '/' || curChar == '\\')
+            theText += '\\';
+        theText += curChar;
+    }
+    return theText;
+}
+
 bool sidToText(const std::string& inBytes, std::string& outText)
 {
     if (inBytes.size() < 8)

@@ -1,16 +1,54 @@
 // Names and identifiers as every directory backend reads and writes them:
-// the text forms of security identifiers (SIDs) and GUIDs, and the primary
+// the classification of a name of unknown format, the text forms of
+// security identifiers (SIDs) and GUIDs, canonical names, and the primary
 // group rule of Active Directory membership.
 //
-// One codec for all backends, so that an LDIF export and the live directory
-// print and compare the same identifier the same way.
+// One home for each, so that an LDIF export and the live directory read,
+// print and compare the same name the same way.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace corvel::directory::names
 {
+
+// --- names of unknown format ---
+//
+// A name as a person types it may read as several forms at once: a display
+// name may hold '@', '\\', '/' or '='. The translator tries, in this order,
+// every form the name can be read as; the first form under which the
+// directory holds an object decides (several objects under it: not unique).
+// A display name is tried last for every name, so a name that looks like a
+// principal name but is none is still found by its display name, as Active
+// Directory's own translator does it.
+enum class NameForm
+{
+    DistinguishedName,    // "CN=Alice,OU=People,DC=corp,DC=example,DC=com"
+    Nt4,                  // "CORP\\alice"; "CORP\\" alone names the domain
+    UserPrincipalName,    // "alice@corp.example.com" (explicit or implicit)
+    Canonical,            // "corp.example.com/People/Alice"; "corp.example.com/"
+    Sid,                  // "S-1-5-21-..."
+    Guid,                 // "{6B29FC40-CA47-1067-B31D-00DD010662DA}"
+    ServicePrincipalName, // "HTTP/web.corp.example.com"
+    DisplayName,
+};
+
+std::vector<NameForm> candidateForms(const std::string& inName);
+
+// DOMAIN\\account at the first backslash; false without one. The domain may
+// be a NetBIOS or a DNS name; an empty account names the domain itself.
+bool splitNt4Name(const std::string& inName, std::string& outDomain, std::string& outAccount);
+// account@domain at the last '@'; false unless both parts are non-empty.
+bool splitPrincipalName(const std::string& inName, std::string& outAccount, std::string& outDomain);
+// The components of a canonical name, the domain's DNS name first. In a
+// component "\\/" is a '/' and "\\\\" a backslash; any other backslash is
+// itself. False when there are fewer than two components or one is empty,
+// except "domain/" (the domain itself: two components, the second empty).
+bool splitCanonicalName(const std::string& inName, std::vector<std::string>& outParts);
+// One component escaped for a canonical name: '/' and '\\' get a backslash.
+std::string escapeCanonicalPart(const std::string& inPart);
 
 // --- SIDs ---
 //

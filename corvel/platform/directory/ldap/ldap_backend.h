@@ -11,7 +11,9 @@ namespace corvel::directory::ldap
 {
 
 // A service for "ldap://host[:port]" or "ldaps://host[:port]" (several URIs
-// separated by blanks are tried in turn).
+// separated by blanks are tried in turn), or with "" for the directory of
+// the caller's domain, found through Kerberos and the DNS (ldap_locator.h).
+// Null for text that names no server.
 std::shared_ptr<DirectoryService> makeLdapService(const std::string& inUri);
 
 } // namespace corvel::directory::ldap

@@ -1,7 +1,123 @@
 #include "corvel/platform/directory/ldap/ldap_objects.h"
 
+#include "corvel/platform/directory/dn.h"
+#include "corvel/platform/directory/names.h"
+
 namespace corvel::directory::ldap
 {
+
+Status LdapObject::getName(std::string& outName)
+{
+    std::vector<dn::Rdn> theRdns;
+    if (!dn::parseDN(itsEntry->itsDN, theRdns) || theRdns.empty())
+        return E_invalidDNSyntax;
+    outName = theRdns.front().itsText;
+    return S_ok;
+}
+
+Status LdapObject::get(const std::string& inAttribute, std::string& outValue)
+{
+    std::vector<std::string> theValues;
+    const Status theStatus = getEx(inAttribute, theValues);
+    if (failed(theStatus))
+        return theStatus;
+    outValue = theValues.front();
+    return S_ok;
+}
+
+Status LdapObject::getEx(const std::string& inAttribute, std::vector<std::string>& outValues)
+{
+    const std::string theName = lower(inAttribute);
+    if (theName == "distinguishedname" && !itsEntry->itsDN.empty())
+    {
+        outValues = {itsEntry->itsDN};
+        return S_ok;
+    }
+    if (theName == "member")
+    {
+        const Status theStatus = ensureMembers();
+        if (failed(theStatus))
+            return theStatus;
+        if (itsEntry->itsMembers.empty())
+            return E_propertyNotFound;
+        outValues = itsEntry->itsMembers;
+        return S_ok;
+    }
+    auto theAt = itsEntry->itsAttributes.find(theName);
+    if (theAt == itsEntry->itsAttributes.end())
+    {
+        EntryPtr theEntry;
+        const Status theStatus = itsConnection.read(itsEntry->itsDN, {inAttribute}, theEntry);
+        if (failed(theStatus))
+            return theStatus;
+        theAt = itsEntry->itsAttributes.find(theName);
+        if (theAt == itsEntry->itsAttributes.end())
+            return E_propertyNotFound;
+    }
+    if (theAt->second.empty())
+        return E_propertyNotFound;
+    outValues = theAt->second;
+    // The recursive group listing climbs memberOf: the levels above are
+    // fetched ahead, a level at a time.
+    if (theName == "memberof")
+        itsService->prefetchAbove(itsConnection, outValues);
+    return S_ok;
+}
+
+Status LdapObject::isMember(const std::string& inPath, bool& outIsMember)
+{
+    outIsMember = false;
+    std::string theServer;
+    std::string theDN;
+    if (!dn::parseLdapPath(inPath, theServer, theDN))
+        return E_badPathname;
+    Status theStatus = ensureMembers();
+    if (failed(theStatus))
+        return theStatus;
+    outIsMember = itsEntry->itsMemberKeys.count(dnKey(theDN)) != 0;
+    if (outIsMember)
+        return S_ok;
+    std::string thePrimary;
+    theStatus = itsService->primaryGroupSid(itsConnection, theDN, thePrimary);
+    if (failed(theStatus) || thePrimary.empty())
+        return theStatus;
+    std::string theOwnSid;
+    theStatus = ownSid(theOwnSid);
+    if (failed(theStatus))
+        return theStatus;
+    outIsMember = names::sameSid(theOwnSid, thePrimary);
+    return S_ok;
+}
+
+Status LdapObject::primaryGroup(std::string& outGroupDN)
+{
+    outGroupDN.clear();
+    std::string theSid;
+    Status theStatus = itsService->primaryGroupSid(itsConnection, itsEntry->itsDN, theSid);
+    std::string theBytes;
+    if (failed(theStatus) || theSid.empty() || !names::sidFromText(theSid, theBytes))
+        return failed(theStatus) ? theStatus : S_false;
+    // A primary group is a group of the object's own domain.
+    SearchSpec theSpec;
+    theSpec.itsBase = domainOf(itsEntry->itsDN);
+    theSpec.itsScope = LDAP_SCOPE_SUBTREE;
+    theSpec.itsFilter = "(&(objectClass=group)(objectSid=" + escapeFilterBytes(theBytes) + "))";
+    theSpec.itsAttributes = groupAttributes();
+    std::vector<Found> theFound;
+    theStatus = itsConnection.search(theSpec, theFound);
+    if (theStatus == E_noSuchObject || theStatus == E_referral)
+        return S_false;
+    if (failed(theStatus))
+        return theStatus;
+    if (theFound.size() != 1)
+        return S_false;
+    EntryPtr theGroup;
+    theStatus = itsConnection.absorb(theFound.front(), theGroup);
+    if (failed(theStatus))
+        return theStatus;
+    outGroupDN = theFound.front().itsDN;
+    return S_ok;
+}
 
 Status LdapObject::members(std::unique_ptr<DirEnumerator>& outMembers)
 {
@@ -13,7 +129,7 @@ Status LdapObject::members(std::unique_ptr<DirEnumerator>& outMembers)
         return theStatus;
     std::vector<EntryPtr> theEntries;
     for (const std::string& curDN : itsEntry->itsMembers)
-        theEntries.push_back(itsConnection.entry(curDN));
+        theEntries.push_back(itsConnection.entries().entry(curDN));
     outMembers = std::make_unique<LdapEnumerator>(itsService, itsConnection, std::move(theEntries));
     return S_ok;
 }
@@ -28,7 +144,7 @@ Status LdapObject::groups(std::unique_ptr<DirEnumerator>& outGroups)
     for (const std::string& curDN : theGroups)
     {
         // memberOf names groups only.
-        EntryPtr theEntry = itsConnection.entry(curDN);
+        EntryPtr theEntry = itsConnection.entries().entry(curDN);
         if (!theEntry->itsClassKnown)
         {
             theEntry->itsClassKnown = true;
@@ -37,6 +153,38 @@ Status LdapObject::groups(std::unique_ptr<DirEnumerator>& outGroups)
         theEntries.push_back(theEntry);
     }
     outGroups = std::make_unique<LdapEnumerator>(itsService, itsConnection, std::move(theEntries));
+    return S_ok;
+}
+
+Status LdapObject::ownSid(std::string& outSid)
+{
+    outSid.clear();
+    if (itsEntry->itsAttributes.count("objectsid") == 0)
+    {
+        EntryPtr theEntry;
+        const Status theStatus = itsConnection.read(itsEntry->itsDN, {"objectSid"}, theEntry);
+        if (failed(theStatus))
+            return theStatus;
+    }
+    const auto& theSids = itsEntry->itsAttributes["objectsid"];
+    if (!theSids.empty() && !names::sidToText(theSids.front(), outSid))
+        outSid.clear();
+    return S_ok;
+}
+
+Status LdapObject::ensureMembers()
+{
+    if (itsEntry->itsMembersKnown)
+        return S_ok;
+    EntryPtr theEntry;
+    return itsConnection.read(itsEntry->itsDN, {"member"}, theEntry);
+}
+
+Status LdapEnumerator::next(std::unique_ptr<DirObject>& outObject)
+{
+    if (itsNext >= itsEntries.size())
+        return S_false;
+    outObject = std::make_unique<LdapObject>(itsService, itsConnection, itsEntries[itsNext++]);
     return S_ok;
 }
 

@@ -4,31 +4,92 @@
 #include "corvel/platform/directory/ldap/ldap_backend.h"
 #include "corvel/platform/directory/ldap/ldap_objects.h"
 #include "corvel/platform/directory/ldap/ldap_translator.h"
+#include "corvel/platform/directory/ldap/ldap_tuning.h"
 #include "corvel/platform/os_report.h"
 
 namespace corvel::directory::ldap
 {
 
-// ---------------------------------------------------------------------------
-// Service
-
-Target LdapService::objectTarget(const std::string& inServer) const
+namespace
 {
-    Target theTarget = itsTargets.empty() ? Target{} : itsTargets[itsActive];
-    if (theTarget.itsPort == kGcPort || theTarget.itsPort == kGcsPort)
-        theTarget.itsPort = theTarget.itsTls ? kLdapsPort : kLdapPort;
-    if (!inServer.empty() &&
-        !parseHostPort(inServer, theTarget.itsTls ? kLdapsPort : kLdapPort, theTarget.itsHost,
-                       theTarget.itsPort))
-        theTarget.itsHost.clear(); // no server at all rather than a wrong one
-    return theTarget;
+
+// inTargets on the port of the given kind: a DC's own (389/636) or the
+// global catalog's (3268/3269).
+std::vector<Target> onPorts(std::vector<Target> inTargets, bool inGc)
+{
+    for (Target& curTarget : inTargets)
+    {
+        const bool theIsGcPort = curTarget.itsPort == kGcPort || curTarget.itsPort == kGcsPort;
+        if (inGc)
+            curTarget.itsPort = curTarget.itsTls ? kGcsPort : kGcPort;
+        else if (theIsGcPort)
+            curTarget.itsPort = curTarget.itsTls ? kLdapsPort : kLdapPort;
+    }
+    return inTargets;
 }
 
-Target LdapService::gcTarget() const
+bool isUnreachable(Status inStatus) { return inStatus == E_serverDown || inStatus == E_timeout; }
+
+std::string firstOf(const Found& inFound, const char* inName)
 {
-    Target theTarget = itsTargets.empty() ? Target{} : itsTargets[itsActive];
-    theTarget.itsPort = theTarget.itsTls ? kGcsPort : kGcPort;
-    return theTarget;
+    for (const auto& [curName, curValues] : inFound.itsAttributes)
+        if (lower(curName) == lower(inName) && !curValues.empty())
+            return curValues.front();
+    return {};
+}
+
+// A value of the rootDSE of inConnection's server.
+Status rootValue(Connection& inConnection, const char* inName, std::string& outValue)
+{
+    SearchSpec theSpec;
+    theSpec.itsBase = "";
+    theSpec.itsAttributes = {inName};
+    theSpec.itsPaged = false;
+    std::vector<Found> theFound;
+    const Status theStatus = inConnection.search(theSpec, theFound);
+    if (failed(theStatus))
+        return theStatus;
+    outValue = theFound.empty() ? std::string() : firstOf(theFound.front(), inName);
+    return outValue.empty() ? E_noSuchDomain : S_ok;
+}
+
+} // namespace
+
+const DomainRef* domainOfDN(const std::string& inDN, const std::vector<DomainRef>& inDomains)
+{
+    const std::string theKey = dnKey(inDN);
+    const DomainRef* theBest = nullptr;
+    std::size_t theBestSize = 0;
+    for (const DomainRef& curDomain : inDomains)
+    {
+        const std::string theSuffix = dnKey(curDomain.itsNcDN);
+        const bool theIsSuffix =
+            theKey == theSuffix ||
+            (theKey.size() > theSuffix.size() &&
+             theKey.compare(theKey.size() - theSuffix.size(), theSuffix.size(), theSuffix) == 0 &&
+             theKey[theKey.size() - theSuffix.size() - 1] == ',');
+        if (theIsSuffix && theSuffix.size() > theBestSize)
+        {
+            theBest = &curDomain;
+            theBestSize = theSuffix.size();
+        }
+    }
+    return theBest;
+}
+
+LdapService::~LdapService()
+{
+    if (itsStats.itsRequests > 0 || itsStats.itsBinds > 0)
+        platform::reportLog(platform::Report_debug,
+                            "ldap: %lu requests in %lu round trips, %lu connections, in this session",
+                            itsStats.itsRequests, itsStats.itsRoundTrips, itsStats.itsBinds);
+}
+
+bool LdapService::hasDirectory()
+{
+    if (!itsOptions.itsConfigured.empty())
+        return true;
+    return failed(locate(nullptr)) ? false : !itsHome.itsTargets.empty();
 }
 
 Status LdapService::connection(const Target& inTarget, const Credentials* inCredentials,
@@ -46,7 +107,7 @@ Status LdapService::connection(const Target& inTarget, const Credentials* inCred
     auto& theSlot = itsConnections[theKey];
     if (!theSlot)
     {
-        auto theConnection = std::make_unique<Connection>(*this, inTarget);
+        auto theConnection = std::make_unique<Connection>(inTarget, itsStats);
         const Status theStatus = theConnection->open(theHasCredentials ? inCredentials : nullptr);
         if (failed(theStatus))
         {
@@ -54,32 +115,167 @@ Status LdapService::connection(const Target& inTarget, const Credentials* inCred
             return theStatus;
         }
         theSlot = std::move(theConnection);
+        platform::reportLog(platform::Report_debug, "ldap: connected to %s:%d", inTarget.itsHost.c_str(),
+                            inTarget.itsPort);
     }
     outConnection = theSlot.get();
     return S_ok;
 }
 
-Status LdapService::configuredConnection(bool inGc, const std::string& inServer,
-                                         const Credentials* inCredentials,
-                                         Connection*& outConnection)
+Status LdapService::tryServers(ServerList& ioServers, int /*inPort*/, const Credentials* inCredentials,
+                               const char* inWhat, Connection*& outConnection)
 {
-    if (!inServer.empty())
-        return connection(objectTarget(inServer), inCredentials, outConnection);
     Status theStatus = E_noSuchDomain;
-    for (std::size_t curTry = 0; curTry < itsTargets.size(); ++curTry)
+    while (ioServers.itsActive < ioServers.itsTargets.size())
     {
-        theStatus = connection(inGc ? gcTarget() : objectTarget(""), inCredentials, outConnection);
-        // Only a server that cannot be reached sends us to the next one: a
-        // refused logon would be refused by each, and every try counts
-        // against the account's lockout.
-        if ((theStatus != E_serverDown && theStatus != E_timeout) ||
-            itsActive + 1 >= itsTargets.size())
+        const Target& theTarget = ioServers.itsTargets[ioServers.itsActive];
+        theStatus = connection(theTarget, inCredentials, outConnection);
+        if (!isUnreachable(theStatus) || ioServers.itsActive + 1 >= ioServers.itsTargets.size())
             return theStatus;
-        osTrace(1, "ldap: %s:%d does not answer, trying the next directory server",
-                itsTargets[itsActive].itsHost.c_str(), itsTargets[itsActive].itsPort);
-        ++itsActive;
+        osTrace(1, "ldap: %s:%d does not answer, trying the next directory server (%s)",
+                theTarget.itsHost.c_str(), theTarget.itsPort, inWhat);
+        ++ioServers.itsActive;
     }
     return theStatus;
+}
+
+Status LdapService::locate(const Credentials* inCredentials)
+{
+    if (itsLocated)
+        return itsLocateStatus;
+    itsLocated = true;
+    if (!itsOptions.itsConfigured.empty())
+    {
+        itsHome.itsTargets = onPorts(itsOptions.itsConfigured, false);
+        itsGc.itsTargets = onPorts(itsOptions.itsConfigured, true);
+        return itsLocateStatus = S_ok;
+    }
+    // Nothing configured: the domain of the caller's ticket, its DCs and
+    // the forest's global catalogs from the DNS.
+    const std::string theDomain = itsOptions.itsDefaultDomain ? itsOptions.itsDefaultDomain() : "";
+    if (theDomain.empty())
+    {
+        platform::reportLog(platform::Report_debug,
+                            "ldap: no directory configured and no Kerberos realm known");
+        return itsLocateStatus = E_noSuchDomain;
+    }
+    platform::reportLog(platform::Report_debug,
+                        "ldap: no directory configured; the domain is %s (Kerberos)", theDomain.c_str());
+    itsHome.itsTargets = domainControllers(theDomain, false, itsOptions.itsLookup);
+    if (itsHome.itsTargets.empty())
+        return itsLocateStatus = E_noSuchDomain;
+    itsGc.itsTargets = globalCatalogs(theDomain, false, itsOptions.itsLookup);
+    if (itsGc.itsTargets.empty())
+    {
+        // A child domain: the global catalogs are the forest's, named by a DC.
+        Connection* theDc = nullptr;
+        std::string theRoot;
+        if (succeeded(tryServers(itsHome, kLdapPort, inCredentials, "a domain controller", theDc)) &&
+            succeeded(rootValue(*theDc, "rootDomainNamingContext", theRoot)))
+            itsGc.itsTargets = globalCatalogs(dnsNameOfDN(theRoot), false, itsOptions.itsLookup);
+    }
+    if (itsGc.itsTargets.empty())
+        itsGc.itsTargets = onPorts(itsHome.itsTargets, true); // DCs are global catalogs as a rule
+    return itsLocateStatus = S_ok;
+}
+
+Status LdapService::gcConnection(const Credentials* inCredentials, Connection*& outConnection)
+{
+    const Status theStatus = locate(inCredentials);
+    if (failed(theStatus))
+        return theStatus;
+    return tryServers(itsGc, kGcPort, inCredentials, "the global catalog", outConnection);
+}
+
+Status LdapService::homeConnection(const Credentials* inCredentials, Connection*& outConnection)
+{
+    const Status theStatus = locate(inCredentials);
+    if (failed(theStatus))
+        return theStatus;
+    return tryServers(itsHome, kLdapPort, inCredentials, "a domain controller", outConnection);
+}
+
+Status LdapService::homeNamingContext(const Credentials* inCredentials, std::string& outDN)
+{
+    if (itsHomeNc.empty())
+    {
+        Connection* theHome = nullptr;
+        Status theStatus = homeConnection(inCredentials, theHome);
+        if (succeeded(theStatus))
+            theStatus = rootValue(*theHome, "defaultNamingContext", itsHomeNc);
+        if (failed(theStatus))
+            return theStatus;
+    }
+    outDN = itsHomeNc;
+    return S_ok;
+}
+
+Status LdapService::domains(Connection& inVia, const std::vector<DomainRef>*& outDomains)
+{
+    if (!itsDomainsRead)
+    {
+        Connection* theHome = &inVia;
+        std::string theConfiguration;
+        Status theStatus = rootValue(*theHome, "configurationNamingContext", theConfiguration);
+        std::vector<Found> theFound;
+        if (succeeded(theStatus))
+        {
+            SearchSpec theSpec;
+            theSpec.itsBase = "CN=Partitions," + theConfiguration;
+            theSpec.itsScope = LDAP_SCOPE_ONELEVEL;
+            // Only a domain's crossRef has a NetBIOS name; the configuration
+            // and schema share its dnsRoot.
+            theSpec.itsFilter = "(&(objectClass=crossRef)(nETBIOSName=*))";
+            theSpec.itsAttributes = {"nCName", "dnsRoot", "nETBIOSName"};
+            theStatus = theHome->search(theSpec, theFound);
+        }
+        if (failed(theStatus))
+            return theStatus;
+        for (const Found& curFound : theFound)
+            itsDomains.push_back(
+                {firstOf(curFound, "nCName"), firstOf(curFound, "dnsRoot"), firstOf(curFound, "nETBIOSName")});
+        itsDomainsRead = true;
+    }
+    outDomains = &itsDomains;
+    return S_ok;
+}
+
+Status LdapService::domainConnection(const DomainRef& inDomain, const Credentials* inCredentials,
+                                     Connection*& outConnection)
+{
+    std::string theHomeNc;
+    if (succeeded(homeNamingContext(inCredentials, theHomeNc)) &&
+        dnKey(theHomeNc) == dnKey(inDomain.itsNcDN))
+        return homeConnection(inCredentials, outConnection);
+    ServerList& theServers = itsDomainServers[dnKey(inDomain.itsNcDN)];
+    if (theServers.itsTargets.empty())
+        theServers.itsTargets = domainControllers(inDomain.itsDnsRoot, false, itsOptions.itsLookup);
+    if (theServers.itsTargets.empty())
+        // No DC of that domain in the DNS: its objects are asked of the
+        // home DC, which refers elsewhere if it cannot answer.
+        return homeConnection(inCredentials, outConnection);
+    return tryServers(theServers, kLdapPort, inCredentials, inDomain.itsDnsRoot.c_str(), outConnection);
+}
+
+Status LdapService::connectionFor(const std::string& inDN, const std::string& inServer,
+                                  const Credentials* inCredentials, Connection*& outConnection)
+{
+    if (!inServer.empty())
+    {
+        const Status theStatus = locate(inCredentials);
+        if (failed(theStatus))
+            return theStatus;
+        Target theTarget = itsHome.itsTargets.empty() ? Target{} : itsHome.itsTargets[itsHome.itsActive];
+        if (!parseHostPort(inServer, theTarget.itsTls ? kLdapsPort : kLdapPort, theTarget.itsHost,
+                           theTarget.itsPort))
+            return E_noSuchDomain; // no server at all rather than a wrong one
+        return connection(theTarget, inCredentials, outConnection);
+    }
+    // A domain learnt in this session that is not the home one.
+    if (itsDomainsRead)
+        if (const DomainRef* theDomain = domainOfDN(inDN, itsDomains))
+            return domainConnection(*theDomain, inCredentials, outConnection);
+    return homeConnection(inCredentials, outConnection);
 }
 
 Status LdapService::openObject(const std::string& inPath, const Credentials* inCredentials,
@@ -93,15 +289,27 @@ Status LdapService::openObject(const std::string& inPath, const Credentials* inC
     if (!dn::parseDN(theDN, theRdns))
         return E_invalidDNSyntax;
     Connection* theConnection = nullptr;
-    Status theStatus = configuredConnection(false, theServer, inCredentials, theConnection);
+    Status theStatus = connectionFor(theDN, theServer, inCredentials, theConnection);
     if (failed(theStatus))
         return theStatus;
 
-    EntryPtr theEntry = theConnection->cached(theDN);
-    if (!theEntry || !theEntry->itsClassKnown || (theEntry->itsIsGroup && !theEntry->itsMembersKnown) ||
-        theEntry->itsAttributes.count("objectclass") == 0)
+    EntryPtr theEntry = theConnection->entries().cached(theDN);
+    if (!theEntry || !theEntry->isClassified() || theEntry->itsAttributes.count("objectclass") == 0)
     {
         theStatus = theConnection->read(theDN, groupAttributes(), theEntry);
+        // An object of another domain of the forest: asked again of a DC of
+        // its own domain, found through the forest's crossRefs.
+        if (theStatus == E_referral && theServer.empty() && !itsDomainsRead)
+        {
+            const std::vector<DomainRef>* theDomains = nullptr;
+            Connection* theOther = nullptr;
+            if (succeeded(domains(*theConnection, theDomains)) && domainOfDN(theDN, *theDomains) &&
+                succeeded(connectionFor(theDN, "", inCredentials, theOther)) && theOther != theConnection)
+            {
+                theConnection = theOther;
+                theStatus = theConnection->read(theDN, groupAttributes(), theEntry);
+            }
+        }
         if (failed(theStatus))
             return theStatus;
     }
@@ -109,7 +317,8 @@ Status LdapService::openObject(const std::string& inPath, const Credentials* inC
         return E_noInterface;
     if (inKind == ObjectKind::User && !theEntry->itsIsUser)
         return E_noInterface;
-    if (theEntry->itsIsGroup && !theEntry->itsMembers.empty() && itsPrefetched.insert(dnKey(theDN)).second)
+    if (theEntry->itsIsGroup && !theEntry->itsMembers.empty() &&
+        itsInChainAsked.insert(dnKey(theDN)).second)
         fetchNested(*theConnection, theEntry);
     outObject = std::make_unique<LdapObject>(shared_from_this(), *theConnection, theEntry);
     return S_ok;
@@ -123,11 +332,16 @@ Status LdapService::createNameTranslator(std::unique_ptr<NameTranslator>& outTra
 
 std::shared_ptr<DirectoryService> makeLdapService(const std::string& inUri)
 {
-    std::vector<Target> theTargets = parseLdapUriList(inUri);
-    if (theTargets.empty())
+    ServiceOptions theOptions;
+    theOptions.itsConfigured = parseLdapUriList(inUri);
+    if (theOptions.itsConfigured.empty() && !inUri.empty())
         return nullptr;
-    return std::make_shared<LdapService>(std::move(theTargets));
+    return std::make_shared<LdapService>(std::move(theOptions));
+}
+
+std::shared_ptr<DirectoryService> makeLdapService(ServiceOptions inOptions)
+{
+    return std::make_shared<LdapService>(std::move(inOptions));
 }
 
 } // namespace corvel::directory::ldap
-

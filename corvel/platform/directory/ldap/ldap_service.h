@@ -1,8 +1,11 @@
-// The live directory's service for one session: the configured servers, the
-// connections opened on them, and the walk's member classification.
+// The live directory's service for one session: which servers it talks to
+// (configured ones, or those the DNS names for the caller's domain), the
+// connections opened on them (one per server, port and credentials, closed
+// at the session's end), the domain each object lives in, and what the walk
+// fetched ahead of itself. At its end it logs, at the debug level, what the
+// session cost in requests and round trips.
 #pragma once
 
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -10,58 +13,123 @@
 #include <vector>
 
 #include "corvel/platform/directory/ldap/ldap_connection.h"
-#include "corvel/platform/os_report.h"
+#include "corvel/platform/directory/ldap/ldap_locator.h"
 
 namespace corvel::directory::ldap
 {
 
+// The naming context and DNS name of one domain of the forest, as its
+// crossRef in the configuration gives them.
+struct DomainRef
+{
+    std::string itsNcDN;
+    std::string itsDnsRoot;
+    std::string itsNetbios;
+};
+
+// The domain inDN lies in: the domain whose naming context is the longest
+// suffix of inDN; null when none is.
+const DomainRef* domainOfDN(const std::string& inDN, const std::vector<DomainRef>& inDomains);
+
+// Servers tried in turn; the first that answers serves the rest of the
+// session. Only "server down" or a time-out moves on, never a refused logon
+// (each try would count against the account's lockout).
+struct ServerList
+{
+    std::vector<Target> itsTargets;
+    std::size_t itsActive = 0;
+};
+
+struct ServiceOptions
+{
+    // Servers named by the configuration; empty: find them through DNS.
+    std::vector<Target> itsConfigured;
+    SrvLookup itsLookup = systemSrvLookup;
+    // The caller's domain when nothing is configured.
+    std::string (*itsDefaultDomain)() = defaultDomainName;
+};
+
 class LdapService : public DirectoryService, public std::enable_shared_from_this<LdapService>
 {
 public:
-    explicit LdapService(std::vector<Target> inTargets) : itsTargets(std::move(inTargets)) {}
-    ~LdapService() override
-    {
-        if (std::getenv("CORVEL_LDAP_STATS") != nullptr)
-            platform::reportLog(platform::Report_debug, "ldap: %lu operations in this session",
-                    static_cast<unsigned long>(itsOperations));
-    }
+    explicit LdapService(ServiceOptions inOptions) : itsOptions(std::move(inOptions)) {}
+    ~LdapService() override;
 
     Status createNameTranslator(std::unique_ptr<NameTranslator>& outTranslator) override;
     Status openObject(const std::string& inPath, const Credentials* inCredentials, ObjectKind inKind,
                       std::unique_ptr<DirObject>& outObject) override;
 
-    // The connection to inTarget with these credentials, opened on first use.
-    Status connection(const Target& inTarget, const Credentials* inCredentials,
-                      Connection*& outConnection);
-    // The connection to the configured directory (its global catalog when
-    // inGc), or to inServer when one is named. Configured servers are tried
-    // in turn until one answers; the one that did serves the rest of the
-    // session.
-    Status configuredConnection(bool inGc, const std::string& inServer,
-                                const Credentials* inCredentials, Connection*& outConnection);
-    // The directory's own server for objects (389, or 636 with TLS).
-    Target objectTarget(const std::string& inServer) const;
-    Target gcTarget() const;
-    bool hasTargets() const { return !itsTargets.empty(); }
+    // The forest's global catalog.
+    Status gcConnection(const Credentials* inCredentials, Connection*& outConnection);
+    // A DC of the home domain: the configured server, or one of the
+    // caller's domain.
+    Status homeConnection(const Credentials* inCredentials, Connection*& outConnection);
+    // A DC for the object inDN: of the domain it lies in when that is
+    // known to be another than the home domain, else the home DC. inServer
+    // (from an "LDAP://server/DN" path) names the server outright.
+    Status connectionFor(const std::string& inDN, const std::string& inServer,
+                         const Credentials* inCredentials, Connection*& outConnection);
+    // A DC of the domain inDomain (its crossRef).
+    Status domainConnection(const DomainRef& inDomain, const Credentials* inCredentials,
+                            Connection*& outConnection);
+    // The forest's domains (their crossRefs), read once per session through
+    // inVia (any server of the forest holds the configuration).
+    Status domains(Connection& inVia, const std::vector<DomainRef>*& outDomains);
+    // The naming context of the home DC (its defaultNamingContext).
+    Status homeNamingContext(const Credentials* inCredentials, std::string& outDN);
+    // Whether any directory can be reached at all: servers configured, or a
+    // domain named by Kerberos.
+    bool hasDirectory();
 
-    void countOperation() { ++itsOperations; }
+    // --- member classification (ldap_members.cpp) ---
 
-    // Ensures that the members of inEntry are classified (cached with their
-    // object classes), as cheaply as the directory allows.
-    Status classifyMembers(Connection& inConnection, const EntryPtr& inEntry);
-    // One search for the groups among inEntry's members; removes from
-    // ioUnknown every member the answer decides.
-    void searchMemberGroups(Connection& inConnection, const EntryPtr& inEntry,
-                            std::vector<std::string>& ioUnknown);
-    // The in-chain search for a top group.
-    void fetchNested(Connection& inConnection, const EntryPtr& inEntry);
+    // Ensures that the members of inGroup are classified (cached with
+    // their object classes, a group with its member values), as cheaply as
+    // the directory allows: the first time below a group, the groups under
+    // it are fetched a whole level of nesting at a time.
+    Status classifyMembers(Connection& inConnection, const EntryPtr& inGroup);
+    // Reads what the cache lacks of inDNs (inAttributes), many in one
+    // request; an entry not returned is left as it was.
+    Status fetchEntries(Connection& inConnection, const std::vector<std::string>& inDNs,
+                        const std::vector<std::string>& inAttributes, std::size_t& ioBudget);
+    // Fetches, a level at a time, the groups above inGroups (their memberOf)
+    // with their names, for the recursive group listing.
+    void prefetchAbove(Connection& inConnection, const std::vector<std::string>& inGroups);
+    // The SID text of the primary group of the object inDN, read once per
+    // session; empty when it has none or this server cannot read it.
+    Status primaryGroupSid(Connection& inConnection, const std::string& inDN, std::string& outSid);
+
+    Stats& stats() { return itsStats; }
 
 private:
-    std::vector<Target> itsTargets;
-    std::size_t itsActive = 0; // the configured server that answered
-    std::unordered_set<std::string> itsPrefetched; // top groups asked for in-chain
+    Status connection(const Target& inTarget, const Credentials* inCredentials,
+                      Connection*& outConnection);
+    Status tryServers(ServerList& ioServers, int inPort, const Credentials* inCredentials,
+                      const char* inWhat, Connection*& outConnection);
+    // Fills itsHome and itsGc from the configuration or the DNS, once.
+    Status locate(const Credentials* inCredentials);
+    void prefetchBelow(Connection& inConnection, const EntryPtr& inTop);
+    void fetchNested(Connection& inConnection, const EntryPtr& inEntry);
+
+    ServiceOptions itsOptions;
+    bool itsLocated = false;
+    Status itsLocateStatus = S_ok;
+    ServerList itsHome;
+    ServerList itsGc;
+    std::map<std::string, ServerList> itsDomainServers; // by naming-context key
+    bool itsDomainsRead = false;
+    std::vector<DomainRef> itsDomains;
+    std::string itsHomeNc;
     std::map<std::string, std::unique_ptr<Connection>> itsConnections;
-    unsigned long itsOperations = 0;
+    Stats itsStats;
+    // What the walk has fetched ahead of itself in this session.
+    std::size_t itsPrefetchBudget = 0;
+    bool itsBudgetSet = false;
+    std::unordered_set<std::string> itsExpanded; // groups whose levels below were fetched
+    std::unordered_set<std::string> itsInChainAsked;
 };
+
+// A service with options of the caller's (tests give their own DNS answers).
+std::shared_ptr<DirectoryService> makeLdapService(ServiceOptions inOptions);
 
 } // namespace corvel::directory::ldap

@@ -142,31 +142,6 @@ std::string dnsNameToDN(const std::string& inDnsName)
     return theDN;
 }
 
-bool splitCanonicalName(const std::string& inName, std::vector<std::string>& outParts)
-{
-    std::vector<std::string> theParts(1);
-    for (std::size_t curPos = 0; curPos < inName.size(); ++curPos)
-    {
-        const char curChar = inName[curPos];
-        if (curChar == '\\' && curPos + 1 < inName.size() && inName[curPos + 1] == '/')
-        {
-            theParts.back() += '/';
-            ++curPos;
-        }
-        else if (curChar == '/')
-            theParts.emplace_back();
-        else
-            theParts.back() += curChar;
-    }
-    if (theParts.size() < 2)
-        return false;
-    for (const std::string& curPart : theParts)
-        if (curPart.empty())
-            return false;
-    outParts = std::move(theParts);
-    return true;
-}
-
 bool parseHostPort(const std::string& inText, int inDefaultPort, std::string& outHost,
                    int& outPort)
 {

@@ -1,5 +1,5 @@
 // Text forms the live directory backend converts between: AD's ranged
-// attribute names, canonical names, libldap result codes as directory status
+// attribute names, libldap result codes as directory status
 // codes, and the URIs that name a directory. No server is needed for any of
 // them. (SIDs and GUIDs: names.h, shared by every backend.)
 #pragma once
@@ -29,11 +29,6 @@ bool parseRangedName(const std::string& inName, const std::string& inAttribute,
 // "DC=corp,DC=example,DC=test" from "corp.example.test" (labels escaped);
 // empty for an empty name or an empty label.
 std::string dnsNameToDN(const std::string& inDnsName);
-
-// The components of a canonical name ("corp.example.test/People/Alice Test"),
-// split at every '/' not escaped as "\/", escapes removed: the domain first.
-// False when there are fewer than two components or one is empty.
-bool splitCanonicalName(const std::string& inName, std::vector<std::string>& outParts);
 
 inline constexpr int kLdapPort = 389;
 inline constexpr int kLdapsPort = 636;

@@ -1,10 +1,33 @@
 #include "corvel/platform/directory/ldap/ldap_translator.h"
 
 #include "corvel/platform/directory/dn.h"
-#include "corvel/platform/directory/names.h"
 
 namespace corvel::directory::ldap
 {
+
+namespace
+{
+
+bool sameText(const std::string& inLeft, const std::string& inRight) { return lower(inLeft) == lower(inRight); }
+
+// The one form an explicit name type asks for.
+bool formOf(NameType inType, names::NameForm& outForm)
+{
+    switch (inType)
+    {
+    case NameType_1779: outForm = names::NameForm::DistinguishedName; return true;
+    case NameType_Canonical: outForm = names::NameForm::Canonical; return true;
+    case NameType_NT4: outForm = names::NameForm::Nt4; return true;
+    case NameType_Display: outForm = names::NameForm::DisplayName; return true;
+    case NameType_GUID: outForm = names::NameForm::Guid; return true;
+    case NameType_UserPrincipalName: outForm = names::NameForm::UserPrincipalName; return true;
+    case NameType_SIDOrSIDHistory: outForm = names::NameForm::Sid; return true;
+    case NameType_ServicePrincipalName: outForm = names::NameForm::ServicePrincipalName; return true;
+    default: return false;
+    }
+}
+
+} // namespace
 
 const std::vector<std::string>& nameAttributes()
 {
@@ -22,43 +45,47 @@ std::string firstValue(const Found& inFound, const char* inName)
     return {};
 }
 
-
-Status LdapTranslator::configurationDN(std::string& outDN)
+Status LdapTranslator::init(InitType inKind, const std::string& inPath)
 {
-    if (itsConfiguration.empty())
-    {
-        std::vector<Found> theFound;
-        const Status theStatus = itsConnection->search("", LDAP_SCOPE_BASE, "(objectClass=*)",
-                                                       {"configurationNamingContext"}, theFound);
-        if (failed(theStatus))
-            return theStatus;
-        if (theFound.empty())
-            return E_noSuchDomain;
-        itsConfiguration = firstValue(theFound.front(), "configurationNamingContext");
-        if (itsConfiguration.empty())
-            return E_noSuchDomain;
-    }
-    outDN = itsConfiguration;
-    return S_ok;
+    return initWith(inKind, inPath, nullptr);
 }
 
-Status LdapTranslator::findDomain(const std::string& inFilter, Found& outCrossRef)
+Status LdapTranslator::initEx(InitType inKind, const std::string& inPath, const std::string& inUser,
+                              const std::string& inDomain, const std::string& inPassword)
 {
-    std::string theConfiguration;
-    Status theStatus = configurationDN(theConfiguration);
+    Credentials theCredentials;
+    // AD takes user@dns.domain or DOMAIN\user as the simple bind name.
+    if (inUser.find('@') != std::string::npos || inUser.find('\\') != std::string::npos ||
+        inDomain.empty())
+        theCredentials.itsUser = inUser;
+    else if (inDomain.find('.') != std::string::npos)
+        theCredentials.itsUser = inUser + "@" + inDomain;
+    else
+        theCredentials.itsUser = inDomain + "\\" + inUser;
+    theCredentials.itsPassword = inPassword;
+    return initWith(inKind, inPath, &theCredentials);
+}
+
+Status LdapTranslator::findDomain(const std::string& inName, DomainRef& outDomain)
+{
+    const std::vector<DomainRef>* theDomains = nullptr;
+    const Status theStatus = itsService->domains(*itsConnection, theDomains);
     if (failed(theStatus))
         return theStatus;
-    std::vector<Found> theFound;
-    theStatus = itsConnection->search("CN=Partitions," + theConfiguration, LDAP_SCOPE_ONELEVEL,
-                                      // Only a domain's crossRef has a NetBIOS name;
-                                      // the configuration and schema share its dnsRoot.
-                                      "(&(objectClass=crossRef)(nETBIOSName=*)" + inFilter + ")",
-                                      {"nCName", "dnsRoot", "nETBIOSName"}, theFound);
-    if (failed(theStatus))
-        return theStatus;
-    if (theFound.size() != 1)
+    std::string theName = inName;
+    if (!theName.empty() && theName.back() == '.')
+        theName.pop_back();
+    const DomainRef* theFound = nullptr;
+    for (const DomainRef& curDomain : *theDomains)
+        if (sameText(curDomain.itsNetbios, theName) || sameText(curDomain.itsDnsRoot, theName))
+        {
+            if (theFound)
+                return E_noSuchDomain; // two domains of one name: neither
+            theFound = &curDomain;
+        }
+    if (!theFound || theName.empty())
         return E_noSuchDomain;
-    outCrossRef = theFound.front();
+    outDomain = *theFound;
     return S_ok;
 }
 
@@ -67,54 +94,69 @@ Status LdapTranslator::initWith(InitType inKind, const std::string& inPath,
 {
     itsConnection = nullptr;
     itsHasResult = false;
-    if (!itsService->hasTargets())
+    if (!itsService->hasDirectory())
         return E_noSuchDomain;
+    itsBase.clear();
     if (inKind == InitType_GC)
-    {
-        itsBase.clear();
-        return itsService->configuredConnection(true, "", inCredentials, itsConnection);
-    }
+        return itsService->gcConnection(inCredentials, itsConnection);
     if (inKind == InitType_Server)
     {
-        itsBase.clear();
-        Status theStatus =
-            itsService->configuredConnection(false, inPath, inCredentials, itsConnection);
+        Status theStatus = itsService->connectionFor("", inPath, inCredentials, itsConnection);
         if (failed(theStatus))
             return theStatus;
+        SearchSpec theSpec;
+        theSpec.itsBase = "";
+        theSpec.itsAttributes = {"defaultNamingContext"};
+        theSpec.itsPaged = false;
         std::vector<Found> theFound;
-        theStatus = itsConnection->search("", LDAP_SCOPE_BASE, "(objectClass=*)",
-                                          {"defaultNamingContext"}, theFound);
+        theStatus = itsConnection->search(theSpec, theFound);
         if (succeeded(theStatus) && !theFound.empty())
             itsBase = firstValue(theFound.front(), "defaultNamingContext");
         return theStatus;
     }
     if (inKind != InitType_Domain || inPath.empty())
         return E_invalidArg;
-    // The configured DC, when it serves the named domain.
-    Status theStatus = itsService->configuredConnection(false, "", inCredentials, itsConnection);
+    // The domain's crossRef, read on a DC of the home domain (with the
+    // credentials: a wrong password fails here), then a DC of the domain.
+    Status theStatus = itsService->homeConnection(inCredentials, itsConnection);
     if (failed(theStatus))
         return theStatus;
-    const std::string theValue = dn::escapeFilterValue(inPath);
-    Found theCrossRef;
-    theStatus = findDomain("(|(nETBIOSName=" + theValue + ")(dnsRoot=" + theValue + "))", theCrossRef);
+    DomainRef theDomain;
+    theStatus = findDomain(inPath, theDomain);
+    if (succeeded(theStatus))
+        theStatus = itsService->domainConnection(theDomain, inCredentials, itsConnection);
     if (failed(theStatus))
     {
         itsConnection = nullptr;
         return theStatus;
     }
-    itsBase = firstValue(theCrossRef, "nCName");
+    itsBase = theDomain.itsNcDN;
     return S_ok;
 }
 
 Status LdapTranslator::searchOne(const std::string& inBase, const std::string& inFilter, Found& outFound)
 {
-    std::vector<Found> theFound;
-    const Status theStatus =
-        itsConnection->search(inBase, LDAP_SCOPE_SUBTREE, inFilter, nameAttributes(), theFound);
-    if (theStatus == E_noSuchObject)
+    // Two answers are enough to know the name is not unique: the server
+    // stops there, and an unpaged search costs Samba several times less.
+    SearchSpec theSpec;
+    theSpec.itsBase = inBase;
+    theSpec.itsScope = LDAP_SCOPE_SUBTREE;
+    theSpec.itsFilter = inFilter;
+    theSpec.itsAttributes = nameAttributes();
+    theSpec.itsPaged = false;
+    theSpec.itsSizeLimit = 2;
+    std::vector<SearchResult> theResults;
+    const Status theSearch = itsConnection->searchMany({theSpec}, 1, theResults);
+    if (failed(theSearch))
+        return theSearch;
+    const int theCode = theResults.front().itsCode;
+    std::vector<Found>& theFound = theResults.front().itsFound;
+    if (theCode == LDAP_SIZELIMIT_EXCEEDED)
+        return E_nameNotUnique;
+    if (theCode == LDAP_NO_SUCH_OBJECT)
         return E_nameNotFound;
-    if (failed(theStatus))
-        return theStatus;
+    if (theCode != LDAP_SUCCESS)
+        return itsConnection->fail(theCode);
     if (theFound.empty())
         return E_nameNotFound;
     if (theFound.size() > 1)
@@ -123,27 +165,98 @@ Status LdapTranslator::searchOne(const std::string& inBase, const std::string& i
     return S_ok;
 }
 
-Status LdapTranslator::byCanonicalName(const std::string& inName, Found& outFound)
+Status LdapTranslator::byDN(const std::string& inDN, Found& outFound)
 {
-    std::vector<std::string> theParts;
-    if (!splitCanonicalName(inName, theParts))
+    std::vector<dn::Rdn> theRdns;
+    if (!dn::parseDN(inDN, theRdns))
         return E_nameNotFound;
-    Found theCrossRef;
-    Status theStatus =
-        findDomain("(dnsRoot=" + dn::escapeFilterValue(theParts.front()) + ")", theCrossRef);
+    SearchSpec theSpec;
+    theSpec.itsBase = inDN;
+    theSpec.itsAttributes = nameAttributes();
+    theSpec.itsPaged = false;
+    std::vector<Found> theResults;
+    const Status theStatus = itsConnection->search(theSpec, theResults);
+    if (succeeded(theStatus) && theResults.size() == 1)
+    {
+        outFound = std::move(theResults.front());
+        return S_ok;
+    }
+    if (succeeded(theStatus) || theStatus == E_noSuchObject || theStatus == E_invalidDNSyntax ||
+        theStatus == E_referral)
+        return E_nameNotFound;
+    return theStatus;
+}
+
+Status LdapTranslator::byDomainObject(const DomainRef& inDomain, Found& outFound)
+{
+    const Status theStatus = byDN(inDomain.itsNcDN, outFound);
+    return theStatus;
+}
+
+Status LdapTranslator::byNt4(const std::string& inName, Found& outFound)
+{
+    std::string theDomainName;
+    std::string theAccount;
+    if (!names::splitNt4Name(inName, theDomainName, theAccount))
+        return E_nameNotFound;
+    DomainRef theDomain;
+    const Status theStatus = findDomain(theDomainName, theDomain);
     if (theStatus == E_noSuchDomain)
         return E_nameNotFound;
     if (failed(theStatus))
         return theStatus;
+    if (theAccount.empty())
+        return byDomainObject(theDomain, outFound);
+    return searchOne(theDomain.itsNcDN, "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")",
+                     outFound);
+}
+
+Status LdapTranslator::byPrincipalName(const std::string& inName, Found& outFound)
+{
+    Status theStatus =
+        searchOne(itsBase, "(userPrincipalName=" + dn::escapeFilterValue(inName) + ")", outFound);
+    if (theStatus != E_nameNotFound)
+        return theStatus;
+    // The implicit name every account has: sAMAccountName@dnsRoot.
+    std::string theAccount;
+    std::string theDomainName;
+    if (!names::splitPrincipalName(inName, theAccount, theDomainName))
+        return E_nameNotFound;
+    DomainRef theDomain;
+    theStatus = findDomain(theDomainName, theDomain);
+    if (theStatus == E_noSuchDomain || !sameText(theDomain.itsDnsRoot, theDomainName))
+        return E_nameNotFound;
+    if (failed(theStatus))
+        return theStatus;
+    return searchOne(theDomain.itsNcDN, "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")",
+                     outFound);
+}
+
+Status LdapTranslator::byCanonicalName(const std::string& inName, Found& outFound)
+{
+    std::vector<std::string> theParts;
+    if (!names::splitCanonicalName(inName, theParts))
+        return E_nameNotFound;
+    DomainRef theDomain;
+    Status theStatus = findDomain(theParts.front(), theDomain);
+    if (theStatus == E_noSuchDomain || (succeeded(theStatus) && !sameText(theDomain.itsDnsRoot, theParts.front())))
+        return E_nameNotFound;
+    if (failed(theStatus))
+        return theStatus;
+    if (theParts.size() == 2 && theParts.back().empty())
+        return byDomainObject(theDomain, outFound);
     // One level a step: a canonical name does not say whether a component
     // is an OU or a CN, the name attribute holds either.
-    std::string theBase = firstValue(theCrossRef, "nCName");
+    std::string theBase = theDomain.itsNcDN;
     for (std::size_t curIndex = 1; curIndex < theParts.size(); ++curIndex)
     {
+        SearchSpec theSpec;
+        theSpec.itsBase = theBase;
+        theSpec.itsScope = LDAP_SCOPE_ONELEVEL;
+        theSpec.itsFilter = "(name=" + dn::escapeFilterValue(theParts[curIndex]) + ")";
+        theSpec.itsAttributes = nameAttributes();
         std::vector<Found> theFound;
-        theStatus = itsConnection->search(theBase, LDAP_SCOPE_ONELEVEL,
-                                          "(name=" + dn::escapeFilterValue(theParts[curIndex]) + ")",
-                                          nameAttributes(), theFound);
+        theStatus = itsConnection->search(theSpec, theFound);
         if (failed(theStatus))
             return theStatus == E_noSuchObject ? E_nameNotFound : theStatus;
         if (theFound.size() != 1)
@@ -154,6 +267,36 @@ Status LdapTranslator::byCanonicalName(const std::string& inName, Found& outFoun
     return S_ok;
 }
 
+Status LdapTranslator::findAs(names::NameForm inForm, const std::string& inName, Found& outFound)
+{
+    std::string theBytes;
+    switch (inForm)
+    {
+    case names::NameForm::DistinguishedName:
+        return byDN(inName, outFound);
+    case names::NameForm::Nt4:
+        return byNt4(inName, outFound);
+    case names::NameForm::UserPrincipalName:
+        return byPrincipalName(inName, outFound);
+    case names::NameForm::Canonical:
+        return byCanonicalName(inName, outFound);
+    case names::NameForm::Sid:
+        if (!names::sidFromText(inName, theBytes))
+            return E_nameNotFound;
+        return searchOne(itsBase, "(objectSid=" + escapeFilterBytes(theBytes) + ")", outFound);
+    case names::NameForm::Guid:
+        if (!names::guidFromText(inName, theBytes))
+            return E_nameNotFound;
+        return searchOne(itsBase, "(objectGUID=" + escapeFilterBytes(theBytes) + ")", outFound);
+    case names::NameForm::ServicePrincipalName:
+        return searchOne(itsBase, "(servicePrincipalName=" + dn::escapeFilterValue(inName) + ")",
+                         outFound);
+    case names::NameForm::DisplayName:
+        return searchOne(itsBase, "(displayName=" + dn::escapeFilterValue(inName) + ")", outFound);
+    }
+    return E_nameNotFound;
+}
+
 Status LdapTranslator::set(NameType inType, const std::string& inName)
 {
     itsHasResult = false;
@@ -161,84 +304,28 @@ Status LdapTranslator::set(NameType inType, const std::string& inName)
         return E_fail;
     if (inName.empty())
         return E_nameNotFound;
-    Found theFound;
-    Status theStatus = E_nameNotFound;
-    const bool theUnknown = inType == NameType_Unknown;
-    std::string theBytes;
-    std::vector<dn::Rdn> theRdns;
-
-    if ((theUnknown || inType == NameType_GUID) && inName.front() == '{' &&
-        names::guidFromText(inName, theBytes))
-        theStatus = searchOne(itsBase, "(objectGUID=" + escapeFilterBytes(theBytes) + ")", theFound);
-    else if ((theUnknown || inType == NameType_SIDOrSIDHistory) && inName.size() > 4 &&
-             (inName.compare(0, 4, "S-1-") == 0) && names::sidFromText(inName, theBytes))
-        theStatus = searchOne(itsBase, "(objectSid=" + escapeFilterBytes(theBytes) + ")", theFound);
-    else if ((theUnknown || inType == NameType_1779) && inName.find('=') != std::string::npos &&
-             dn::parseDN(inName, theRdns))
+    std::vector<names::NameForm> theForms;
+    names::NameForm theForm;
+    if (inType == NameType_Unknown)
+        theForms = names::candidateForms(inName);
+    else if (formOf(inType, theForm))
+        theForms.push_back(theForm);
+    else
+        return E_invalidArg;
+    // The first form that finds anything decides.
+    for (names::NameForm curForm : theForms)
     {
-        std::vector<Found> theResults;
-        theStatus = itsConnection->search(inName, LDAP_SCOPE_BASE, "(objectClass=*)", nameAttributes(),
-                                          theResults);
-        if (succeeded(theStatus) && theResults.size() == 1)
-            theFound = std::move(theResults.front());
-        else if (succeeded(theStatus) || theStatus == E_noSuchObject ||
-                 theStatus == E_invalidDNSyntax || theStatus == E_referral)
-            theStatus = E_nameNotFound;
-    }
-    else if ((theUnknown || inType == NameType_NT4) && inName.find('\\') != std::string::npos)
-    {
-        const std::size_t theSlash = inName.find('\\');
-        const std::string theDomain = dn::escapeFilterValue(inName.substr(0, theSlash));
-        Found theCrossRef;
-        theStatus = findDomain("(|(nETBIOSName=" + theDomain + ")(dnsRoot=" + theDomain + "))",
-                               theCrossRef);
-        if (theStatus == E_noSuchDomain)
-            theStatus = E_nameNotFound;
-        else if (succeeded(theStatus))
-            theStatus = searchOne(firstValue(theCrossRef, "nCName"),
-                                  "(sAMAccountName=" +
-                                      dn::escapeFilterValue(inName.substr(theSlash + 1)) + ")",
-                                  theFound);
-    }
-    else if ((theUnknown || inType == NameType_UserPrincipalName) &&
-             inName.find('@') != std::string::npos)
-    {
-        theStatus = searchOne(itsBase, "(userPrincipalName=" + dn::escapeFilterValue(inName) + ")",
-                              theFound);
+        Found theFound;
+        const Status theStatus = findAs(curForm, inName, theFound);
         if (theStatus == E_nameNotFound)
-        {
-            // The implicit UPN: sAMAccountName@dnsRoot.
-            const std::size_t theAt = inName.rfind('@');
-            Found theCrossRef;
-            const Status theDomainStatus = findDomain(
-                "(dnsRoot=" + dn::escapeFilterValue(inName.substr(theAt + 1)) + ")", theCrossRef);
-            if (succeeded(theDomainStatus))
-                theStatus = searchOne(firstValue(theCrossRef, "nCName"),
-                                      "(sAMAccountName=" +
-                                          dn::escapeFilterValue(inName.substr(0, theAt)) + ")",
-                                      theFound);
-            else if (theDomainStatus != E_noSuchDomain)
-                theStatus = theDomainStatus;
-        }
+            continue;
+        if (failed(theStatus))
+            return theStatus;
+        itsResult = std::move(theFound);
+        itsHasResult = true;
+        return S_ok;
     }
-    else if (inName.find('/') != std::string::npos &&
-             (theUnknown || inType == NameType_Canonical || inType == NameType_ServicePrincipalName))
-    {
-        theStatus = inType == NameType_ServicePrincipalName ? E_nameNotFound
-                                                            : byCanonicalName(inName, theFound);
-        if (theStatus == E_nameNotFound && inType != NameType_Canonical)
-            theStatus = searchOne(itsBase,
-                                  "(servicePrincipalName=" + dn::escapeFilterValue(inName) + ")",
-                                  theFound);
-    }
-    else if (theUnknown || inType == NameType_Display)
-        theStatus = searchOne(itsBase, "(displayName=" + dn::escapeFilterValue(inName) + ")", theFound);
-
-    if (failed(theStatus))
-        return theStatus;
-    itsResult = std::move(theFound);
-    itsHasResult = true;
-    return S_ok;
+    return E_nameNotFound;
 }
 
 Status LdapTranslator::get(NameType inType, std::string& outName)
@@ -253,7 +340,6 @@ Status LdapTranslator::get(NameType inType, std::string& outName)
     case NameType_NT4:
     case NameType_UserPrincipalName:
     {
-        const std::string theAccount = firstValue(itsResult, "sAMAccountName");
         if (inType == NameType_UserPrincipalName)
         {
             const std::string theUpn = firstValue(itsResult, "userPrincipalName");
@@ -263,27 +349,33 @@ Status LdapTranslator::get(NameType inType, std::string& outName)
                 return S_ok;
             }
         }
+        const std::vector<DomainRef>* theDomains = nullptr;
+        const Status theStatus = itsService->domains(*itsConnection, theDomains);
+        if (failed(theStatus))
+            return theStatus;
+        const DomainRef* theDomain = domainOfDN(itsResult.itsDN, *theDomains);
+        if (!theDomain)
+            return E_nameNotFound;
+        const std::string theAccount = firstValue(itsResult, "sAMAccountName");
+        // The domain object itself is "DOMAIN\" in the NT4 form.
+        if (inType == NameType_NT4 && dnKey(itsResult.itsDN) == dnKey(theDomain->itsNcDN))
+        {
+            outName = theDomain->itsNetbios + "\\";
+            return S_ok;
+        }
         if (theAccount.empty())
             return E_nameNotFound;
-        Found theCrossRef;
-        const Status theStatus = findDomain(
-            "(nCName=" + dn::escapeFilterValue(domainOf(itsResult.itsDN)) + ")", theCrossRef);
-        if (failed(theStatus))
-            return theStatus == E_noSuchDomain ? E_nameNotFound : theStatus;
-        outName = inType == NameType_NT4
-                      ? firstValue(theCrossRef, "nETBIOSName") + "\\" + theAccount
-                      : theAccount + "@" + firstValue(theCrossRef, "dnsRoot");
+        outName = inType == NameType_NT4 ? theDomain->itsNetbios + "\\" + theAccount
+                                         : theAccount + "@" + theDomain->itsDnsRoot;
         return S_ok;
     }
     case NameType_Canonical:
         outName = firstValue(itsResult, "canonicalName");
         return outName.empty() ? E_nameNotFound : S_ok;
     case NameType_GUID:
-        return names::guidToText(firstValue(itsResult, "objectGUID"), outName) ? S_ok
-                                                                               : E_nameNotFound;
+        return names::guidToText(firstValue(itsResult, "objectGUID"), outName) ? S_ok : E_nameNotFound;
     case NameType_SIDOrSIDHistory:
-        return names::sidToText(firstValue(itsResult, "objectSid"), outName) ? S_ok
-                                                                             : E_nameNotFound;
+        return names::sidToText(firstValue(itsResult, "objectSid"), outName) ? S_ok : E_nameNotFound;
     case NameType_Display:
         outName = firstValue(itsResult, "displayName");
         return outName.empty() ? E_nameNotFound : S_ok;

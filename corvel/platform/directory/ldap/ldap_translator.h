@@ -1,5 +1,7 @@
 // The live directory's name translator: names of every format to the
-// directory's objects, on the global catalog or a named domain.
+// directory's objects, on the global catalog or on a DC of a named domain.
+// A name of unknown format is tried in every form names.h reads it as, in
+// the order given there.
 #pragma once
 
 #include <memory>
@@ -7,12 +9,10 @@
 #include <vector>
 
 #include "corvel/platform/directory/ldap/ldap_service.h"
+#include "corvel/platform/directory/names.h"
 
 namespace corvel::directory::ldap
 {
-
-// ---------------------------------------------------------------------------
-// Name translator
 
 // The attributes every name lookup reads.
 const std::vector<std::string>& nameAttributes();
@@ -24,45 +24,31 @@ class LdapTranslator : public NameTranslator
 public:
     explicit LdapTranslator(std::shared_ptr<LdapService> inService) : itsService(std::move(inService)) {}
 
-    Status init(InitType inKind, const std::string& inPath) override
-    {
-        return initWith(inKind, inPath, nullptr);
-    }
-
+    Status init(InitType inKind, const std::string& inPath) override;
     Status initEx(InitType inKind, const std::string& inPath, const std::string& inUser,
-                  const std::string& inDomain, const std::string& inPassword) override
-    {
-        Credentials theCredentials;
-        // AD takes user@dns.domain or DOMAIN\user as the simple bind name.
-        if (inUser.find('@') != std::string::npos || inUser.find('\\') != std::string::npos ||
-            inDomain.empty())
-            theCredentials.itsUser = inUser;
-        else if (inDomain.find('.') != std::string::npos)
-            theCredentials.itsUser = inUser + "@" + inDomain;
-        else
-            theCredentials.itsUser = inDomain + "\\" + inUser;
-        theCredentials.itsPassword = inPassword;
-        return initWith(inKind, inPath, &theCredentials);
-    }
-
+                  const std::string& inDomain, const std::string& inPassword) override;
     Status set(NameType inType, const std::string& inName) override;
     Status get(NameType inType, std::string& outName) override;
 
 private:
     Status initWith(InitType inKind, const std::string& inPath, const Credentials* inCredentials);
-    // nCName, dnsRoot and nETBIOSName of the domain named x (either name).
-    Status findDomain(const std::string& inFilter, Found& outCrossRef);
-    Status configurationDN(std::string& outDN);
+    // The domain named inName (NetBIOS or DNS name, any case).
+    Status findDomain(const std::string& inName, DomainRef& outDomain);
+    // One object under inBase; E_nameNotFound or E_nameNotUnique otherwise.
     Status searchOne(const std::string& inBase, const std::string& inFilter, Found& outFound);
+    // The objects of one form of the name.
+    Status findAs(names::NameForm inForm, const std::string& inName, Found& outFound);
+    Status byDN(const std::string& inDN, Found& outFound);
+    Status byNt4(const std::string& inName, Found& outFound);
+    Status byPrincipalName(const std::string& inName, Found& outFound);
     Status byCanonicalName(const std::string& inName, Found& outFound);
+    Status byDomainObject(const DomainRef& inDomain, Found& outFound);
 
     std::shared_ptr<LdapService> itsService;
     Connection* itsConnection = nullptr;
     std::string itsBase; // "" on the global catalog
-    std::string itsConfiguration;
     bool itsHasResult = false;
     Found itsResult;
 };
-
 
 } // namespace corvel::directory::ldap

@@ -137,3 +137,65 @@ TEST(PrimaryGroup, GroupSidIsTheDomainSidAndTheRid)
     ASSERT_TRUE(names::primaryGroupSid(theBytes, false, "515", theGroup));
     EXPECT_EQ(theGroup, "S-1-5-21-7-8-9-515");
 }
+
+TEST(Names, FormsOfANameOfUnknownFormatInTheirOrder)
+{
+    using F = names::NameForm;
+    struct Case
+    {
+        const char* itsName;
+        std::vector<F> itsForms;
+    };
+    const std::vector<Case> theCases = {
+        {"CN=Alice,DC=corp", {F::DistinguishedName, F::DisplayName}},
+        {"CORP\\alice", {F::Nt4, F::DisplayName}},
+        {"corp.example.test\\bob", {F::Nt4, F::DisplayName}},
+        {"alice@corp.example.test", {F::UserPrincipalName, F::DisplayName}},
+        // A display name holding '@' is still a display name.
+        {"Ann @ Sales", {F::UserPrincipalName, F::DisplayName}},
+        {"@home", {F::DisplayName}},
+        {"corp.example.test/People/Alice", {F::Canonical, F::ServicePrincipalName, F::DisplayName}},
+        {"corp.example.test/", {F::Canonical, F::ServicePrincipalName, F::DisplayName}},
+        {"HTTP/web.corp.example.test", {F::Canonical, F::ServicePrincipalName, F::DisplayName}},
+        {"S-1-5-21-1-2-3-500", {F::Sid, F::DisplayName}},
+        {"S-1-x", {F::DisplayName}},
+        {"{6B29FC40-CA47-1067-B31D-00DD010662DA}", {F::Guid, F::DisplayName}},
+        {"Smith, John (R=D) \\ a/b@c",
+         {F::DistinguishedName, F::Nt4, F::UserPrincipalName, F::Canonical, F::ServicePrincipalName,
+          F::DisplayName}},
+        {"Alice Test", {F::DisplayName}},
+        {"", {}},
+    };
+    for (const Case& curCase : theCases)
+        EXPECT_EQ(names::candidateForms(curCase.itsName), curCase.itsForms) << curCase.itsName;
+}
+
+TEST(Names, PartsOfCanonicalPrincipalAndNt4Names)
+{
+    std::vector<std::string> theParts;
+    ASSERT_TRUE(names::splitCanonicalName("corp.example.test/People/Alice Test", theParts));
+    EXPECT_EQ(theParts, (std::vector<std::string>{"corp.example.test", "People", "Alice Test"}));
+    // "\/" and "\\" are escapes; another backslash is itself.
+    ASSERT_TRUE(names::splitCanonicalName("corp.test/Sales\\/Marketing/x\\y/a\\\\b", theParts));
+    EXPECT_EQ(theParts, (std::vector<std::string>{"corp.test", "Sales/Marketing", "x\\y", "a\\b"}));
+    EXPECT_EQ(names::escapeCanonicalPart("a/b\\c"), "a\\/b\\\\c");
+    ASSERT_TRUE(names::splitCanonicalName("corp.test/", theParts));
+    EXPECT_EQ(theParts, (std::vector<std::string>{"corp.test", ""}));
+    theParts = {"kept"};
+    for (const char* curName : {"", "corp.test", "/People", "corp.test//x", "corp.test/x/", "a\\/b"})
+    {
+        EXPECT_FALSE(names::splitCanonicalName(curName, theParts)) << curName;
+        EXPECT_EQ(theParts, std::vector<std::string>{"kept"}) << curName;
+    }
+
+    std::string theFirst;
+    std::string theSecond;
+    EXPECT_TRUE(names::splitPrincipalName("a@b@corp.test", theFirst, theSecond));
+    EXPECT_EQ(theFirst + "|" + theSecond, "a@b|corp.test"); // at the last '@'
+    for (const char* curName : {"@corp", "alice@", "alice"})
+        EXPECT_FALSE(names::splitPrincipalName(curName, theFirst, theSecond)) << curName;
+    EXPECT_TRUE(names::splitNt4Name("CORP\\a\\b", theFirst, theSecond));
+    EXPECT_EQ(theFirst + "|" + theSecond, "CORP|a\\b"); // at the first backslash
+    EXPECT_TRUE(names::splitNt4Name("CORP\\", theFirst, theSecond));
+    EXPECT_EQ(theSecond, "");
+}

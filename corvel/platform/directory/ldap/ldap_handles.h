@@ -1,0 +1,96 @@
+// Owners for libldap's objects, so that every path frees what it was given:
+//
+//   LdapHandle      a connection handle (ldap_unbind_ext_s)
+//   LdapMessage     a result chain (ldap_msgfree)
+//   BerOwner        an attribute iteration state (ber_free, buffer kept)
+//   BerValues       the values of one attribute (ldap_value_free_len)
+//   LdapControl     one control (ldap_control_free)
+//   LdapControls    a control array (ldap_controls_free)
+//   LdapString      a string libldap allocated (ldap_memfree)
+//   BerBuffer       bytes a berval points to (ber_memfree)
+//   BerPtr          a whole berval (ber_bvfree)
+//
+// Out-parameters are filled through out(owner): the pointer libldap writes
+// is owned as soon as the call returns.
+#pragma once
+
+#include <ldap.h>
+
+#include <memory>
+
+namespace corvel::directory::ldap
+{
+
+struct LdapUnbind
+{
+    void operator()(LDAP* inLd) const { ldap_unbind_ext_s(inLd, nullptr, nullptr); }
+};
+struct LdapMessageFree
+{
+    void operator()(LDAPMessage* inMessage) const { ldap_msgfree(inMessage); }
+};
+struct BerFree
+{
+    // The element's buffer belongs to the message it reads.
+    void operator()(BerElement* inBer) const { ber_free(inBer, 0); }
+};
+struct BerValuesFree
+{
+    void operator()(berval** inValues) const { ldap_value_free_len(inValues); }
+};
+struct LdapControlFree
+{
+    void operator()(LDAPControl* inControl) const { ldap_control_free(inControl); }
+};
+struct LdapControlsFree
+{
+    void operator()(LDAPControl** inControls) const { ldap_controls_free(inControls); }
+};
+struct LdapMemFree
+{
+    void operator()(char* inText) const { ldap_memfree(inText); }
+};
+struct BerMemFree
+{
+    void operator()(char* inBytes) const { ber_memfree(inBytes); }
+};
+struct BerBvFree
+{
+    void operator()(berval* inValue) const { ber_bvfree(inValue); }
+};
+
+using LdapHandle = std::unique_ptr<LDAP, LdapUnbind>;
+using LdapMessage = std::unique_ptr<LDAPMessage, LdapMessageFree>;
+using BerOwner = std::unique_ptr<BerElement, BerFree>;
+using BerValues = std::unique_ptr<berval*, BerValuesFree>;
+using LdapControl = std::unique_ptr<LDAPControl, LdapControlFree>;
+using LdapControls = std::unique_ptr<LDAPControl*, LdapControlsFree>;
+using LdapString = std::unique_ptr<char, LdapMemFree>;
+using BerBuffer = std::unique_ptr<char, BerMemFree>;
+using BerPtr = std::unique_ptr<berval, BerBvFree>;
+
+// The slot an out-parameter writes; the owner takes what was written when the
+// full expression ends.
+template <typename Owner>
+class OutSlot
+{
+public:
+    explicit OutSlot(Owner& ioOwner) : itsOwner(ioOwner) {}
+    ~OutSlot() { itsOwner.reset(itsRaw); }
+    OutSlot(const OutSlot&) = delete;
+    OutSlot& operator=(const OutSlot&) = delete;
+    operator typename Owner::pointer*() { return &itsRaw; }
+
+private:
+    Owner& itsOwner;
+    typename Owner::pointer itsRaw = nullptr;
+};
+
+template <typename Owner>
+OutSlot<Owner> out(Owner& ioOwner)
+{
+    ioOwner.reset();
+    return OutSlot<Owner>(ioOwner);
+}
+
+} // namespace corvel::directory::ldap
