@@ -8,6 +8,12 @@ if [ -z "${CORVEL_DC_DIR:-}" ]; then
 fi
 src=${CORVEL_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}
 eval "$("$src/scripts/samba-dc" env "$CORVEL_DC_DIR")" || exit 1
+# CORVEL_DC_ZERO_CONFIG=1: as a domain-joined host that configures nothing
+# (the directory is found through Kerberos and the DNS).
+if [ "${CORVEL_DC_ZERO_CONFIG:-}" = 1 ]; then
+  unset CORVEL_DIRECTORY
+  export LDAPNOINIT=1
+fi
 build=${CORVEL_BINARY_DIR:-$src/build}
 
 # require_program PATH NAME: ends the test when the program is not built.

@@ -89,7 +89,7 @@ bool LdapService::hasDirectory()
 {
     if (!itsOptions.itsConfigured.empty())
         return true;
-    return failed(locate(nullptr)) ? false : !itsHome.itsTargets.empty();
+    return failed(locate()) ? false : !itsHome.itsTargets.empty();
 }
 
 Status LdapService::connection(const Target& inTarget, const Credentials* inCredentials,
@@ -139,7 +139,7 @@ Status LdapService::tryServers(ServerList& ioServers, int /*inPort*/, const Cred
     return theStatus;
 }
 
-Status LdapService::locate(const Credentials* inCredentials)
+Status LdapService::locate()
 {
     if (itsLocated)
         return itsLocateStatus;
@@ -164,7 +164,17 @@ Status LdapService::locate(const Credentials* inCredentials)
     itsHome.itsTargets = domainControllers(theDomain, false, itsOptions.itsLookup);
     if (itsHome.itsTargets.empty())
         return itsLocateStatus = E_noSuchDomain;
-    itsGc.itsTargets = globalCatalogs(theDomain, false, itsOptions.itsLookup);
+    itsDomainName = theDomain;
+    return itsLocateStatus = S_ok;
+}
+
+Status LdapService::locateGc(const Credentials* inCredentials)
+{
+    const Status theStatus = locate();
+    if (failed(theStatus) || !itsGc.itsTargets.empty())
+        return theStatus;
+    // Asked only when a global catalog is wanted: a walk needs none.
+    itsGc.itsTargets = globalCatalogs(itsDomainName, false, itsOptions.itsLookup);
     if (itsGc.itsTargets.empty())
     {
         // A child domain: the global catalogs are the forest's, named by a DC.
@@ -176,12 +186,12 @@ Status LdapService::locate(const Credentials* inCredentials)
     }
     if (itsGc.itsTargets.empty())
         itsGc.itsTargets = onPorts(itsHome.itsTargets, true); // DCs are global catalogs as a rule
-    return itsLocateStatus = S_ok;
+    return S_ok;
 }
 
 Status LdapService::gcConnection(const Credentials* inCredentials, Connection*& outConnection)
 {
-    const Status theStatus = locate(inCredentials);
+    const Status theStatus = locateGc(inCredentials);
     if (failed(theStatus))
         return theStatus;
     return tryServers(itsGc, kGcPort, inCredentials, "the global catalog", outConnection);
@@ -189,7 +199,7 @@ Status LdapService::gcConnection(const Credentials* inCredentials, Connection*& 
 
 Status LdapService::homeConnection(const Credentials* inCredentials, Connection*& outConnection)
 {
-    const Status theStatus = locate(inCredentials);
+    const Status theStatus = locate();
     if (failed(theStatus))
         return theStatus;
     return tryServers(itsHome, kLdapPort, inCredentials, "a domain controller", outConnection);
@@ -262,7 +272,7 @@ Status LdapService::connectionFor(const std::string& inDN, const std::string& in
 {
     if (!inServer.empty())
     {
-        const Status theStatus = locate(inCredentials);
+        const Status theStatus = locate();
         if (failed(theStatus))
             return theStatus;
         Target theTarget = itsHome.itsTargets.empty() ? Target{} : itsHome.itsTargets[itsHome.itsActive];

@@ -106,14 +106,18 @@ private:
                       Connection*& outConnection);
     Status tryServers(ServerList& ioServers, int inPort, const Credentials* inCredentials,
                       const char* inWhat, Connection*& outConnection);
-    // Fills itsHome and itsGc from the configuration or the DNS, once.
-    Status locate(const Credentials* inCredentials);
+    // Fills itsHome (and itsGc when configured) from the configuration or
+    // the DNS, once.
+    Status locate();
+    // The global catalogs, looked up when first wanted.
+    Status locateGc(const Credentials* inCredentials);
     void prefetchBelow(Connection& inConnection, const EntryPtr& inTop);
     void fetchNested(Connection& inConnection, const EntryPtr& inEntry);
 
     ServiceOptions itsOptions;
     bool itsLocated = false;
     Status itsLocateStatus = S_ok;
+    std::string itsDomainName; // the caller's, when found through the DNS
     ServerList itsHome;
     ServerList itsGc;
     std::map<std::string, ServerList> itsDomainServers; // by naming-context key
