@@ -407,7 +407,7 @@ public:
             return;
         itsLast = theNow;
         itsWritten = true;
-        std::fprintf(stderr, "\rqzIsMember: %zu answered", inCount);
+        std::fprintf(stderr, "\rqzIsMember: %s answered", std::to_string(inCount).c_str());
         std::fflush(stderr);
     }
 
@@ -483,8 +483,8 @@ int askBatch(const Options& inOptions)
     }
     if (std::ferror(stdin))
     {
-        std::fprintf(stderr, "qzIsMember: standard input could not be read after line %zu\n",
-                     theLineNumber);
+        std::fprintf(stderr, "qzIsMember: standard input could not be read after line %s\n",
+                     std::to_string(theLineNumber).c_str());
         return theExitIO;
     }
     return theWorst;
