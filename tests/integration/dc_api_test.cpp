@@ -219,7 +219,6 @@ TEST_F(DomainController, ServerThatStopsAnsweringMidSessionFailsInBoundedTime)
 {
     const pid_t thePid = static_cast<pid_t>(std::atol(env("CORVEL_DC_PID").c_str()));
     ASSERT_GT(thePid, 1);
-    setenv("CORVEL_LDAP_TIMEOUT", "2", 1);
     dir::Session theSession;
     std::unique_ptr<dir::DirObject> theUser;
     ASSERT_EQ(theSession.service().openObject("LDAP://CN=Bob Test," + itsPeople, nullptr,
@@ -240,4 +239,33 @@ TEST_F(DomainController, ServerThatStopsAnsweringMidSessionFailsInBoundedTime)
     EXPECT_EQ(theSecond, dir::E_serverDown); // the dead connection is not retried
     EXPECT_FALSE(theVerdict);
     EXPECT_LT(theSeconds, 20);
+}
+
+// The walk's first request for members fetches the levels below: a DC that
+// stops answering then fails that request within the time-out, the group
+// counts as no member found, and the walk ends.
+TEST_F(DomainController, ServerThatStopsAnsweringMidPrefetchGivesFalseInBoundedTime)
+{
+    const pid_t thePid = static_cast<pid_t>(std::atol(env("CORVEL_DC_PID").c_str()));
+    ASSERT_GT(thePid, 1);
+    dir::Session theSession;
+    std::unique_ptr<dir::DirObject> theTop;
+    ASSERT_EQ(theSession.service().openObject("LDAP://CN=Level0," + itsGroups, nullptr,
+                                              dir::ObjectKind::Group, theTop),
+              dir::S_ok);
+    ASSERT_NE(theTop->asGroup(), nullptr);
+    // The direct question first, so that what the walk asks next of the
+    // frozen DC is the levels below.
+    const std::string theBob = "LDAP://CN=Bob Test," + itsPeople;
+    bool theDirect = true;
+    ASSERT_EQ(theTop->asGroup()->isMember(theBob, theDirect), dir::S_ok);
+    ASSERT_EQ(kill(thePid, SIGSTOP), 0);
+    const auto theStart = std::chrono::steady_clock::now();
+    const bool theVerdict = qzAuthenticator::_isUserInGroup(*theTop->asGroup(), theBob);
+    const auto theSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - theStart)
+            .count();
+    kill(thePid, SIGCONT);
+    EXPECT_FALSE(theVerdict);
+    EXPECT_LT(theSeconds, 8); // one time-out (dc_api.sh sets it to 3 s), then at once
 }
