@@ -11,10 +11,15 @@
 
 #include <ldap.h>
 
+#include "corvel/platform/directory/ldap/ldap_handles.h"
 #include "plugins/qzsspi/qzsspi_internal.h"
 
 namespace qzsspi
 {
+
+using corvel::directory::ldap::LdapHandle;
+using corvel::directory::ldap::LdapString;
+using corvel::directory::ldap::out;
 
 namespace
 {
@@ -22,14 +27,13 @@ namespace
 // The "data XXX" code of an Active Directory bind diagnostic, or 0.
 unsigned int diagnosticCode(LDAP* inLdap)
 {
-    char* theText = nullptr;
-    if (ldap_get_option(inLdap, LDAP_OPT_DIAGNOSTIC_MESSAGE, &theText) != LDAP_OPT_SUCCESS ||
-        theText == nullptr)
+    LdapString theText;
+    if (ldap_get_option(inLdap, LDAP_OPT_DIAGNOSTIC_MESSAGE, out(theText)) != LDAP_OPT_SUCCESS ||
+        !theText)
         return 0;
     unsigned int theCode = 0;
-    if (const char* theData = std::strstr(theText, "data "))
+    if (const char* theData = std::strstr(theText.get(), "data "))
         theCode = static_cast<unsigned int>(std::strtoul(theData + 5, nullptr, 16));
-    ldap_memfree(theText);
     return theCode;
 }
 
@@ -65,8 +69,10 @@ int verifyLdap(const std::string& inDomain, const std::string& inUser, const cha
         outStatus = static_cast<unsigned int>(LDAP_PARAM_ERROR);
         return resultServiceFailure;
     }
-    LDAP* theLdap = nullptr;
-    int theRc = ldap_initialize(&theLdap, theUri.empty() ? nullptr : theUri.c_str());
+    // The handle is unbound on every path.
+    LdapHandle theHandle;
+    int theRc = ldap_initialize(out(theHandle), theUri.empty() ? nullptr : theUri.c_str());
+    LDAP* theLdap = theHandle.get();
     if (theRc != LDAP_SUCCESS || theLdap == nullptr)
     {
         outStatus = static_cast<unsigned int>(theRc);
@@ -83,34 +89,27 @@ int verifyLdap(const std::string& inDomain, const std::string& inUser, const cha
     // own, with the configured trust anchors and verification demanded.
     for (const int curOption : {LDAP_OPT_X_TLS_CACERTFILE, LDAP_OPT_X_TLS_CACERTDIR})
     {
-        char* theValue = nullptr;
-        if (ldap_get_option(nullptr, curOption, &theValue) == LDAP_OPT_SUCCESS && theValue)
-        {
-            ldap_set_option(theLdap, curOption, theValue);
-            ldap_memfree(theValue);
-        }
+        LdapString theValue;
+        if (ldap_get_option(nullptr, curOption, out(theValue)) == LDAP_OPT_SUCCESS && theValue)
+            ldap_set_option(theLdap, curOption, theValue.get());
     }
     const int theDemand = LDAP_OPT_X_TLS_DEMAND;
     ldap_set_option(theLdap, LDAP_OPT_X_TLS_REQUIRE_CERT, &theDemand);
     const int theNewContext = 0;
     if (ldap_set_option(theLdap, LDAP_OPT_X_TLS_NEWCTX, &theNewContext) != LDAP_OPT_SUCCESS)
     {
-        ldap_unbind_ext_s(theLdap, nullptr, nullptr);
         outStatus = static_cast<unsigned int>(LDAP_CONNECT_ERROR);
         return resultServiceFailure;
     }
 
-    char* theConnected = nullptr;
-    ldap_get_option(theLdap, LDAP_OPT_URI, &theConnected);
-    const bool theIsLdaps = theConnected != nullptr && std::strncmp(theConnected, "ldaps://", 8) == 0;
-    if (theConnected != nullptr)
-        ldap_memfree(theConnected);
+    LdapString theConnected;
+    ldap_get_option(theLdap, LDAP_OPT_URI, out(theConnected));
+    const bool theIsLdaps = theConnected && std::strncmp(theConnected.get(), "ldaps://", 8) == 0;
     if (!theIsLdaps)
     {
         theRc = ldap_start_tls_s(theLdap, nullptr, nullptr);
         if (theRc != LDAP_SUCCESS)
         {
-            ldap_unbind_ext_s(theLdap, nullptr, nullptr);
             outStatus = static_cast<unsigned int>(theRc);
             return resultServiceFailure;
         }
@@ -125,7 +124,6 @@ int verifyLdap(const std::string& inDomain, const std::string& inUser, const cha
                              nullptr, nullptr, nullptr);
     clearSecret(theSecret);
     const unsigned int theData = theRc == LDAP_INVALID_CREDENTIALS ? diagnosticCode(theLdap) : 0;
-    ldap_unbind_ext_s(theLdap, nullptr, nullptr);
     outStatus = theData != 0 ? theData : static_cast<unsigned int>(theRc);
     return resultOfBind(theRc, theData);
 }

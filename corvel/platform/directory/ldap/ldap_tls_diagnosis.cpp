@@ -5,6 +5,7 @@
 
 #include <sys/time.h>
 
+#include "corvel/platform/directory/ldap/ldap_handles.h"
 #include "corvel/platform/os_report.h"
 
 namespace corvel::directory::ldap
@@ -38,22 +39,6 @@ public:
 private:
     gnutls_x509_crt_t itsCert{};
     bool itsReady = false;
-};
-
-// Owns one libldap handle.
-class Handle
-{
-public:
-    ~Handle()
-    {
-        if (itsLd != nullptr)
-            ldap_unbind_ext_s(itsLd, nullptr, nullptr);
-    }
-    LDAP** put() { return &itsLd; }
-    LDAP* get() const { return itsLd; }
-
-private:
-    LDAP* itsLd = nullptr;
 };
 
 void appendName(std::string& ioNames, const char* inName, std::size_t inSize)
@@ -102,8 +87,8 @@ void explainTlsFailure(const std::string& inHost, int inPort, bool inStartTls,
 {
     const std::string theUri = std::string(inStartTls ? "ldap://" : "ldaps://") + inHost + ":" +
                                std::to_string(inPort);
-    Handle theLd;
-    if (ldap_initialize(theLd.put(), theUri.c_str()) != LDAP_SUCCESS)
+    LdapHandle theLd;
+    if (ldap_initialize(out(theLd), theUri.c_str()) != LDAP_SUCCESS)
         return;
     const int theVersion = LDAP_VERSION3;
     ldap_set_option(theLd.get(), LDAP_OPT_PROTOCOL_VERSION, &theVersion);
@@ -124,8 +109,8 @@ void explainTlsFailure(const std::string& inHost, int inPort, bool inStartTls,
     if (ldap_get_option(theLd.get(), LDAP_OPT_X_TLS_PEERCERT, &theDer) != LDAP_OPT_SUCCESS ||
         theDer.bv_val == nullptr)
         return;
+    const BerBuffer theOwned(theDer.bv_val);
     const std::string theBytes(theDer.bv_val, theDer.bv_len);
-    ber_memfree(theDer.bv_val);
 
     std::string theNames;
     bool theMatches = false;
