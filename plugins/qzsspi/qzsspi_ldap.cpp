@@ -28,8 +28,8 @@ namespace
 unsigned int diagnosticCode(LDAP* inLdap)
 {
     LdapString theText;
-    if (ldap_get_option(inLdap, LDAP_OPT_DIAGNOSTIC_MESSAGE, out(theText)) != LDAP_OPT_SUCCESS ||
-        !theText)
+    const int theResult = ldap_get_option(inLdap, LDAP_OPT_DIAGNOSTIC_MESSAGE, out(theText));
+    if (theResult != LDAP_OPT_SUCCESS || !theText)
         return 0;
     unsigned int theCode = 0;
     if (const char* theData = std::strstr(theText.get(), "data "))
@@ -90,7 +90,8 @@ int verifyLdap(const std::string& inDomain, const std::string& inUser, const cha
     for (const int curOption : {LDAP_OPT_X_TLS_CACERTFILE, LDAP_OPT_X_TLS_CACERTDIR})
     {
         LdapString theValue;
-        if (ldap_get_option(nullptr, curOption, out(theValue)) == LDAP_OPT_SUCCESS && theValue)
+        const int theResult = ldap_get_option(nullptr, curOption, out(theValue));
+        if (theResult == LDAP_OPT_SUCCESS && theValue)
             ldap_set_option(theLdap, curOption, theValue.get());
     }
     const int theDemand = LDAP_OPT_X_TLS_DEMAND;

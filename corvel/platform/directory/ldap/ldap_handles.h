@@ -10,8 +10,9 @@
 //   BerBuffer       bytes a berval points to (ber_memfree)
 //   BerPtr          a whole berval (ber_bvfree)
 //
-// Out-parameters are filled through out(owner): the pointer libldap writes
-// is owned as soon as the call returns.
+// Out-parameters are filled through out(owner): the owner takes the pointer
+// libldap wrote when the full expression of the call ends, so look at the
+// owner in a statement of its own, not in the condition holding the call.
 #pragma once
 
 #include <ldap.h>
