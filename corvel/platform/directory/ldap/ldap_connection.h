@@ -100,6 +100,7 @@ public:
     EntryCache& entries() { return itsEntries; }
     const Target& target() const { return itsTarget; }
     bool isDead() const { return itsDead || !itsLd; }
+    bool isGlobalCatalog() const { return itsTarget.itsPort == kGcPort || itsTarget.itsPort == kGcsPort; }
     // The status of a failed result code; a time-out or a lost connection
     // marks the connection dead.
     Status fail(int inResult);

@@ -220,31 +220,53 @@ Status LdapService::homeNamingContext(const Credentials* inCredentials, std::str
     return S_ok;
 }
 
+SearchSpec LdapService::globalDomainsSpec()
+{
+    // On a global catalog the root with a subtree scope is the whole forest,
+    // its configuration included: the crossRefs in one request.
+    SearchSpec theSpec;
+    theSpec.itsBase = "";
+    theSpec.itsScope = LDAP_SCOPE_SUBTREE;
+    // Only a domain's crossRef has a NetBIOS name; the configuration and
+    // schema share its dnsRoot.
+    theSpec.itsFilter = "(&(objectClass=crossRef)(nETBIOSName=*))";
+    theSpec.itsAttributes = {"nCName", "dnsRoot", "nETBIOSName"};
+    theSpec.itsPaged = false;
+    return theSpec;
+}
+
+void LdapService::takeDomains(const std::vector<Found>& inCrossRefs)
+{
+    itsDomains.clear();
+    for (const Found& curFound : inCrossRefs)
+        itsDomains.push_back(
+            {firstOf(curFound, "nCName"), firstOf(curFound, "dnsRoot"), firstOf(curFound, "nETBIOSName")});
+    itsDomainsRead = true;
+}
+
 Status LdapService::domains(Connection& inVia, const std::vector<DomainRef>*& outDomains)
 {
     if (!itsDomainsRead)
     {
-        Connection* theHome = &inVia;
-        std::string theConfiguration;
-        Status theStatus = rootValue(*theHome, "configurationNamingContext", theConfiguration);
         std::vector<Found> theFound;
-        if (succeeded(theStatus))
+        Status theStatus = S_ok;
+        if (inVia.isGlobalCatalog())
+            theStatus = inVia.search(globalDomainsSpec(), theFound);
+        else
         {
-            SearchSpec theSpec;
-            theSpec.itsBase = "CN=Partitions," + theConfiguration;
-            theSpec.itsScope = LDAP_SCOPE_ONELEVEL;
-            // Only a domain's crossRef has a NetBIOS name; the configuration
-            // and schema share its dnsRoot.
-            theSpec.itsFilter = "(&(objectClass=crossRef)(nETBIOSName=*))";
-            theSpec.itsAttributes = {"nCName", "dnsRoot", "nETBIOSName"};
-            theStatus = theHome->search(theSpec, theFound);
+            std::string theConfiguration;
+            theStatus = rootValue(inVia, "configurationNamingContext", theConfiguration);
+            if (succeeded(theStatus))
+            {
+                SearchSpec theSpec = globalDomainsSpec();
+                theSpec.itsBase = "CN=Partitions," + theConfiguration;
+                theSpec.itsScope = LDAP_SCOPE_ONELEVEL;
+                theStatus = inVia.search(theSpec, theFound);
+            }
         }
         if (failed(theStatus))
             return theStatus;
-        for (const Found& curFound : theFound)
-            itsDomains.push_back(
-                {firstOf(curFound, "nCName"), firstOf(curFound, "dnsRoot"), firstOf(curFound, "nETBIOSName")});
-        itsDomainsRead = true;
+        takeDomains(theFound);
     }
     outDomains = &itsDomains;
     return S_ok;

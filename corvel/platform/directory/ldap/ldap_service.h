@@ -75,6 +75,12 @@ public:
     // The forest's domains (their crossRefs), read once per session through
     // inVia (any server of the forest holds the configuration).
     Status domains(Connection& inVia, const std::vector<DomainRef>*& outDomains);
+    // Whether the crossRefs are read, and the search that reads them on a
+    // global catalog, so that a caller can send it with a search of its own.
+    bool domainsKnown() const { return itsDomainsRead; }
+    const std::vector<DomainRef>& knownDomains() const { return itsDomains; }
+    static SearchSpec globalDomainsSpec();
+    void takeDomains(const std::vector<Found>& inCrossRefs);
     // The naming context of the home DC (its defaultNamingContext).
     Status homeNamingContext(const Credentials* inCredentials, std::string& outDN);
     // Whether any directory can be reached at all: servers configured, or a

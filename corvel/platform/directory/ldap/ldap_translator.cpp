@@ -199,6 +199,27 @@ Status LdapTranslator::byNt4(const std::string& inName, Found& outFound)
     std::string theAccount;
     if (!names::splitNt4Name(inName, theDomainName, theAccount))
         return E_nameNotFound;
+    // On a global catalog the forest's crossRefs and the account, wherever
+    // it lives, are asked in one round trip; the account is then the one of
+    // the domain named.
+    std::vector<SearchResult> theResults;
+    if (!itsService->domainsKnown() && itsConnection->isGlobalCatalog() && !theAccount.empty())
+    {
+        SearchSpec theAccounts;
+        theAccounts.itsBase = "";
+        theAccounts.itsScope = LDAP_SCOPE_SUBTREE;
+        theAccounts.itsFilter = "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")";
+        theAccounts.itsAttributes = nameAttributes();
+        theAccounts.itsPaged = false;
+        const Status theSearch = itsConnection->searchMany(
+            {LdapService::globalDomainsSpec(), theAccounts}, 2, theResults);
+        if (failed(theSearch))
+            return theSearch;
+        if (theResults[0].itsCode == LDAP_SUCCESS)
+            itsService->takeDomains(theResults[0].itsFound);
+        else
+            theResults.clear();
+    }
     DomainRef theDomain;
     const Status theStatus = findDomain(theDomainName, theDomain);
     if (theStatus == E_noSuchDomain)
@@ -207,6 +228,22 @@ Status LdapTranslator::byNt4(const std::string& inName, Found& outFound)
         return theStatus;
     if (theAccount.empty())
         return byDomainObject(theDomain, outFound);
+    if (!theResults.empty() && theResults[1].itsCode == LDAP_SUCCESS)
+    {
+        std::vector<Found> theMatches;
+        for (Found& curFound : theResults[1].itsFound)
+        {
+            const DomainRef* theOwn = domainOfDN(curFound.itsDN, itsService->knownDomains());
+            if (theOwn && dnKey(theOwn->itsNcDN) == dnKey(theDomain.itsNcDN))
+                theMatches.push_back(std::move(curFound));
+        }
+        if (theMatches.size() > 1)
+            return E_nameNotUnique;
+        if (theMatches.empty())
+            return E_nameNotFound;
+        outFound = std::move(theMatches.front());
+        return S_ok;
+    }
     return searchOne(theDomain.itsNcDN, "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")",
                      outFound);
 }
