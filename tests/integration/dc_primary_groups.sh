@@ -15,11 +15,7 @@ require_program "$bin" qzAuthTest
 require_program "$logon" qzLogonTest
 
 export_file=$CORVEL_DC_DIR/export.ldif
-search() { ldapsearch -LLL -Q -Y GSSAPI -o ldif-wrap=no -H "ldap://$CORVEL_DC_HOST" "$@"; }
-{
-  search -b "$CORVEL_DC_BASE" -E pr=500/noprompt '(objectClass=*)' &&
-    search -b "CN=Partitions,CN=Configuration,$CORVEL_DC_BASE" '(objectClass=crossRef)'
-} > "$export_file" || { echo "FAIL: the export"; exit 1; }
+dc_export "$export_file" || { echo "FAIL: the export"; exit 1; }
 live=$CORVEL_DIRECTORY
 file=ldif:$export_file
 passed=0

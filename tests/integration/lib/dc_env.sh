@@ -20,3 +20,11 @@ build=${CORVEL_BINARY_DIR:-$src/build}
 require_program() {
   [ -x "$1" ] || { echo "no $2 at $1"; exit 1; }
 }
+
+# dc_export FILE: the DC's domain partition and the forest's crossRefs as an
+# LDIF export, made with ldapsearch as a user would.
+dc_export() {
+  local search=(ldapsearch -LLL -Q -Y GSSAPI -o ldif-wrap=no -H "ldap://$CORVEL_DC_HOST")
+  { "${search[@]}" -b "$CORVEL_DC_BASE" -E pr=500/noprompt '(objectClass=*)' &&
+    "${search[@]}" -b "CN=Partitions,CN=Configuration,$CORVEL_DC_BASE" '(objectClass=crossRef)'; } > "$1"
+}
