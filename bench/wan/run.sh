@@ -22,7 +22,8 @@
 # search's answer is checked by its result code and the entries it returns,
 # and for a member against the same search without the rule, which must find
 # nothing), the addresses both programs connect to (strace), the LDAP
-# operations qzAuthTest made (CORVEL_LDAP_STATS=1, per directory session),
+# requests qzAuthTest made (its cost line at the end of each directory
+# session) and the round trips of the walk's own session,
 # and a Markdown table of mean wall times and their ratio; then, on loopback,
 # what the in-chain rule costs the DC over a plain base read. The machine may
 # be busy: compare the ratios, not the absolute times.
@@ -185,13 +186,16 @@ for question in "${questions[@]}"; do
   # qzAuthTest's verdict and operations.
   "$view" env CORVEL_LDAP_STATS=1 "$qz" "$dom\\$user" "$dom\\$group" > "$work/qz.out" 2> "$work/qz.err" || true
   verdict=$(tail -n 1 "$work/qz.out")
-  ops=$(sed -n 's/.*ldap: \([0-9]*\) operations in this session.*/\1/p' "$work/qz.err" | paste -sd+)
+  # Each directory session ends with "ldap: R requests in T round trips":
+  # the requests of all three, and the round trips of the walk (the last).
+  ops=$(sed -n 's/.*ldap: \([0-9]*\) requests in [0-9]* round trips.*/\1/p' "$work/qz.err" | paste -sd+)
   ops_total=$(( ${ops:-0} ))
+  walk_trips=$(sed -n 's/.*ldap: [0-9]* requests in \([0-9]*\) round trips.*/\1/p' "$work/qz.err" | tail -n 1)
   case $expect/$verdict in
     member/"A member"*|not/"Not a member"*) qz_ok=right ;;
     *) qz_ok=WRONG; status=1 ;;
   esac
-  echo "qzAuthTest: \"$verdict\" ($qz_ok); LDAP operations per session: ${ops:-none} = $ops_total"
+  echo "qzAuthTest: \"$verdict\" ($qz_ok); LDAP requests per session: ${ops:-none} = $ops_total; round trips of the walk: ${walk_trips:-?}"
 
   # The in-chain search: a member comes back as the user's own entry, a
   # non-member as an empty, successful answer (an error or a partial
@@ -224,7 +228,7 @@ for question in "${questions[@]}"; do
   "$view" hyperfine -N --warmup 1 --runs "$qruns" --export-json "$json" \
     -n "ldapsearch in-chain" "$search" \
     -n qzAuthTest "$qz '$dom\\$user' '$dom\\$group'"
-  rows+=("$(python3 - "$json" "$label" "$ops_total" "$qz_ok" "$ls_ok" <<'EOF'
+  rows+=("$(python3 - "$json" "$label" "$ops_total / ${walk_trips:-?}" "$qz_ok" "$ls_ok" <<'EOF'
 import json, sys
 path, label, ops, qz_ok, ls_ok = sys.argv[1:]
 ls, qz = json.load(open(path))["results"]
@@ -271,7 +275,7 @@ echo "$(cat "$work/relay.log")  (connections and datagrams the relay carried)"
 echo
 echo "Round trip through the relay: $((2 * delay)) ms; hyperfine: mean ± standard deviation of whole processes."
 echo
-echo "| question | ldapsearch in-chain | qzAuthTest | ratio (qzAuthTest / ldapsearch) | qzAuthTest LDAP operations | verdicts (qzAuthTest / ldapsearch) |"
+echo "| question | ldapsearch in-chain | qzAuthTest | ratio (qzAuthTest / ldapsearch) | qzAuthTest LDAP requests / round trips of the walk | verdicts (qzAuthTest / ldapsearch) |"
 echo "|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"
 echo
