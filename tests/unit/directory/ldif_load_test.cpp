@@ -5,6 +5,7 @@
 
 #include "corvel/platform/directory/ldif/ldif_backend.h"
 #include "corvel/platform/directory/ldif/ldif_directory.h"
+#include "corvel/platform/directory/ldif/ldif_loader.h"
 #include "tests/unit/directory/dir_test_util.h"
 
 using namespace corvel::directory;
@@ -18,11 +19,11 @@ const Entry* entry(const Directory& inDir, const std::string& inDN)
     return inDir.entryOfDn(inDir.findDn(inDN));
 }
 
-std::vector<std::string> texts(const Directory& inDir, const std::vector<std::uint32_t>& inDns)
+std::vector<std::string> texts(const Directory& inDir, std::span<const std::uint32_t> inDns)
 {
     std::vector<std::string> theTexts;
     for (std::uint32_t curDn : inDns)
-        theTexts.push_back(inDir.itsDnText[curDn]);
+        theTexts.emplace_back(inDir.dnText(curDn));
     return theTexts;
 }
 
@@ -41,12 +42,12 @@ TEST(LdifLoad, SampleDirectoryAsExported)
     ASSERT_NE(theAlice, nullptr);
     EXPECT_TRUE(theAlice->is(Class_User));
     EXPECT_FALSE(theAlice->is(Class_Group));
-    ASSERT_NE(theAlice->firstValue(Attr_objectSid), nullptr);
-    EXPECT_EQ(*theAlice->firstValue(Attr_objectSid), "S-1-5-21-1004336348-1177238915-682003330-1104");
-    ASSERT_NE(theAlice->firstValue(Attr_objectGUID), nullptr);
-    EXPECT_EQ(*theAlice->firstValue(Attr_objectGUID), "{6B29FC40-CA47-1067-B31D-00DD01066207}");
+    ASSERT_NE(theDir->firstValue(*theAlice, Attr_objectSid), nullptr);
+    EXPECT_EQ(*theDir->firstValue(*theAlice, Attr_objectSid), "S-1-5-21-1004336348-1177238915-682003330-1104");
+    ASSERT_NE(theDir->firstValue(*theAlice, Attr_objectGUID), nullptr);
+    EXPECT_EQ(*theDir->firstValue(*theAlice, Attr_objectGUID), "{6B29FC40-CA47-1067-B31D-00DD01066207}");
     // objectCategory is folded over two lines in the file.
-    const std::string* theCategory = theAlice->firstValue(theDir->findAttr("objectCategory"));
+    const std::string_view* theCategory = theDir->firstValue(*theAlice, theDir->findAttr("objectCategory"));
     ASSERT_NE(theCategory, nullptr);
     EXPECT_EQ(*theCategory, "CN=Person,CN=Schema,CN=Configuration," + theCorp);
 
@@ -58,8 +59,8 @@ TEST(LdifLoad, SampleDirectoryAsExported)
     const Entry* theGroup = entry(*theDir, "CN=Sales/Marketing,OU=Groups," + theCorp);
     ASSERT_NE(theGroup, nullptr);
     EXPECT_TRUE(theGroup->is(Class_Group));
-    EXPECT_EQ(theGroup->itsRdnText, "CN=Sales/Marketing");
-    EXPECT_EQ(texts(*theDir, theGroup->itsMembers),
+    EXPECT_EQ(theDir->rdnText(*theGroup), "CN=Sales/Marketing");
+    EXPECT_EQ(texts(*theDir, theDir->members(*theGroup)),
               (std::vector<std::string>{"CN=Dave Davis,OU=Users," + theCorp, "CN=Smith\\, John,OU=Users," + theCorp}));
 
     const Entry* theComputer = entry(*theDir, "CN=WS01,CN=Computers," + theCorp);
@@ -74,16 +75,16 @@ TEST(LdifLoad, MemberOfIsDerivedInGroupFileOrder)
     auto theDir = loadDirectory(dirtest::corpPath());
     const Entry* theDave = entry(*theDir, "CN=Dave Davis,OU=Users," + theCorp);
     ASSERT_NE(theDave, nullptr);
-    EXPECT_EQ(texts(*theDir, theDave->itsMemberOf),
+    EXPECT_EQ(texts(*theDir, theDir->memberOf(*theDave)),
               (std::vector<std::string>{"CN=Staff,OU=Groups," + theCorp, "CN=Sales/Marketing,OU=Groups," + theCorp}));
     const Entry* theAlice = entry(*theDir, "CN=Alice Anders,OU=Users," + theCorp);
-    EXPECT_EQ(texts(*theDir, theAlice->itsMemberOf),
+    EXPECT_EQ(texts(*theDir, theDir->memberOf(*theAlice)),
               (std::vector<std::string>{"CN=Developers,OU=Groups," + theCorp,
                                         "CN=Staff,OU=Regional,OU=Groups," + theCorp}));
     const Entry* theFrank = entry(*theDir, "CN=Frank Ford,OU=Users," + theCorp);
-    EXPECT_TRUE(theFrank->itsMemberOf.empty());
+    EXPECT_TRUE(theDir->memberOf(*theFrank).empty());
     const Entry* theLoopA = entry(*theDir, "CN=LoopA,OU=Groups," + theCorp);
-    EXPECT_EQ(texts(*theDir, theLoopA->itsMemberOf), (std::vector<std::string>{"CN=LoopB,OU=Groups," + theCorp}));
+    EXPECT_EQ(texts(*theDir, theDir->memberOf(*theLoopA)), (std::vector<std::string>{"CN=LoopB,OU=Groups," + theCorp}));
 }
 
 TEST(LdifLoad, CaseInsensitiveNamesAndDomainsWithoutCrossRef)
@@ -96,20 +97,20 @@ TEST(LdifLoad, CaseInsensitiveNamesAndDomainsWithoutCrossRef)
     const Entry* theAlice = entry(*theDir, "cn=ALICE ANDERS,ou=people,dc=Corp,dc=Example,dc=Test");
     ASSERT_NE(theAlice, nullptr);
     EXPECT_TRUE(theAlice->is(Class_User)); // "objectClass: USER"
-    ASSERT_NE(theAlice->firstValue(Attr_sAMAccountName), nullptr); // "SAMACCOUNTNAME:"
-    EXPECT_EQ(*theAlice->firstValue(Attr_sAMAccountName), "alice");
+    ASSERT_NE(theDir->firstValue(*theAlice, Attr_sAMAccountName), nullptr); // "SAMACCOUNTNAME:"
+    EXPECT_EQ(*theDir->firstValue(*theAlice, Attr_sAMAccountName), "alice");
 
     // Member values in another spelling still name the entry; the memberOf
     // line in the file is not taken.
     const Entry* theTeam = entry(*theDir, "CN=Team,OU=People," + theCorp);
     ASSERT_NE(theTeam, nullptr);
-    EXPECT_EQ(texts(*theDir, theAlice->itsMemberOf), (std::vector<std::string>{"cn=Team,ou=people,dc=CORP,dc=example,dc=test"}));
+    EXPECT_EQ(texts(*theDir, theDir->memberOf(*theAlice)), (std::vector<std::string>{"cn=Team,ou=people,dc=CORP,dc=example,dc=test"}));
     EXPECT_EQ(theDir->findAttr("memberOf"), NoIndex);
 
     // A base64 DN and a folded, hex-escaped member value name the same entry.
     const Entry* theZoe = entry(*theDir, "CN=Zo\xC3\xAB Zeta,OU=People,DC=emea," + theCorp);
     ASSERT_NE(theZoe, nullptr);
-    EXPECT_EQ(theZoe->itsMemberOf.size(), 1u);
+    EXPECT_EQ(theDir->memberOf(*theZoe).size(), 1u);
 
     ASSERT_EQ(theDir->itsDomains.size(), 3u);
     std::uint32_t theEmea = theDir->findDomain("EUROPE");
@@ -147,10 +148,10 @@ TEST(LdifLoad, LdifdeStyleCrLfAndVersionInFirstRecord)
     EXPECT_EQ(theDir->itsDomains[0].itsNetbios, "W");
     const Entry* theUser = entry(*theDir, "CN=Win,DC=w,DC=test");
     ASSERT_NE(theUser, nullptr);
-    ASSERT_NE(theUser->firstValue(Attr_sAMAccountName), nullptr);
-    EXPECT_EQ(*theUser->firstValue(Attr_sAMAccountName), "win"); // no stray carriage return
-    ASSERT_NE(theUser->firstValue(Attr_objectSid), nullptr);
-    EXPECT_EQ(*theUser->firstValue(Attr_objectSid), "S-1-5-21-1004336348-1177238915-682003330-1104");
+    ASSERT_NE(theDir->firstValue(*theUser, Attr_sAMAccountName), nullptr);
+    EXPECT_EQ(*theDir->firstValue(*theUser, Attr_sAMAccountName), "win"); // no stray carriage return
+    ASSERT_NE(theDir->firstValue(*theUser, Attr_objectSid), nullptr);
+    EXPECT_EQ(*theDir->firstValue(*theUser, Attr_objectSid), "S-1-5-21-1004336348-1177238915-682003330-1104");
 }
 
 TEST(LdifLoad, SameUnchangedFileIsLoadedOnce)
@@ -247,15 +248,15 @@ TEST(LdifLoadBadInput, BadRecordsAreSkippedWithTheirLine)
     // The first of two entries is kept; records after the bad ones load.
     const Entry* theUser = entry(*theDir, "CN=U,DC=bad,DC=test");
     ASSERT_NE(theUser, nullptr);
-    EXPECT_EQ(*theUser->firstValue(Attr_sAMAccountName), "first");
-    EXPECT_EQ(texts(*theDir, theUser->itsMemberOf),
+    EXPECT_EQ(*theDir->firstValue(*theUser, Attr_sAMAccountName), "first");
+    EXPECT_EQ(texts(*theDir, theDir->memberOf(*theUser)),
               (std::vector<std::string>{"CN=G,DC=bad,DC=test", "CN=After,DC=bad,DC=test"}));
     EXPECT_EQ(entry(*theDir, "CN=Broken,DC=bad,DC=test"), nullptr);
     EXPECT_EQ(entry(*theDir, "CN=Change,DC=bad,DC=test"), nullptr);
     // The dangling member stays a member value.
     const Entry* theGroup = entry(*theDir, "CN=G,DC=bad,DC=test");
     ASSERT_NE(theGroup, nullptr);
-    EXPECT_EQ(theGroup->itsMembers.size(), 2u);
+    EXPECT_EQ(theDir->members(*theGroup).size(), 2u);
 }
 
 TEST(LdifLoadBadInput, NeverReadsOtherFiles)
@@ -288,9 +289,9 @@ TEST(LdifLoadBadInput, NeverReadsOtherFiles)
 
     const Entry* theUser = entry(*theDir, "CN=V,DC=u,DC=test");
     ASSERT_NE(theUser, nullptr);
-    EXPECT_EQ(theUser->firstValue(theDir->findAttr("description")), nullptr);
-    EXPECT_EQ(theUser->firstValue(Attr_displayName), nullptr);
-    ASSERT_NE(theUser->firstValue(Attr_sAMAccountName), nullptr);
+    EXPECT_EQ(theDir->firstValue(*theUser, theDir->findAttr("description")), nullptr);
+    EXPECT_EQ(theDir->firstValue(*theUser, Attr_displayName), nullptr);
+    ASSERT_NE(theDir->firstValue(*theUser, Attr_sAMAccountName), nullptr);
     EXPECT_EQ(entry(*theDir, "CN=Included,DC=u,DC=test"), nullptr);
     EXPECT_NE(entry(*theDir, "CN=W,DC=u,DC=test"), nullptr);
 }
@@ -309,8 +310,8 @@ TEST(LdifLoadBadInput, BinaryValuesThatAreNoSidOrGuid)
     auto theDir = loadDirectory(thePath);
     const Entry* theUser = entry(*theDir, "CN=S,DC=s,DC=test");
     ASSERT_NE(theUser, nullptr);
-    EXPECT_EQ(theUser->firstValue(Attr_objectSid), nullptr);
-    EXPECT_EQ(theUser->firstValue(Attr_objectGUID), nullptr);
+    EXPECT_EQ(theDir->firstValue(*theUser, Attr_objectSid), nullptr);
+    EXPECT_EQ(theDir->firstValue(*theUser, Attr_objectGUID), nullptr);
     EXPECT_EQ(theLog.errorsWith({thePath, "objectSid"}), 1u);
     EXPECT_EQ(theLog.errorsWith({thePath, "objectGUID"}), 1u);
 }

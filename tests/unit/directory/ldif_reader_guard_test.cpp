@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "corvel/platform/directory/ldif/ldif_directory.h"
+#include "corvel/platform/directory/ldif/ldif_loader.h"
 #include "tests/unit/directory/dir_test_util.h"
 
 using namespace corvel::directory::ldif;
@@ -61,7 +62,7 @@ TEST(LdifReaderGuard, MalformedRecordsAreSkippedWithTheirLine)
         const Entry* theGroup = entry(*theDir, "CN=Good,DC=y");
         ASSERT_NE(theGroup, nullptr);
         EXPECT_EQ(theGroup->itsLine, theBadLines + 2);
-        EXPECT_EQ(theGroup->itsMembers.size(), 1u);
+        EXPECT_EQ(theDir->members(*theGroup).size(), 1u);
     }
 }
 
@@ -119,13 +120,13 @@ TEST(LdifMembers, LongListKeepsFileOrderAndStoresRepeatsOnce)
     auto theDir = loadDirectory(dirtest::writeFile("big.ldif", theText));
     const Entry* theBig = entry(*theDir, "CN=Big,DC=y");
     ASSERT_NE(theBig, nullptr);
-    ASSERT_EQ(theBig->itsMembers.size(), theCount);
+    ASSERT_EQ(theDir->members(*theBig).size(), theCount);
     for (unsigned curIndex = 0; curIndex < theCount; ++curIndex)
-        ASSERT_EQ(theDir->itsDnText[theBig->itsMembers[curIndex]], "CN=M" + std::to_string(theOrder[curIndex]) + ",DC=y");
+        ASSERT_EQ(theDir->dnText(theDir->members(*theBig)[curIndex]), "CN=M" + std::to_string(theOrder[curIndex]) + ",DC=y");
     const Entry* theSmall = entry(*theDir, "CN=Small,DC=y");
     ASSERT_NE(theSmall, nullptr);
     std::vector<std::string> theSmallTexts;
-    for (std::uint32_t curDn : theSmall->itsMembers)
-        theSmallTexts.push_back(theDir->itsDnText[curDn]);
+    for (std::uint32_t curDn : theDir->members(*theSmall))
+        theSmallTexts.emplace_back(theDir->dnText(curDn));
     EXPECT_EQ(theSmallTexts, (std::vector<std::string>{"CN=M5,DC=y", "CN=M3,DC=y", "CN=M1,DC=y"}));
 }

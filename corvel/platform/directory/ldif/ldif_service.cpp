@@ -8,6 +8,7 @@
 #include "corvel/platform/directory/dn.h"
 #include "corvel/platform/directory/ldif/ldif_backend.h"
 #include "corvel/platform/directory/ldif/ldif_directory.h"
+#include "corvel/platform/directory/ldif/ldif_loader.h"
 
 namespace corvel::directory::ldif
 {
@@ -29,7 +30,7 @@ std::unique_ptr<DirObject> makeObject(const std::shared_ptr<const Directory>& in
 class LdifEnumerator final : public DirEnumerator
 {
 public:
-    LdifEnumerator(std::shared_ptr<const Directory> inDir, const std::vector<std::uint32_t>& inDns)
+    LdifEnumerator(std::shared_ptr<const Directory> inDir, std::span<const std::uint32_t> inDns)
         : itsDir(std::move(inDir)), itsDns(inDns)
     {
     }
@@ -45,7 +46,7 @@ public:
 
 private:
     std::shared_ptr<const Directory> itsDir;
-    const std::vector<std::uint32_t>& itsDns; // owned by the directory, which itsDir keeps
+    std::span<const std::uint32_t> itsDns; // owned by the directory, which itsDir keeps
     std::size_t itsPosition = 0;
 };
 
@@ -61,11 +62,11 @@ public:
     {
         if (itsEntry)
         {
-            outName = itsEntry->itsRdnText;
+            outName = itsDir->rdnText(*itsEntry);
             return S_ok;
         }
         std::vector<dn::Rdn> theRdns;
-        if (!dn::parseDN(itsDir->itsDnText[itsDn], theRdns))
+        if (!dn::parseDN(std::string(itsDir->dnText(itsDn)), theRdns))
             return E_invalidDNSyntax;
         outName = theRdns[0].itsText;
         return S_ok;
@@ -73,6 +74,12 @@ public:
 
     Status get(const std::string& inAttribute, std::string& outValue) override
     {
+        // The walk asks every member for its DN: no list for that.
+        if (foldedEquals(inAttribute, "distinguishedName"))
+        {
+            outValue = itsDir->dnText(itsDn);
+            return S_ok;
+        }
         std::vector<std::string> theValues;
         Status theStatus = values(inAttribute, theValues);
         if (theStatus != S_ok)
@@ -103,9 +110,11 @@ public:
         if (!itsDir->findPathDn(inPath, theDn, theBadPath, thePrimary))
             return theBadPath ? E_badPathname : E_invalidDNSyntax;
         if (theDn != NoIndex && itsEntry)
+        {
+            const std::span<const std::uint32_t> theMembers = itsDir->members(*itsEntry);
             outIsMember = (thePrimary != NoIndex && itsDir->itsEntries[thePrimary].itsDn == itsDn) ||
-                          std::find(itsEntry->itsMembers.begin(), itsEntry->itsMembers.end(), theDn) !=
-                              itsEntry->itsMembers.end();
+                          std::find(theMembers.begin(), theMembers.end(), theDn) != theMembers.end();
+        }
         return S_ok;
     }
 
@@ -114,7 +123,7 @@ public:
         outMembers.reset();
         if (!isGroup())
             return E_noInterface;
-        outMembers = std::make_unique<LdifEnumerator>(itsDir, itsEntry->itsMembers);
+        outMembers = std::make_unique<LdifEnumerator>(itsDir, itsDir->members(*itsEntry));
         return S_ok;
     }
 
@@ -123,7 +132,7 @@ public:
         outGroups.reset();
         if (!isUser())
             return E_noInterface;
-        outGroups = std::make_unique<LdifEnumerator>(itsDir, itsEntry->itsMemberOf);
+        outGroups = std::make_unique<LdifEnumerator>(itsDir, itsDir->memberOf(*itsEntry));
         return S_ok;
     }
 
@@ -135,7 +144,7 @@ public:
         const std::uint32_t theGroup = itsDir->primaryGroupOf(*itsEntry);
         if (theGroup == NoIndex)
             return S_false;
-        outGroupDN = itsDir->itsDnText[itsDir->itsEntries[theGroup].itsDn];
+        outGroupDN = itsDir->dnText(itsDir->itsEntries[theGroup].itsDn);
         return S_ok;
     }
 
@@ -144,10 +153,10 @@ public:
 
 private:
 
-    void dnTexts(const std::vector<std::uint32_t>& inDns, std::vector<std::string>& outValues) const
+    void dnTexts(std::span<const std::uint32_t> inDns, std::vector<std::string>& outValues) const
     {
         for (std::uint32_t curDn : inDns)
-            outValues.push_back(itsDir->itsDnText[curDn]);
+            outValues.emplace_back(itsDir->dnText(curDn));
     }
 
     Status values(const std::string& inAttribute, std::vector<std::string>& outValues) const
@@ -155,7 +164,7 @@ private:
         std::string theName = lower(inAttribute);
         if (theName == "distinguishedname")
         {
-            outValues.push_back(itsDir->itsDnText[itsDn]);
+            outValues.emplace_back(itsDir->dnText(itsDn));
             return S_ok;
         }
         if (!itsEntry)
@@ -164,24 +173,24 @@ private:
             if (theName != "name" && theName != "cn")
                 return E_propertyNotFound;
             std::vector<dn::Rdn> theRdns;
-            if (!dn::parseDN(itsDir->itsDnText[itsDn], theRdns))
+            if (!dn::parseDN(std::string(itsDir->dnText(itsDn)), theRdns))
                 return E_propertyNotFound;
             outValues.push_back(theRdns[0].itsAvas[0].itsValue);
             return S_ok;
         }
         if (theName == "memberof")
-            dnTexts(itsEntry->itsMemberOf, outValues);
+            dnTexts(itsDir->memberOf(*itsEntry), outValues);
         else if (theName == "member")
-            dnTexts(itsEntry->itsMembers, outValues);
+            dnTexts(itsDir->members(*itsEntry), outValues);
         else
         {
             std::uint32_t theAttr = itsDir->findAttr(theName);
             if (theAttr != NoIndex)
-                for (const auto& [curAttr, curValue] : itsEntry->itsAttrs)
-                    if (curAttr == theAttr)
-                        outValues.push_back(curValue);
+                for (const AttrValue& curValue : itsDir->attrs(*itsEntry))
+                    if (curValue.itsAttr == theAttr)
+                        outValues.emplace_back(itsDir->itsValues[curValue.itsValue]);
             if (outValues.empty() && theAttr == Attr_name)
-                outValues.push_back(itsEntry->itsRdnValue); // every object has a name
+                outValues.emplace_back(itsDir->rdnValue(*itsEntry)); // every object has a name
         }
         return outValues.empty() ? E_propertyNotFound : S_ok;
     }
@@ -272,7 +281,7 @@ public:
         switch (inType)
         {
             case NameType_1779:
-                outName = itsDir->itsDnText[theEntry.itsDn];
+                outName = itsDir->dnText(theEntry.itsDn);
                 return S_ok;
             case NameType_NT4:
             {
@@ -283,10 +292,11 @@ public:
                     outName = theDomain->itsNetbios + "\\";
                     return S_ok;
                 }
-                const std::string* theSam = theEntry.firstValue(Attr_sAMAccountName);
+                const std::string_view* theSam = itsDir->firstValue(theEntry, Attr_sAMAccountName);
                 if (!theSam)
                     return E_nameNoMapping;
-                outName = theDomain->itsNetbios + "\\" + *theSam;
+                outName = theDomain->itsNetbios + "\\";
+                outName += *theSam;
                 return S_ok;
             }
             case NameType_Canonical:
@@ -306,9 +316,9 @@ public:
     }
 
 private:
-    static Status value(const Entry& inEntry, std::uint32_t inAttr, std::string& outName)
+    Status value(const Entry& inEntry, std::uint32_t inAttr, std::string& outName) const
     {
-        const std::string* theValue = inEntry.firstValue(inAttr);
+        const std::string_view* theValue = itsDir->firstValue(inEntry, inAttr);
         if (!theValue)
             return E_nameNoMapping;
         outName = *theValue;
@@ -351,27 +361,24 @@ private:
 
     void findDn(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
     {
-        const Entry* theEntry = itsDir->entryOfDn(itsDir->findDn(inName));
-        if (theEntry)
-            addMatch(itsDir->itsEntryOfDn[theEntry->itsDn], outMatches);
+        const std::uint32_t theEntry = itsDir->entryIndexOfDn(itsDir->findDn(inName));
+        if (theEntry != NoIndex)
+            addMatch(theEntry, outMatches);
     }
 
     void findSamInDomain(std::uint32_t inDomain, const std::string& inSam,
                          std::vector<std::uint32_t>& outMatches) const
     {
-        auto theFound = itsDir->itsBySam.find(lower(inSam));
-        if (theFound == itsDir->itsBySam.end())
-            return;
-        for (std::uint32_t curEntry : theFound->second)
+        for (std::uint32_t curEntry : itsDir->itsBySam.find(inSam))
             if (itsDir->itsEntries[curEntry].itsDomain == inDomain)
                 addMatch(curEntry, outMatches);
     }
 
     void findDomainObject(std::uint32_t inDomain, std::vector<std::uint32_t>& outMatches) const
     {
-        const Entry* theEntry = itsDir->entryOfDn(itsDir->itsDomains[inDomain].itsNcDn);
-        if (theEntry)
-            addMatch(itsDir->itsEntryOfDn[theEntry->itsDn], outMatches);
+        const std::uint32_t theEntry = itsDir->entryIndexOfDn(itsDir->itsDomains[inDomain].itsNcDn);
+        if (theEntry != NoIndex)
+            addMatch(theEntry, outMatches);
     }
 
     void findNt4(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
@@ -426,34 +433,28 @@ private:
             findDomainObject(theDomain, outMatches);
             return;
         }
-        std::string theWanted = lower(inName);
-        std::string theLeaf = lower(theParts.back());
         for (std::uint32_t curEntry = 0; curEntry < itsDir->itsEntries.size(); ++curEntry)
         {
             const Entry& theEntry = itsDir->itsEntries[curEntry];
-            if (theEntry.itsDomain != theDomain || lower(theEntry.itsRdnValue) != theLeaf)
+            if (theEntry.itsDomain != theDomain || !foldedEquals(itsDir->rdnValue(theEntry), theParts.back()))
                 continue;
-            if (lower(itsDir->canonicalName(theEntry)) == theWanted)
+            if (foldedEquals(itsDir->canonicalName(theEntry), inName))
                 addMatch(curEntry, outMatches);
         }
     }
 
-    void findIndexed(const std::unordered_map<std::string, std::vector<std::uint32_t>>& inIndex,
-                     const std::string& inName, std::vector<std::uint32_t>& outMatches) const
+    void findIndexed(const Directory::ValueIndex& inIndex, const std::string& inName,
+                     std::vector<std::uint32_t>& outMatches) const
     {
-        auto theFound = inIndex.find(lower(inName));
-        if (theFound == inIndex.end())
-            return;
-        for (std::uint32_t curEntry : theFound->second)
+        for (std::uint32_t curEntry : inIndex.find(inName))
             addMatch(curEntry, outMatches);
     }
 
     void findByValue(std::uint32_t inAttr, const std::string& inName, std::vector<std::uint32_t>& outMatches) const
     {
-        std::string theWanted = lower(inName);
         for (std::uint32_t curEntry = 0; curEntry < itsDir->itsEntries.size(); ++curEntry)
-            for (const auto& [curAttr, curValue] : itsDir->itsEntries[curEntry].itsAttrs)
-                if (curAttr == inAttr && lower(curValue) == theWanted)
+            for (const AttrValue& curValue : itsDir->attrs(itsDir->itsEntries[curEntry]))
+                if (curValue.itsAttr == inAttr && foldedEquals(itsDir->itsValues[curValue.itsValue], inName))
                     addMatch(curEntry, outMatches);
     }
 
@@ -491,10 +492,10 @@ public:
             return E_invalidDNSyntax;
         if (!itsDir->itsLoaded)
             return E_noSuchDomain;
-        auto theFound = itsDir->itsDnIds.find(theKey);
-        if (theFound == itsDir->itsDnIds.end() || !itsDir->entryOfDn(theFound->second))
+        const std::uint32_t theDn = itsDir->findDnKey(theKey, hashFolded(theKey));
+        if (!itsDir->entryOfDn(theDn))
             return E_noSuchObject;
-        auto theObject = std::make_unique<LdifObject>(itsDir, theFound->second);
+        auto theObject = std::make_unique<LdifObject>(itsDir, theDn);
         if (inKind == ObjectKind::Group && !theObject->isGroup())
             return E_noInterface;
         if (inKind == ObjectKind::User && !theObject->isUser())

@@ -1,0 +1,179 @@
+#include "corvel/platform/directory/ldif/ldif_reader.h"
+
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include <ldap.h>
+#include <ldif.h>
+
+#include "corvel/platform/directory/ldif/ldif_id_table.h"
+#include "corvel/platform/directory/ldif/ldif_input.h"
+
+namespace corvel::directory::ldif
+{
+
+RecordReader::RecordReader(char* inText, std::size_t inSize, unsigned long inFirstLine)
+    : itsFirstLine(inFirstLine)
+{
+    itsFile = ldif_open_mem(inText, inSize, "r");
+}
+
+RecordReader::~RecordReader()
+{
+    if (itsBuffer)
+        ber_memfree(itsBuffer);
+    if (itsFile)
+        ldif_close(itsFile);
+}
+
+std::size_t RecordReader::position() const
+{
+    const long thePosition = itsFile && itsFile->fp ? std::ftell(itsFile->fp) : 0;
+    return thePosition > 0 ? static_cast<std::size_t>(thePosition) : 0;
+}
+
+RecordReader::Next RecordReader::next(char*& outText, std::size_t& outSize, unsigned long& outStartLine)
+{
+    if (!itsFile)
+        return Next::End;
+    for (;;)
+    {
+        const unsigned long theBefore = itsLineNo;
+        if (itsBuffer)
+            *itsBuffer = '\0'; // no text of the last record can pass for this one
+        const int theFound = ldif_read_record(itsFile, &itsLineNo, &itsBuffer, &itsBufferSize);
+        if (theFound <= 0)
+            return theFound < 0 ? Next::Failed : Next::End;
+        // The reader can report a record (a lone line such as "6") without
+        // giving any text for it: that is no record. It has read lines, so
+        // the next call goes on; a call that read none would repeat forever.
+        if (!itsBuffer || *itsBuffer == '\0')
+        {
+            if (itsLineNo == theBefore)
+                return Next::End;
+            continue;
+        }
+        // The reader skips blank lines before a record and counts them; the
+        // record starts at its first line that is neither blank nor comment.
+        const std::size_t theLength = std::strlen(itsBuffer);
+        const unsigned long theBufferLines =
+            static_cast<unsigned long>(countNewlines(std::string_view(itsBuffer, theLength)));
+        std::size_t theSkipped = 0;
+        const char* curLine = itsBuffer;
+        while (*curLine == '#' || (*curLine == ' ' && theSkipped > 0))
+        {
+            const char* theEnd = std::strchr(curLine, '\n');
+            if (!theEnd)
+                break;
+            curLine = theEnd + 1;
+            ++theSkipped;
+        }
+        // Lines counted by the reader but not in the buffer are the blank
+        // lines before the record and the one ending it.
+        const unsigned long theTotal = itsLineNo - theBefore;
+        unsigned long theBlankBefore = theTotal > theBufferLines ? theTotal - theBufferLines : 0;
+        if (theBlankBefore > 0 && theTotal > 0)
+            --theBlankBefore; // the blank line that ended the record
+        unsigned long theStart = itsFirstLine + theBefore + theBlankBefore + theSkipped;
+
+        // "version: 1" opens the file, alone or in front of the first
+        // record; it is no entry.
+        char* theText = itsBuffer;
+        std::size_t theSize = theLength;
+        char* theFirst = itsBuffer;
+        while (*theFirst == '#' || *theFirst == ' ')
+        {
+            char* theEnd = std::strchr(theFirst, '\n');
+            if (!theEnd)
+                break;
+            theFirst = theEnd + 1;
+        }
+        if (strncasecmp(theFirst, "version:", 8) == 0)
+        {
+            char* theEnd = std::strchr(theFirst, '\n');
+            char* theRest = theEnd ? theEnd + 1 : theFirst + std::strlen(theFirst);
+            if (*theRest == '\0')
+                continue;
+            theSize = theLength - static_cast<std::size_t>(theRest - itsBuffer);
+            theText = theRest;
+            ++theStart;
+        }
+        outText = theText;
+        outSize = theSize;
+        outStartLine = theStart;
+        return Next::Record;
+    }
+}
+
+void ParsedRecord::Deleter::operator()(ldifrecord* inRecord) const { delete inRecord; }
+
+ParsedRecord::ParsedRecord() : itsRecord(new ldifrecord) { std::memset(itsRecord.get(), 0, sizeof *itsRecord); }
+
+ParsedRecord::~ParsedRecord() { clear(); }
+
+void ParsedRecord::clear()
+{
+    if (itsFilled)
+        ldap_ldif_record_done(itsRecord.get());
+    std::memset(itsRecord.get(), 0, sizeof *itsRecord);
+    itsFilled = false;
+}
+
+namespace
+{
+
+// The first line libldap's line parser refuses, worded as the record parser
+// words it; empty when every line parses. The record parser takes the lines
+// as ldif_getline gives them (unfolded, comments skipped) and names the
+// entry by its first dn line.
+std::string refusedLine(const char* inText, std::size_t inSize, unsigned long inStartLine)
+{
+    std::string theCopy(inText, inSize);
+    char* theNext = theCopy.data();
+    std::string theDn;
+    bool theHaveDn = false;
+    for (unsigned long curIndex = 0;; ++curIndex)
+    {
+        char* theLine = ldif_getline(&theNext);
+        if (!theLine)
+            return std::string();
+        struct berval theType = {0, nullptr};
+        struct berval theValue = {0, nullptr};
+        int theFree = 0;
+        if (ldif_parse_line2(theLine, &theType, &theValue, &theFree) < 0)
+            return formatText("ldif: invalid format (line %lu) entry: \"%s\"", inStartLine + curIndex,
+                              theDn.c_str());
+        if (!theHaveDn && theType.bv_val && foldedEquals(std::string_view(theType.bv_val, theType.bv_len), "dn"))
+        {
+            theHaveDn = true;
+            theDn = theValue.bv_val ? theValue.bv_val : "";
+        }
+        if (theFree && theValue.bv_val)
+            ber_memfree(theValue.bv_val);
+    }
+}
+
+} // namespace
+
+bool ParsedRecord::parse(char* inText, std::size_t inSize, unsigned long inStartLine, bool inCheckLines,
+                         std::string& outRefusal)
+{
+    clear();
+    outRefusal.clear();
+    if (inCheckLines)
+    {
+        outRefusal = refusedLine(inText, inSize, inStartLine);
+        if (!outRefusal.empty())
+            return false;
+    }
+    struct berval theText;
+    theText.bv_val = inText;
+    theText.bv_len = inSize;
+    // The record's fields are filled (and must be freed) whatever it answers.
+    itsFilled = true;
+    return ldap_parse_ldif_record(&theText, inStartLine, itsRecord.get(), "ldif",
+                                  LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS) == 0;
+}
+
+} // namespace corvel::directory::ldif
