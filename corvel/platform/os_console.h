@@ -16,6 +16,8 @@ namespace corvel::platform
 
 // True when standard input is a terminal (a console on Windows).
 bool stdinIsTerminal();
+// The same for standard error (where progress lines are shown only then).
+bool stderrIsTerminal();
 
 // Drops input already typed on the terminal and not yet read, including what
 // the C library holds in its buffer. Nothing happens when standard input is

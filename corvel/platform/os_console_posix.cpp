@@ -17,6 +17,8 @@ struct ConsoleKeyReader::SavedMode
 
 bool stdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
+bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 void discardConsoleInput()
 {
     if (!stdinIsTerminal())

@@ -26,6 +26,8 @@ static HANDLE consoleInput()
 
 bool stdinIsTerminal() { return _isatty(_fileno(stdin)) != 0 && consoleInput() != nullptr; }
 
+bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
 void discardConsoleInput()
 {
     HANDLE theInput = consoleInput();

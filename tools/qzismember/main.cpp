@@ -25,7 +25,7 @@
 #include "corvel/platform/directory/dir_service.h"
 #include "corvel/util/qzauthenticator.h"
 #include "tools/qzismember/json_text.h"
-#include "tools/qzismember/terminal.h"
+#include "corvel/platform/os_console.h"
 
 #ifndef QZ_ISMEMBER_VERSION
 #define QZ_ISMEMBER_VERSION "unknown"
@@ -427,7 +427,7 @@ int askBatch(const Options& inOptions)
     // trace shows each walk as it happens.
     qzWalkMemory theMemory;
     qzWalkMemory* const theUsedMemory = inOptions.itsVerbose ? nullptr : &theMemory;
-    qzProgress theProgress(!inOptions.itsVerbose && stderrIsTerminal());
+    qzProgress theProgress(!inOptions.itsVerbose && corvel::platform::stderrIsTerminal());
 
     int theWorst = theExitMember;
     std::size_t theLineNumber = 0;

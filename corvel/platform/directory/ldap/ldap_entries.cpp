@@ -82,7 +82,7 @@ EntryPtr EntryCache::cached(const std::string& inDN) const
 const std::vector<std::string>& groupAttributes()
 {
     static const std::vector<std::string> kAttributes = {"objectClass", "distinguishedName", "name",
-                                                         "member", "objectSid"};
+                                                         "member",      "objectSid",         "primaryGroupID"};
     return kAttributes;
 }
 

@@ -68,9 +68,10 @@ private:
     std::unordered_map<std::string, EntryPtr> itsEntries;
 };
 
-// The attributes every group read asks for. objectSid comes with the member
-// values: both halves of is-member, the member attribute and the primary
-// group rule, come back in the one read.
+// The attributes every group read asks for. objectSid and primaryGroupID
+// come with the member values: both halves of is-member, the member
+// attribute and the primary group rule, come back in the one read (of the
+// group, and of a user read as a member).
 const std::vector<std::string>& groupAttributes();
 
 } // namespace corvel::directory::ldap
