@@ -32,17 +32,55 @@ const char* assertReport(const char* inFile, long inLine, const char* inCommand,
     return theBuffer;
 }
 
+namespace
+{
+// The buffers a trace formats into: each thread keeps its own and uses it
+// for the trace it is in; a trace made while one is in progress on the same
+// thread (by a log callback) gets buffers of its own, so neither overwrites
+// the other's text. The kept ones are plain thread storage, usable up to
+// the thread's very end.
+thread_local int theTraceDepth = 0;
+thread_local int theTextDepth = 0;
+thread_local char theKeptTrace[theTraceBufferSize];
+
+struct DepthGuard
+{
+    explicit DepthGuard(int& ioDepth) : itsDepth(ioDepth) { ++itsDepth; }
+    ~DepthGuard() { --itsDepth; }
+    int& itsDepth;
+};
+
+// This thread's kept line, or null once the thread is ending and it is gone.
+thread_local bool theKeptLineGone = false;
+std::string* keptLine()
+{
+    struct Kept
+    {
+        std::string itsText;
+        ~Kept() { theKeptLineGone = true; }
+    };
+    if (theKeptLineGone)
+        return nullptr;
+    thread_local Kept theKept;
+    return &theKept.itsText;
+}
+} // namespace
+
 void trace(std::uint8_t inVerbosity, const char* inFile, std::int32_t inLine, const char* inFormat,
            ...)
 {
     if (inVerbosity > qzTraceThreshold)
         return;
-    qzAlloc theBuffer(theTraceBufferSize, true);
+    const DepthGuard theDepth(theTraceDepth);
+    qzAlloc theNested(nullptr, 0);
+    if (theTraceDepth > 1)
+        theNested.allocate(theTraceBufferSize, true);
+    char* const theText = theTraceDepth > 1 ? theNested.getChars() : theKeptTrace;
     va_list theArgs;
     va_start(theArgs, inFormat);
-    std::vsnprintf(theBuffer.getChars(), theTraceBufferSize, inFormat, theArgs);
+    std::vsnprintf(theText, theTraceBufferSize, inFormat, theArgs);
     va_end(theArgs);
-    traceText(inVerbosity, inFile, inLine, theBuffer.getChars());
+    traceText(inVerbosity, inFile, inLine, theText);
 }
 
 void traceText(std::uint8_t inVerbosity, const char* inFile, std::int32_t /*inLine*/,
@@ -50,7 +88,11 @@ void traceText(std::uint8_t inVerbosity, const char* inFile, std::int32_t /*inLi
 {
     if (inVerbosity > qzTraceThreshold || isTraceFiltered(inFile))
         return;
-    std::string theText("* ");
+    const DepthGuard theDepth(theTextDepth);
+    std::string theNested;
+    std::string* theKept = theTextDepth > 1 ? nullptr : keptLine();
+    std::string& theText = theKept ? *theKept : theNested;
+    theText.assign("* ");
     theText += inText ? inText : "";
     writeInfoLog(qzLogDebug, theText.c_str());
 }

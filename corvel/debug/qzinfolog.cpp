@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <list>
@@ -78,21 +79,78 @@ void appendClock(std::string& ioText, const corvel::platform::LocalTime& inTime)
     appendTwoDigits(ioText, inTime.second);
 }
 
+void appendDecimal(std::string& ioText, std::uint32_t inValue)
+{
+    char theDigits[10];
+    int theCount = 0;
+    do
+    {
+        theDigits[theCount++] = static_cast<char>('0' + inValue % 10);
+        inValue /= 10;
+    } while (inValue != 0);
+    while (theCount > 0)
+        ioText += theDigits[--theCount];
+}
+
 void appendThreadField(std::string& ioText)
 {
     ioText += " [";
-    ioText += std::to_string(theContext.itsThreadID);
+    appendDecimal(ioText, theContext.itsThreadID);
     ioText += ' ';
     ioText += theContext.itsThreadName;
     ioText += "] ";
 }
 
+// The local time of a line, looked up about once a second per thread: the
+// clock shows the same "hh:mm:ss" until the second it was read in is over,
+// which the steady clock tells without asking for the local time again. The
+// look-up is repeated from a few milliseconds before the second ends, more
+// than the wall clock can drift from the steady one in a second.
+void appendClockNow(std::string& ioText)
+{
+    struct Clock
+    {
+        bool itsValid = false;
+        std::chrono::steady_clock::time_point itsUntil;
+        corvel::platform::LocalTime itsTime;
+    };
+    thread_local Clock theClock;
+    const auto theNow = std::chrono::steady_clock::now();
+    if (!theClock.itsValid || theNow >= theClock.itsUntil)
+    {
+        theClock.itsTime = corvel::platform::LocalTime();
+        corvel::platform::localTimeNow(theClock.itsTime);
+        const int theLeft = 996 - std::min(std::max(theClock.itsTime.millisecond, 0), 999);
+        theClock.itsUntil = theNow + std::chrono::milliseconds(std::max(theLeft, 0));
+        theClock.itsValid = true;
+    }
+    appendClock(ioText, theClock.itsTime);
+}
+
+// The standard error line being written. Writing it calls nothing that
+// logs, so one per thread serves every entry; null once the thread is
+// ending and it is gone.
+thread_local bool theLineGone = false;
+std::string* keptLine()
+{
+    struct Kept
+    {
+        std::string itsText;
+        ~Kept() { theLineGone = true; }
+    };
+    if (theLineGone)
+        return nullptr;
+    thread_local Kept theKept;
+    theKept.itsText.clear();
+    return &theKept.itsText;
+}
+
 void writeToStdErr(const char* inText)
 {
-    corvel::platform::LocalTime theNow;
-    corvel::platform::localTimeNow(theNow);
-    std::string theLine;
-    appendClock(theLine, theNow);
+    std::string theOwn;
+    std::string* theKept = keptLine();
+    std::string& theLine = theKept ? *theKept : theOwn;
+    appendClockNow(theLine);
     appendThreadField(theLine);
     theLine += ' ';
     theLine += inText;
