@@ -1,7 +1,7 @@
 // Directory objects, enumerations and the translator over stand-in COM
 // objects: what reaches the directory, what comes back, statuses passed
 // through unchanged, and every reference given back.
-#include "tests/unit/adsi/adsi_fakes_win.h"
+#include "tests/unit/platform/directory/adsi/adsi_fakes_win.h"
 
 #include <gtest/gtest.h>
 

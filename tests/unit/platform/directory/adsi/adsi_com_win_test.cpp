@@ -1,7 +1,7 @@
 // The runtime owners: references, strings and variants given back on every
 // path; text converted exactly or refused; attribute variants read without
 // writing past an element.
-#include "tests/unit/adsi/adsi_fakes_win.h"
+#include "tests/unit/platform/directory/adsi/adsi_fakes_win.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 
 #include "corvel/platform/directory/adsi/adsi_backend.h"
 #include "corvel/platform/directory/adsi/adsi_objects.h"
-#include "tests/unit/adsi/adsi_fakes_win.h"
+#include "tests/unit/platform/directory/adsi/adsi_fakes_win.h"
 
 namespace
 {
