@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "corvel/platform/directory/dn.h"
 #include "corvel/platform/directory/ldif/ldif_directory.h"
 
 namespace dirtest
@@ -24,7 +25,7 @@ inline std::string describe(const corvel::directory::ldif::Directory& inDir)
     for (const DnRecord& curDn : inDir.itsDns)
     {
         add(curDn.itsText);
-        add(curDn.itsKey);
+        add(corvel::directory::dn::toLowerAscii(std::string(curDn.itsKey))); // compared folded: its case is no content
         add(std::to_string(curDn.itsEntry));
         theText += '\n';
     }

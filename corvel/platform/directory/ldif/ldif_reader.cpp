@@ -14,7 +14,7 @@ namespace corvel::directory::ldif
 {
 
 RecordReader::RecordReader(char* inText, std::size_t inSize, unsigned long inFirstLine)
-    : itsFirstLine(inFirstLine)
+    : itsText(inText), itsSize(inSize), itsFirstLine(inFirstLine)
 {
     itsFile = ldif_open_mem(inText, inSize, "r");
 }
@@ -54,11 +54,24 @@ RecordReader::Next RecordReader::next(char*& outText, std::size_t& outSize, unsi
                 return Next::End;
             continue;
         }
-        // The reader skips blank lines before a record and counts them; the
-        // record starts at its first line that is neither blank nor comment.
+        // The reader counts every line it reads: those before the record
+        // (blank lines, and comments a blank line made it drop), the
+        // record's own, and the blank line that ended it, if one did (at the
+        // end of the text none need). The record starts at its first line
+        // that is no comment.
         const std::size_t theLength = std::strlen(itsBuffer);
-        const unsigned long theBufferLines =
+        unsigned long theRecordLines =
             static_cast<unsigned long>(countNewlines(std::string_view(itsBuffer, theLength)));
+        if (theLength > 0 && itsBuffer[theLength - 1] != '\n')
+            ++theRecordLines; // the last line of the text, without its line end
+        const std::size_t thePosition = position();
+        const bool theEndedByBlank =
+            thePosition >= 2 && thePosition <= itsSize && itsText[thePosition - 1] == '\n' &&
+            (itsText[thePosition - 2] == '\n' ||
+             (thePosition >= 3 && itsText[thePosition - 2] == '\r' && itsText[thePosition - 3] == '\n'));
+        const unsigned long theRead = itsLineNo - theBefore;
+        const unsigned long theUsed = theRecordLines + (theEndedByBlank ? 1 : 0);
+        const unsigned long theLinesBefore = theRead > theUsed ? theRead - theUsed : 0;
         std::size_t theSkipped = 0;
         const char* curLine = itsBuffer;
         while (*curLine == '#' || (*curLine == ' ' && theSkipped > 0))
@@ -69,13 +82,7 @@ RecordReader::Next RecordReader::next(char*& outText, std::size_t& outSize, unsi
             curLine = theEnd + 1;
             ++theSkipped;
         }
-        // Lines counted by the reader but not in the buffer are the blank
-        // lines before the record and the one ending it.
-        const unsigned long theTotal = itsLineNo - theBefore;
-        unsigned long theBlankBefore = theTotal > theBufferLines ? theTotal - theBufferLines : 0;
-        if (theBlankBefore > 0 && theTotal > 0)
-            --theBlankBefore; // the blank line that ended the record
-        unsigned long theStart = itsFirstLine + theBefore + theBlankBefore + theSkipped;
+        unsigned long theStart = itsFirstLine + theBefore + theLinesBefore + theSkipped;
 
         // "version: 1" opens the file, alone or in front of the first
         // record; it is no entry.

@@ -47,6 +47,8 @@ public:
     std::size_t position() const;
 
 private:
+    const char* itsText;
+    std::size_t itsSize;
     LDIFFP* itsFile = nullptr;
     char* itsBuffer = nullptr; // grown by ldif_read_record, freed with ber_memfree
     int itsBufferSize = 0;
