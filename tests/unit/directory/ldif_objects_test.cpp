@@ -3,7 +3,7 @@
 
 #include "corvel/platform/directory/dn.h"
 #include "corvel/platform/directory/ldif/ldif_backend.h"
-#include "tests/unit/directory/dir_test_util.h"
+#include "tests/unit/platform/directory/dir_test_util.h"
 
 using namespace corvel::directory;
 

@@ -8,7 +8,7 @@
 
 #include "corvel/platform/directory/ldif/ldif_directory.h"
 #include "corvel/platform/directory/ldif/ldif_loader.h"
-#include "tests/unit/directory/dir_test_util.h"
+#include "tests/unit/platform/directory/dir_test_util.h"
 
 using namespace corvel::directory::ldif;
 

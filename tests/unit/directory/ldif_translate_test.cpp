@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "corvel/platform/directory/ldif/ldif_backend.h"
-#include "tests/unit/directory/dir_test_util.h"
+#include "tests/unit/platform/directory/dir_test_util.h"
 
 using namespace corvel::directory;
 

@@ -1,11 +1,12 @@
 // Contiguous storage for the text of a loaded directory: DNs, their keys and
 // attribute values are copied in once and referred to by string_view.
 //
-// Text is appended to blocks of 2 MB (ldif_memory.h) and never moves, so a
-// view stays valid for the life of the arena (and of any arena it is moved
-// into). One arena per loading thread; the directory keeps them all.
+// Text is appended to blocks (growing to 2 MB, ldif_memory.h) and never
+// moves, so a view stays valid for the life of the arena (and of any arena
+// it is moved into). One arena per loading thread; the directory keeps them all.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string_view>
@@ -49,10 +50,12 @@ public:
                 itsBytes += inSize;
                 return itsBlocks.back().get();
             }
-            itsBlocks.push_back(makeLargeArray<char>(theBlockSize));
-            itsBytes += theBlockSize;
+            // Blocks grow with the arena, so a small directory stays small.
+            const std::size_t theSize = std::max(inSize, std::min(theBlockSize, std::max(theFirstBlockSize, itsBytes)));
+            itsBlocks.push_back(makeLargeArray<char>(theSize));
+            itsBytes += theSize;
             itsNext = itsBlocks.back().get();
-            itsLeft = theBlockSize;
+            itsLeft = theSize;
         }
         char* theResult = itsNext;
         itsNext += inSize;
@@ -76,6 +79,7 @@ public:
 
 private:
     static constexpr std::size_t theBlockSize = theLargePage;
+    static constexpr std::size_t theFirstBlockSize = std::size_t(64) << 10;
 
     std::vector<LargeArray<char>> itsBlocks;
     char* itsNext = nullptr;

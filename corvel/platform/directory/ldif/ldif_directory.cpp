@@ -214,8 +214,16 @@ void Directory::ValueIndex::add(const std::vector<std::string_view>& inValues, s
 
 void Directory::ValueIndex::seal()
 {
-    // A stable radix sort on the hash, 16 bits at a time, keeps the items of
-    // one hash in the order added: file order.
+    // A stable sort on the hash keeps the items of one hash in the order
+    // added: file order. Many items go through a radix sort, 16 bits at a
+    // time; its tables do not pay for a few.
+    const auto byHash = [](const Item& inLeft, const Item& inRight) { return inLeft.itsHash < inRight.itsHash; };
+    if (itsItems.size() < (std::size_t(1) << 16))
+    {
+        std::stable_sort(itsItems.begin(), itsItems.end(), byHash);
+        itsItems.shrink_to_fit();
+        return;
+    }
     std::vector<Item> theOther(itsItems.size());
     for (int curShift = 0; curShift < 32; curShift += 16)
     {

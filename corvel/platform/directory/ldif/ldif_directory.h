@@ -4,7 +4,8 @@
 // Built for size. All text (DNs, their comparison keys, attribute values)
 // lives in arenas and is seen through string_view; each distinct DN is
 // stored once and referred to by its id, each distinct value of a loading
-// thread once by its value id. Entries hold no containers: their values,
+// thread once by its value id (SIDs and GUIDs, every one an object's own,
+// are stored without a look-up). Entries hold no containers: their values,
 // members and memberOf are runs of flat arrays, in file order, read
 // through the accessors below. Lookups go through flat hash tables
 // (ldif_id_table.h) with hashes computed once.

@@ -19,6 +19,8 @@ namespace corvel::directory::ldif
 namespace
 {
 
+constexpr std::uint64_t theMaxSize = 0xFFFFFFFFull;
+
 std::size_t pageSize()
 {
     static const std::size_t thePage = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
@@ -99,6 +101,13 @@ bool FileText::read(const std::string& inPath, std::string& outError)
     std::size_t theWanted = static_cast<std::size_t>(theStat.st_size) + pageSize();
     for (;;)
     {
+        // Lines, entries and values are counted in 32 bits.
+        if (itsSize >= theMaxSize || static_cast<std::uint64_t>(theStat.st_size) >= theMaxSize)
+        {
+            outError = "larger than 4 GB";
+            reset();
+            return false;
+        }
         if (itsSize == itsCapacity)
         {
             const std::size_t theCapacity = (theWanted + pageSize() - 1) / pageSize() * pageSize();

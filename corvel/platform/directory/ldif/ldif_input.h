@@ -30,7 +30,8 @@ public:
     FileText(const FileText&) = delete;
     FileText& operator=(const FileText&) = delete;
 
-    // Reads inPath; false with errno's text (or why it is refused) in outError.
+    // Reads inPath; false with errno's text (or why it is refused: not a
+    // regular file, 4 GB or more) in outError.
     bool read(const std::string& inPath, std::string& outError);
 
     char* data() { return itsData; }
