@@ -8,6 +8,10 @@ The groups hang below one top group, "Top" (CORP\\Top):
                  i*F+1 .. i*F+F (F = --fanout), so N groups are about
                  log_F(N) levels deep.
   --shape chain  group i holds group i+1 only: N levels deep.
+  --shape levels Top and then --depth levels whose widths grow by one
+                 factor, from 1 to what N needs; each group is held by
+                 exactly one group of the level above, so the tree is
+                 --depth levels below Top whatever N is.
 
 Every user account lives in OU=People; the probe user "probe"
 (probe@corp.example.test) is where --probe puts it: in no group ("none",
@@ -20,16 +24,27 @@ Options for the hard cases:
   --long-dn L     a group "Long" (sAMAccountName Long) whose DN is L
                   characters long, holding the probe user, held by Top
   --users M       M ordinary users besides the probe, spread over the groups
+  --ad            entries as an Active Directory export writes them: cn and
+                  name, objectSid and objectGUID in binary (base64), the
+                  group type; users have primaryGroupID 513, the RID of a
+                  "Domain Users" group outside the tree
 
 Output goes to --output (default standard output). Generation is linear in
 the size of the result.
 """
 import argparse
+import base64
+import struct
 import sys
 
 BASE = "DC=corp,DC=example,DC=test"
 GROUPS = "OU=Groups," + BASE
 PEOPLE = "OU=People," + BASE
+DOMAIN_USERS = "CN=Domain Users,CN=Users," + BASE
+DOMAIN_SUBS = (21, 1111111111, 2222222222, 3333333333)
+GROUP_RID = 100000   # group i has RID GROUP_RID + i, user i USER_RID + i
+USER_RID = 5000000
+GLOBAL_SECURITY_GROUP = -2147483646
 
 
 def group_dn(index):
@@ -38,6 +53,53 @@ def group_dn(index):
 
 def user_dn(index):
     return "CN=U%06d,%s" % (index, PEOPLE)
+
+
+def sid_b64(rid):
+    """The domain SID and a RID, as binary objectSid in base64."""
+    subs = DOMAIN_SUBS + (rid,)
+    raw = struct.pack("<BB", 1, len(subs)) + (5).to_bytes(6, "big") + struct.pack("<%dI" % len(subs), *subs)
+    return base64.b64encode(raw).decode("ascii")
+
+
+def guid_b64(rid):
+    return base64.b64encode(struct.pack("<IHH", rid, 0x1234, 0x4000) + b"\x80\x00corvel").decode("ascii")
+
+
+def ad_lines(args, cn, rid, group):
+    if not args.ad:
+        return []
+    lines = ["cn: " + cn, "name: " + cn, "objectSid:: " + sid_b64(rid), "objectGUID:: " + guid_b64(rid)]
+    lines.append("groupType: %d" % GLOBAL_SECURITY_GROUP if group else "primaryGroupID: 513")
+    return lines
+
+
+def level_children(count, depth):
+    """For --shape levels: a function giving the children of group i, in
+    a tree whose level widths are 1, r, r^2 ... r^depth (rounded down, the
+    rest to the last level), adding up to count."""
+    low, high = 1.0, float(count)
+    for _ in range(200):
+        ratio = (low + high) / 2
+        if sum(ratio ** level for level in range(depth + 1)) > count:
+            high = ratio
+        else:
+            low = ratio
+    widths = [int(low ** level) for level in range(depth + 1)]
+    widths[-1] += count - sum(widths)
+    first = [0]
+    for width in widths:
+        first.append(first[-1] + width)
+    # Child j of a level hangs below parent j * pw // cw of the level above,
+    # so each parent holds one run of numbers and every level is no narrower
+    # than the one above it.
+    runs = [(0, 0)] * count
+    for level in range(depth):
+        pw, cw = widths[level], widths[level + 1]
+        for parent in range(pw):
+            runs[first[level] + parent] = (first[level + 1] + -(-parent * cw // pw),
+                                           first[level + 1] + -(-(parent + 1) * cw // pw))
+    return lambda index: range(*runs[index])
 
 
 def write_header(out):
@@ -55,38 +117,52 @@ def write_header(out):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--groups", type=int, default=1000, help="number of groups, Top included")
-    parser.add_argument("--shape", choices=("tree", "chain"), default="tree")
+    parser.add_argument("--shape", choices=("tree", "chain", "levels"), default="tree")
     parser.add_argument("--fanout", type=int, default=10)
+    parser.add_argument("--depth", type=int, default=50, help="levels below Top, for --shape levels")
     parser.add_argument("--users", type=int, default=0)
     parser.add_argument("--probe", choices=("none", "last", "top"), default="none")
     parser.add_argument("--loop", action="store_true")
     parser.add_argument("--huge", type=int, default=0)
     parser.add_argument("--long-dn", type=int, default=0)
+    parser.add_argument("--ad", action="store_true")
     parser.add_argument("--output", default="-")
     args = parser.parse_args()
     if args.groups < 1 or args.fanout < 1:
         parser.error("--groups and --fanout must be at least 1")
+    if args.shape == "levels" and not 1 <= args.depth < args.groups:
+        parser.error("--shape levels needs 1 <= --depth < --groups")
     long_rest = "," + GROUPS
     if args.long_dn and args.long_dn < len("CN=") + 1 + len(long_rest):
         parser.error("--long-dn is too short to hold a DN under OU=Groups")
 
     out = sys.stdout if args.output == "-" else open(args.output, "w", encoding="utf-8", buffering=1 << 20)
     write_header(out)
+    if args.ad:
+        out.write("dn: CN=Users,%s\nobjectClass: container\ncn: Users\n\n" % BASE)
+        out.write("\n".join(["dn: " + DOMAIN_USERS, "objectClass: top", "objectClass: group",
+                             "sAMAccountName: Domain Users"] + ad_lines(args, "Domain Users", 513, True)) + "\n\n")
 
     users = max(args.users, args.huge)
     probe = "CN=Probe User," + PEOPLE
-    out.write("dn: %s\nobjectClass: top\nobjectClass: person\nobjectClass: user\ncn: Probe User\n"
-              "sAMAccountName: probe\nuserPrincipalName: probe@corp.example.test\n\n" % probe)
+    out.write("\n".join(["dn: " + probe, "objectClass: top", "objectClass: person", "objectClass: user",
+                         "sAMAccountName: probe", "userPrincipalName: probe@corp.example.test"]
+                        + ad_lines(args, "Probe User", USER_RID - 1, False)) + "\n\n")
     for index in range(users):
-        out.write("dn: %s\nobjectClass: user\nsAMAccountName: u%06d\n\n" % (user_dn(index), index))
+        out.write("\n".join(["dn: " + user_dn(index), "objectClass: user", "sAMAccountName: u%06d" % index]
+                            + ad_lines(args, "U%06d" % index, USER_RID + index, False)) + "\n\n")
 
     count = args.groups
     last = count - 1
+    children_of = level_children(count, args.depth) if args.shape == "levels" else None
     for index in range(count):
+        name = "Top" if index == 0 else "G%06d" % index
         lines = ["dn: %s" % group_dn(index), "objectClass: top", "objectClass: group",
-                 "sAMAccountName: %s" % ("Top" if index == 0 else "G%06d" % index)]
+                 "sAMAccountName: %s" % name] + ad_lines(args, name, GROUP_RID + index, True)
         if args.shape == "chain":
             children = [index + 1] if index + 1 < count else []
+        elif children_of:
+            children = children_of(index)
         else:
             first = index * args.fanout + 1
             children = range(first, min(first + args.fanout, count))
