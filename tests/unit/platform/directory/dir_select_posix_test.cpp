@@ -30,8 +30,12 @@ protected:
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(itsHome);
         ::setenv("HOME", itsHome.c_str(), 1);
-        // No system file: the machine's own ldap.conf must not decide.
+        // No system file: the machine's own ldap.conf must not decide, nor
+        // its Kerberos realm (with nothing configured the realm names the
+        // domain whose DCs the DNS gives).
         ::setenv("LDAPCONF", (itsHome / "no-ldap.conf").c_str(), 1);
+        ::setenv("KRB5_CONFIG", (itsHome / "no-krb5.conf").c_str(), 1);
+        ::setenv("KRB5CCNAME", ("FILE:" + (itsHome / "no-ccache").string()).c_str(), 1);
     }
     void TearDown() override
     {
@@ -52,8 +56,9 @@ protected:
         return theStatus == S_ok ? theTranslator->init(InitType_GC, "") : theStatus;
     }
 
-    static constexpr const char* theNames[] = {"CORVEL_DIRECTORY", "LDAPURI", "LDAPNOINIT", "LDAPCONF",
-                                               "LDAPRC", "HOME"};
+    static constexpr const char* theNames[] = {"CORVEL_DIRECTORY", "LDAPURI",     "LDAPNOINIT",
+                                               "LDAPCONF",         "LDAPRC",      "HOME",
+                                               "KRB5_CONFIG",      "KRB5CCNAME"};
     std::vector<std::pair<std::string, std::optional<std::string>>> itsSaved;
     std::filesystem::path itsHome;
     dirtest::LogCapture itsLog;
@@ -77,7 +82,7 @@ TEST_F(DirectoryEnv, LdifFileNamedOutright)
     EXPECT_EQ(theDN, "CN=Alice Anders,OU=Users,DC=corp,DC=example,DC=test");
 }
 
-TEST_F(DirectoryEnv, NothingConfiguredIsNoDomain)
+TEST_F(DirectoryEnv, NothingConfiguredAndNoRealmIsNoDomain)
 {
     EXPECT_EQ(configuredDirectory(), "");
     EXPECT_EQ(initGC(), E_noSuchDomain);
