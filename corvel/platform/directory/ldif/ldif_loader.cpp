@@ -53,6 +53,10 @@ public:
     void merge(Part& ioPart);
 
 private:
+    // The first part, when none of its records repeats another: its ids are
+    // the directory's as they stand, and its tables are taken whole.
+    bool canAdopt(const Part& inPart) const { return itsDir.itsDns.empty() && !inPart.itsRepeats; }
+    void adopt(Part& ioPart);
     std::uint32_t mapDn(const Part& inPart, std::uint32_t inDn, std::string_view inSpelling);
     std::uint32_t mapAttr(const Part& inPart, std::uint32_t inAttr);
     void report(const Part& inPart, std::size_t inBegin, std::size_t inEnd);
@@ -106,8 +110,52 @@ void Merger::report(const Part& inPart, std::size_t inBegin, std::size_t inEnd)
     }
 }
 
+void Merger::adopt(Part& ioPart)
+{
+    report(ioPart, 0, ioPart.itsLines.size());
+    itsDir.itsDns.reserve(ioPart.itsDns.size());
+    for (const PartDn& curDn : ioPart.itsDns)
+        itsDir.itsDns.push_back(DnRecord{curDn.itsText, curDn.itsKey, curDn.itsHash, NoIndex});
+    itsDir.itsDnTable = std::move(ioPart.itsDnTable);
+    itsDir.itsAttrNames = ioPart.itsAttrNames;
+    itsDir.itsAttrTable = std::move(ioPart.itsAttrTable);
+    std::size_t theMemberOut = 0;
+    itsDir.itsEntries.reserve(ioPart.itsRecords.size());
+    for (std::size_t curRecord = 0; curRecord < ioPart.itsRecords.size(); ++curRecord)
+    {
+        const PartRecord& theRecord = ioPart.itsRecords[curRecord];
+        const std::size_t theMemberEnd = curRecord + 1 == ioPart.itsRecords.size()
+                                             ? ioPart.itsMembers.size()
+                                             : ioPart.itsRecords[curRecord + 1].itsMemberBegin;
+        Entry theEntry;
+        theEntry.itsDn = theRecord.itsDn;
+        theEntry.itsLine = theRecord.itsLine;
+        theEntry.itsClasses = theRecord.itsClasses;
+        theEntry.itsRdnSize = theRecord.itsRdnSize;
+        theEntry.itsRdnValue = theRecord.itsRdnValue;
+        theEntry.itsAttrBegin = theRecord.itsAttrBegin;
+        theEntry.itsMemberBegin = static_cast<std::uint32_t>(theMemberOut);
+        if (theRecord.itsKeepsMembers)
+            for (std::size_t curMember = theRecord.itsMemberBegin; curMember < theMemberEnd; ++curMember)
+                ioPart.itsMembers[theMemberOut++] = ioPart.itsMembers[curMember];
+        itsDir.itsDns[theRecord.itsDn].itsText = theRecord.itsDnText;
+        itsDir.itsDns[theRecord.itsDn].itsEntry = static_cast<std::uint32_t>(itsDir.itsEntries.size());
+        itsDir.itsEntries.push_back(theEntry);
+    }
+    ioPart.itsMembers.resize(theMemberOut);
+    append(itsDir.itsAttrValues, ioPart.itsAttrValues);
+    append(itsDir.itsMemberIds, ioPart.itsMembers);
+    append(itsDir.itsValues, ioPart.itsValues);
+    itsDir.itsArenas.push_back(std::move(ioPart.itsArena));
+}
+
 void Merger::merge(Part& ioPart)
 {
+    if (canAdopt(ioPart))
+    {
+        adopt(ioPart);
+        return;
+    }
     itsDnMap.assign(ioPart.itsDns.size(), NoIndex);
     itsAttrMap.assign(ioPart.itsAttrNames.size(), NoIndex);
     const std::uint32_t theValueBase = static_cast<std::uint32_t>(itsDir.itsValues.size());

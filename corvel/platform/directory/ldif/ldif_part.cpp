@@ -209,6 +209,8 @@ void Part::addRecord(const ::ldifrecord& inRecord, unsigned long inLine)
         return;
     }
 
+    itsRepeats = itsRepeats || itsDns[theDn].itsHasRecord;
+    itsDns[theDn].itsHasRecord = true;
     PartRecord theRecord{};
     theRecord.itsDn = theDn;
     theRecord.itsLine = static_cast<std::uint32_t>(inLine);

@@ -35,6 +35,7 @@ struct PartDn
     std::string_view itsText; // the first spelling met in the part
     std::string_view itsKey;  // its normal form, compared folded
     std::uint32_t itsHash;    // hashFolded(itsKey)
+    bool itsHasRecord = false; // an add record of the part names it
 };
 
 // A diagnostic, as it will be reported.
@@ -89,6 +90,9 @@ public:
     std::vector<PartLine> itsLines;        // about records, in file order
     bool itsOpened = true;     // false: libldap could not open the text
     bool itsReadFailed = false; // the reader stopped; nothing after this part is read
+    bool itsRepeats = false;   // two of its records name the same DN
+    IdTable itsDnTable;        // key -> part DN id
+    IdTable itsAttrTable;      // lower-case name -> part attribute id
 
 private:
     void addRecord(const ::ldifrecord& inRecord, unsigned long inLine);
@@ -101,9 +105,7 @@ private:
     void addLine(std::string inText) { itsLines.push_back(PartLine{std::move(inText), false}); }
 
     const std::string* itsPath = nullptr;
-    IdTable itsDnTable;
     IdTable itsValueTable;
-    IdTable itsAttrTable;
     std::vector<std::uint32_t> itsMemberMark; // by part DN id: the record that listed it last
     std::uint32_t itsMarkEpoch = 0;
     std::string itsTypeScratch;
