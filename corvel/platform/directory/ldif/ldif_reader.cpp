@@ -130,6 +130,25 @@ void ParsedRecord::clear()
 namespace
 {
 
+// A line as libldap's line parser splits it; the value may be one the
+// parser allocated (a decoded one), freed with the line.
+struct ParsedLine
+{
+    struct berval itsType = {0, nullptr};
+    struct berval itsValue = {0, nullptr};
+    int itsFreeValue = 0;
+
+    ParsedLine() = default;
+    ParsedLine(const ParsedLine&) = delete;
+    ParsedLine& operator=(const ParsedLine&) = delete;
+    ~ParsedLine()
+    {
+        if (itsFreeValue && itsValue.bv_val)
+            ber_memfree(itsValue.bv_val);
+    }
+    bool parse(char* inLine) { return ldif_parse_line2(inLine, &itsType, &itsValue, &itsFreeValue) >= 0; }
+};
+
 // The first line libldap's line parser refuses, worded as the record parser
 // words it; empty when every line parses. The record parser takes the lines
 // as ldif_getline gives them (unfolded, comments skipped) and names the
@@ -142,22 +161,19 @@ std::string refusedLine(const char* inText, std::size_t inSize, unsigned long in
     bool theHaveDn = false;
     for (unsigned long curIndex = 0;; ++curIndex)
     {
-        char* theLine = ldif_getline(&theNext);
-        if (!theLine)
+        char* theText = ldif_getline(&theNext);
+        if (!theText)
             return std::string();
-        struct berval theType = {0, nullptr};
-        struct berval theValue = {0, nullptr};
-        int theFree = 0;
-        if (ldif_parse_line2(theLine, &theType, &theValue, &theFree) < 0)
+        ParsedLine theLine;
+        if (!theLine.parse(theText))
             return formatText("ldif: invalid format (line %lu) entry: \"%s\"", inStartLine + curIndex,
                               theDn.c_str());
-        if (!theHaveDn && theType.bv_val && foldedEquals(std::string_view(theType.bv_val, theType.bv_len), "dn"))
+        if (!theHaveDn && theLine.itsType.bv_val &&
+            foldedEquals(std::string_view(theLine.itsType.bv_val, theLine.itsType.bv_len), "dn"))
         {
             theHaveDn = true;
-            theDn = theValue.bv_val ? theValue.bv_val : "";
+            theDn = theLine.itsValue.bv_val ? theLine.itsValue.bv_val : "";
         }
-        if (theFree && theValue.bv_val)
-            ber_memfree(theValue.bv_val);
     }
 }
 
