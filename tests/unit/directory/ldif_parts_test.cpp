@@ -124,7 +124,8 @@ TEST(LdifParts, CutsFollowBlankLinesOnly)
 TEST(LdifParts, RecordLineCountsEveryLineBeforeIt)
 {
     // The record "dn: bad" is refused with the line it starts on, whatever
-    // the reader dropped before it and however the text ends.
+    // the reader dropped before it and however the text ends, and nothing
+    // else is reported.
     const struct
     {
         const char* itsText;
@@ -138,6 +139,8 @@ TEST(LdifParts, RecordLineCountsEveryLineBeforeIt)
         {"# kept\ndn: bad\n", 2},
         {"version: 1\ndn: bad\n", 2},
         {"dn: DC=a\nx: 1\n\r\n# dropped\r\n\r\ndn: bad\r\nx: 1\r\n", 6},
+        {"\n\ndn: bad\n\n\n", 3},
+        {"# dropped\n\n7\n\ndn: bad\n", 5}, // the reader hands the dropped comment back: no record
     };
     for (const auto& curCase : theCases)
     {
@@ -146,5 +149,6 @@ TEST(LdifParts, RecordLineCountsEveryLineBeforeIt)
         const std::string thePath = dirtest::writeFile("lines.ldif", curCase.itsText);
         loadDirectoryUncached(thePath, 1);
         EXPECT_EQ(theLog.errorsWith({"line " + std::to_string(curCase.itsLine) + ": \"bad\" is not a distinguished name"}), 1u);
+        EXPECT_EQ(theLog.errorCount(), 1u);
     }
 }

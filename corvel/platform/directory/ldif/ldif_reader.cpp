@@ -1,5 +1,6 @@
 #include "corvel/platform/directory/ldif/ldif_reader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -33,6 +34,29 @@ std::size_t RecordReader::position() const
     return thePosition > 0 ? static_cast<std::size_t>(thePosition) : 0;
 }
 
+bool RecordReader::endedByBlankLine(std::size_t inFrom) const
+{
+    // The last line read: the reader takes a line whose next to last
+    // character is a carriage return as ending there ("x\r\n" is "x"),
+    // and a line that is then empty as blank.
+    const std::size_t theEnd = std::min(position(), itsSize);
+    if (theEnd <= inFrom)
+        return false;
+    std::size_t theStart = theEnd - 1;
+    while (theStart > inFrom && itsText[theStart - 1] != '\n')
+        --theStart;
+    std::string_view theLine(itsText + theStart, theEnd - theStart);
+    if (theLine.size() >= 2 && theLine[theLine.size() - 2] == '\r')
+        theLine = theLine.substr(0, theLine.size() - 2);
+    else if (!theLine.empty() && theLine.back() == '\n')
+        theLine.remove_suffix(1);
+    else
+        return false; // the end of the text, in the middle of a line of the record
+    // Blank as the reader sees it: nothing, or a lone carriage return, before
+    // the line end; never the first line read (a record comes before it).
+    return (theLine.empty() || theLine == "\r") && theStart > inFrom;
+}
+
 RecordReader::Next RecordReader::next(char*& outText, std::size_t& outSize, unsigned long& outStartLine)
 {
     if (!itsFile)
@@ -40,6 +64,7 @@ RecordReader::Next RecordReader::next(char*& outText, std::size_t& outSize, unsi
     for (;;)
     {
         const unsigned long theBefore = itsLineNo;
+        const std::size_t theStartPosition = position();
         if (itsBuffer)
             *itsBuffer = '\0'; // no text of the last record can pass for this one
         const int theFound = ldif_read_record(itsFile, &itsLineNo, &itsBuffer, &itsBufferSize);
@@ -64,13 +89,8 @@ RecordReader::Next RecordReader::next(char*& outText, std::size_t& outSize, unsi
             static_cast<unsigned long>(countNewlines(std::string_view(itsBuffer, theLength)));
         if (theLength > 0 && itsBuffer[theLength - 1] != '\n')
             ++theRecordLines; // the last line of the text, without its line end
-        const std::size_t thePosition = position();
-        const bool theEndedByBlank =
-            thePosition >= 2 && thePosition <= itsSize && itsText[thePosition - 1] == '\n' &&
-            (itsText[thePosition - 2] == '\n' ||
-             (thePosition >= 3 && itsText[thePosition - 2] == '\r' && itsText[thePosition - 3] == '\n'));
         const unsigned long theRead = itsLineNo - theBefore;
-        const unsigned long theUsed = theRecordLines + (theEndedByBlank ? 1 : 0);
+        const unsigned long theUsed = theRecordLines + (endedByBlankLine(theStartPosition) ? 1 : 0);
         const unsigned long theLinesBefore = theRead > theUsed ? theRead - theUsed : 0;
         std::size_t theSkipped = 0;
         const char* curLine = itsBuffer;
@@ -78,9 +98,21 @@ RecordReader::Next RecordReader::next(char*& outText, std::size_t& outSize, unsi
         {
             const char* theEnd = std::strchr(curLine, '\n');
             if (!theEnd)
+            {
+                curLine += std::strlen(curLine);
                 break;
+            }
             curLine = theEnd + 1;
             ++theSkipped;
+        }
+        // Comments alone are no record. The reader hands them back when a
+        // blank line has made it drop them, a record begun ("6") and ended
+        // with no line of its own: the buffer still holds the dropped text.
+        if (*curLine == '\0')
+        {
+            if (itsLineNo == theBefore)
+                return Next::End;
+            continue;
         }
         unsigned long theStart = itsFirstLine + theBefore + theLinesBefore + theSkipped;
 

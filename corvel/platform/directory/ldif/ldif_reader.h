@@ -47,6 +47,10 @@ public:
     std::size_t position() const;
 
 private:
+    // Whether the read that began at inFrom ended with the blank line that
+    // ends a record (rather than at the end of the text).
+    bool endedByBlankLine(std::size_t inFrom) const;
+
     const char* itsText;
     std::size_t itsSize;
     LDIFFP* itsFile = nullptr;
