@@ -23,7 +23,7 @@
 #include "corvel/platform/directory/dn.h"
 #include "corvel/platform/directory/ldif/ldif_directory.h"
 #include "corvel/platform/directory/ldif/ldif_loader.h"
-#include "tests/unit/directory/ldif_describe.h"
+#include "tests/unit/platform/directory/ldif/ldif_describe.h"
 
 using namespace corvel::directory::ldif;
 

@@ -10,7 +10,7 @@
 #include "corvel/platform/directory/ldif/ldif_input.h"
 #include "corvel/platform/directory/ldif/ldif_loader.h"
 #include "tests/unit/platform/directory/dir_test_util.h"
-#include "tests/unit/directory/ldif_describe.h"
+#include "tests/unit/platform/directory/ldif/ldif_describe.h"
 
 using namespace corvel::directory::ldif;
 
