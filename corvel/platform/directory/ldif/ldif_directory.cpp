@@ -191,12 +191,7 @@ std::string Directory::canonicalName(const Entry& inEntry) const
     std::size_t theRelative = theRdns.size() - theDomain.itsNcRdnCount;
     for (std::size_t curRdn = theRelative; curRdn > 0; --curRdn)
     {
-        for (char curChar : theRdns[curRdn - 1].itsAvas[0].itsValue)
-        {
-            if (curChar == '/' || curChar == '\\')
-                theName += '\\';
-            theName += curChar;
-        }
+        theName += names::escapeCanonicalPart(theRdns[curRdn - 1].itsAvas[0].itsValue);
         if (curRdn > 1)
             theName += '/';
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "corvel/platform/directory/dn.h"
+#include "corvel/platform/directory/names.h"
 #include "corvel/platform/directory/ldif/ldif_backend.h"
 #include "corvel/platform/directory/ldif/ldif_directory.h"
 #include "corvel/platform/directory/ldif/ldif_loader.h"
@@ -337,26 +338,29 @@ private:
 
     // Formats tried in the order the directory itself tries them for a name
     // of unknown format; the first that finds anything decides.
+    // Every form the name can be read as, in the order names.h gives (the
+    // live directory's translator tries the same); the first that finds
+    // anything decides.
     void findUnknown(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
     {
-        if (inName.empty())
-            return;
-        if (inName.find('=') != std::string::npos)
-            findDn(inName, outMatches);
-        if (outMatches.empty() && inName.find('\\') != std::string::npos)
-            findNt4(inName, outMatches);
-        if (outMatches.empty() && inName.find('@') != std::string::npos)
-            findUpn(inName, outMatches);
-        if (outMatches.empty() && inName.find('/') != std::string::npos)
-            findCanonical(inName, outMatches);
-        if (outMatches.empty() && inName.size() > 4 && lower(inName.substr(0, 4)) == "s-1-")
-            findIndexed(itsDir->itsBySid, inName, outMatches);
-        if (outMatches.empty() && inName.size() == 38 && inName.front() == '{' && inName.back() == '}')
-            findIndexed(itsDir->itsByGuid, inName, outMatches);
-        if (outMatches.empty() && inName.find('/') != std::string::npos)
-            findByValue(Attr_servicePrincipalName, inName, outMatches);
-        if (outMatches.empty())
-            findByValue(Attr_displayName, inName, outMatches);
+        for (names::NameForm curForm : names::candidateForms(inName))
+        {
+            switch (curForm)
+            {
+                case names::NameForm::DistinguishedName: findDn(inName, outMatches); break;
+                case names::NameForm::Nt4: findNt4(inName, outMatches); break;
+                case names::NameForm::UserPrincipalName: findUpn(inName, outMatches); break;
+                case names::NameForm::Canonical: findCanonical(inName, outMatches); break;
+                case names::NameForm::Sid: findIndexed(itsDir->itsBySid, inName, outMatches); break;
+                case names::NameForm::Guid: findIndexed(itsDir->itsByGuid, inName, outMatches); break;
+                case names::NameForm::ServicePrincipalName:
+                    findByValue(Attr_servicePrincipalName, inName, outMatches);
+                    break;
+                case names::NameForm::DisplayName: findByValue(Attr_displayName, inName, outMatches); break;
+            }
+            if (!outMatches.empty())
+                return;
+        }
     }
 
     void findDn(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
@@ -383,13 +387,15 @@ private:
 
     void findNt4(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
     {
-        std::size_t theSlash = inName.find('\\');
-        if (theSlash == std::string::npos)
+        // The domain by its NetBIOS or its DNS name, as the directory's own
+        // translator takes either.
+        std::string theDomainName;
+        std::string theSam;
+        if (!names::splitNt4Name(inName, theDomainName, theSam))
             return;
-        std::uint32_t theDomain = itsDir->findDomainByNetbios(inName.substr(0, theSlash));
+        const std::uint32_t theDomain = itsDir->findDomain(theDomainName);
         if (theDomain == NoIndex)
             return;
-        std::string theSam = inName.substr(theSlash + 1);
         if (theSam.empty())
             findDomainObject(theDomain, outMatches);
         else
@@ -402,30 +408,23 @@ private:
         if (!outMatches.empty())
             return;
         // The implicit name every account has: sAMAccountName@dnsRoot.
-        std::size_t theAt = inName.rfind('@');
-        if (theAt == std::string::npos || theAt == 0)
+        std::string theAccount;
+        std::string theDomainName;
+        if (!names::splitPrincipalName(inName, theAccount, theDomainName))
             return;
-        std::uint32_t theDomain = itsDir->findDomainByDns(inName.substr(theAt + 1));
+        const std::uint32_t theDomain = itsDir->findDomainByDns(theDomainName);
         if (theDomain != NoIndex)
-            findSamInDomain(theDomain, inName.substr(0, theAt), outMatches);
+            findSamInDomain(theDomain, theAccount, outMatches);
     }
 
     void findCanonical(const std::string& inName, std::vector<std::uint32_t>& outMatches) const
     {
-        // "dns.domain/OU/.../name"; "\/" is a '/' inside a name.
-        std::vector<std::string> theParts(1);
-        for (std::size_t curPos = 0; curPos < inName.size(); ++curPos)
-        {
-            if (inName[curPos] == '\\' && curPos + 1 < inName.size())
-                theParts.back() += inName[++curPos];
-            else if (inName[curPos] == '/')
-                theParts.emplace_back();
-            else
-                theParts.back() += inName[curPos];
-        }
-        if (theParts.size() < 2)
+        // "dns.domain/OU/.../name", compared component by component (the
+        // escapes of names.h: "\\/" and "\\\\").
+        std::vector<std::string> theParts;
+        if (!names::splitCanonicalName(inName, theParts))
             return;
-        std::uint32_t theDomain = itsDir->findDomainByDns(theParts.front());
+        const std::uint32_t theDomain = itsDir->findDomainByDns(theParts.front());
         if (theDomain == NoIndex)
             return;
         if (theParts.size() == 2 && theParts.back().empty())
@@ -438,7 +437,14 @@ private:
             const Entry& theEntry = itsDir->itsEntries[curEntry];
             if (theEntry.itsDomain != theDomain || !foldedEquals(itsDir->rdnValue(theEntry), theParts.back()))
                 continue;
-            if (foldedEquals(itsDir->canonicalName(theEntry), inName))
+            std::vector<std::string> theOwn;
+            if (!names::splitCanonicalName(itsDir->canonicalName(theEntry), theOwn) ||
+                theOwn.size() != theParts.size())
+                continue;
+            bool theSame = true;
+            for (std::size_t curIndex = 0; curIndex < theOwn.size() && theSame; ++curIndex)
+                theSame = foldedEquals(theOwn[curIndex], theParts[curIndex]);
+            if (theSame)
                 addMatch(curEntry, outMatches);
         }
     }

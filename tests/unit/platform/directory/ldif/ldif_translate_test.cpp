@@ -68,6 +68,37 @@ TEST_F(Translate, EveryFormatOfAnUnknownName)
     // The domain itself.
     EXPECT_EQ(dnOf("CORP\\"), theCorp);
     EXPECT_EQ(dnOf("corp.example.test/"), theCorp);
+    // As the live directory answers them: a DNS name as the domain part, and
+    // a name that reads as several forms found under a later one.
+    EXPECT_EQ(dnOf("corp.example.test\\alice"), theAliceDN);
+    EXPECT_EQ(dnOf("nobody@corp.example.test"), error(E_nameNotFound));
+}
+
+TEST(TranslateForms, ANameOfSeveralFormsIsFoundUnderTheFirstThatHoldsIt)
+{
+    // Display names holding '@', '\\', '/' and '=': each is tried as every
+    // form it reads as, the display name last.
+    const std::string theLdif = std::string(
+        "dn: DC=corp,DC=test\nobjectClass: domainDNS\n\n"
+        "dn: CN=CORP,CN=Partitions,CN=Configuration,DC=corp,DC=test\nobjectClass: crossRef\n"
+        "nCName: DC=corp,DC=test\ndnsRoot: corp.test\nnETBIOSName: CORP\n\n");
+    const char* theDisplays[] = {"Ann @ Sales", "R\\D", "a/b", "x=y", "ann@corp.test"};
+    std::string theText = theLdif;
+    for (int curIndex = 0; curIndex < 5; ++curIndex)
+        theText += "dn: CN=u" + std::to_string(curIndex) + ",DC=corp,DC=test\nobjectClass: user\n" +
+                   "sAMAccountName: u" + std::to_string(curIndex) + "\ndisplayName: " +
+                   theDisplays[curIndex] + "\n\n";
+    auto theService = ldif::makeLdifService(dirtest::writeFile("forms.ldif", theText));
+    std::unique_ptr<NameTranslator> theTranslator;
+    ASSERT_EQ(theService->createNameTranslator(theTranslator), S_ok);
+    ASSERT_EQ(theTranslator->init(InitType_GC, ""), S_ok);
+    for (int curIndex = 0; curIndex < 5; ++curIndex)
+    {
+        ASSERT_EQ(theTranslator->set(NameType_Unknown, theDisplays[curIndex]), S_ok) << theDisplays[curIndex];
+        std::string theDN;
+        ASSERT_EQ(theTranslator->get(NameType_1779, theDN), S_ok);
+        EXPECT_EQ(theDN, "CN=u" + std::to_string(curIndex) + ",DC=corp,DC=test") << theDisplays[curIndex];
+    }
 }
 
 TEST_F(Translate, NotFoundAndNotUnique)
