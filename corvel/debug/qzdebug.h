@@ -24,7 +24,9 @@ const char* assertReport(const char* inFile, long inLine, const char* inCommand,
 
 // printf-style trace line. Nothing is formatted when inVerbosity exceeds the
 // threshold. The text is formatted into a 10240-byte buffer (truncated when
-// longer); the buffer comes from qzAlloc, so exhaustion throws std::bad_alloc.
+// longer): the calling thread's own, kept from line to line; a trace made
+// while another is being written on the thread (from a log callback) gets
+// one from qzAlloc, whose exhaustion throws std::bad_alloc.
 void trace(std::uint8_t inVerbosity, const char* inFile, std::int32_t inLine, const char* inFormat,
            ...)
 #if defined(__GNUC__)
