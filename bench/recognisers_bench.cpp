@@ -131,8 +131,8 @@ static void BM_IPv4Engine(benchmark::State& ioState)
         for (const std::string& curText : theTexts)
         {
             qzIPAddressStateMachine theMachine;
-            theAccepted += theMachine.addBuffer(curText.data(),
-                                                static_cast<std::uint32_t>(curText.size()));
+            theAccepted +=
+                theMachine.addBuffer(curText.data(), static_cast<std::uint32_t>(curText.size()));
         }
         benchmark::DoNotOptimize(theAccepted);
     }
@@ -164,8 +164,8 @@ static void BM_DNSEngine(benchmark::State& ioState)
         for (const std::string& curText : theTexts)
         {
             qzDNSStateMachine theMachine(true, false, false);
-            theAccepted += theMachine.addBuffer(curText.data(),
-                                                static_cast<std::uint32_t>(curText.size()));
+            theAccepted +=
+                theMachine.addBuffer(curText.data(), static_cast<std::uint32_t>(curText.size()));
         }
         benchmark::DoNotOptimize(theAccepted);
     }

@@ -58,7 +58,8 @@ void fuzzTime(const std::string& inText)
     theParsed.toString(thePrinted, ":", true, true);
     qzTime theBack;
     check(qzTime::parseTime(thePrinted, theBack));
-    check(theBack.getHour() == theParsed.getHour() && theBack.getMinute() == theParsed.getMinute() &&
+    check(theBack.getHour() == theParsed.getHour() &&
+          theBack.getMinute() == theParsed.getMinute() &&
           theBack.getSecond() == theParsed.getSecond() && theBack.getMillisecond() == 0);
 }
 

@@ -72,7 +72,8 @@ void checkDirectory(const Directory& inDir)
         require(foldedEquals(theKey, theDn.itsKey));
         require(inDir.findDn(theDn.itsText) == curDn);
         if (theDn.itsEntry != NoIndex)
-            require(theDn.itsEntry < inDir.itsEntries.size() && inDir.itsEntries[theDn.itsEntry].itsDn == curDn);
+            require(theDn.itsEntry < inDir.itsEntries.size() &&
+                    inDir.itsEntries[theDn.itsEntry].itsDn == curDn);
     }
     for (std::size_t curEntry = 0; curEntry < inDir.itsEntries.size(); ++curEntry)
     {
@@ -90,7 +91,8 @@ void checkDirectory(const Directory& inDir)
             require(theGroup != nullptr && theGroup->is(Class_Group));
         }
         for (const AttrValue& curValue : inDir.attrs(theEntry))
-            require(curValue.itsAttr < inDir.itsAttrNames.size() && curValue.itsValue < inDir.itsValues.size());
+            require(curValue.itsAttr < inDir.itsAttrNames.size() &&
+                    curValue.itsValue < inDir.itsValues.size());
         (void)inDir.rdnText(theEntry);
         (void)inDir.canonicalName(theEntry);
         (void)inDir.primaryGroupOf(theEntry);
@@ -134,7 +136,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     setInfoLog("", 0);
     addInfoLogCallback(keepLine, qzLogDebug);
     const char* theTmp = std::getenv("TMPDIR");
-    thePath = std::string(theTmp && *theTmp ? theTmp : "/tmp") + "/ldif_load_fuzz." + std::to_string(::getpid()) + ".ldif";
+    thePath = std::string(theTmp && *theTmp ? theTmp : "/tmp") + "/ldif_load_fuzz." +
+              std::to_string(::getpid()) + ".ldif";
     std::atexit(removeInput);
     return 0;
 }

@@ -21,10 +21,7 @@ namespace
 {
 constexpr std::size_t theRenderBound = 1 << 16;
 
-bool quiet(qzInfoLogLevel, const char*)
-{
-    return true;
-}
+bool quiet(qzInfoLogLevel, const char*) { return true; }
 
 void check(bool inCondition)
 {

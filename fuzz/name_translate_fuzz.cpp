@@ -48,15 +48,22 @@ const char theDirectoryText[] =
     "member: CN=Alice Test,OU=People,DC=corp,DC=example,DC=test\n"
     "member: CN=Nobody,OU=Gone,DC=corp,DC=example,DC=test\n\n"
     "dn: CN=LoopA,DC=corp,DC=example,DC=test\nobjectClass: group\nsAMAccountName: LoopA\n"
-    "member: CN=LoopB,DC=corp,DC=example,DC=test\nmember: CN=R/D Team,DC=corp,DC=example,DC=test\n\n"
+    "member: CN=LoopB,DC=corp,DC=example,DC=test\nmember: CN=R/D "
+    "Team,DC=corp,DC=example,DC=test\n\n"
     "dn: CN=LoopB,DC=corp,DC=example,DC=test\nobjectClass: group\nsAMAccountName: LoopB\n"
     "member: CN=LoopA,DC=corp,DC=example,DC=test\n\n";
 
 std::shared_ptr<DirectoryService> theService;
 
-const NameType theFormats[] = {NameType_1779, NameType_Canonical, NameType_NT4, NameType_Display,
-                               NameType_GUID, NameType_UserPrincipalName, NameType_SIDOrSIDHistory,
-                               NameType_ServicePrincipalName, NameType_Unknown};
+const NameType theFormats[] = {NameType_1779,
+                               NameType_Canonical,
+                               NameType_NT4,
+                               NameType_Display,
+                               NameType_GUID,
+                               NameType_UserPrincipalName,
+                               NameType_SIDOrSIDHistory,
+                               NameType_ServicePrincipalName,
+                               NameType_Unknown};
 
 void translate(const std::string& inName)
 {
@@ -124,11 +131,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     setInfoLog("", 0);
     const char* theTmp = std::getenv("TMPDIR");
-    const std::string thePath =
-        std::string(theTmp && *theTmp ? theTmp : "/tmp") + "/name_translate_fuzz." + std::to_string(::getpid()) + ".ldif";
+    const std::string thePath = std::string(theTmp && *theTmp ? theTmp : "/tmp") +
+                                "/name_translate_fuzz." + std::to_string(::getpid()) + ".ldif";
     std::FILE* theFile = std::fopen(thePath.c_str(), "w");
     require(theFile != nullptr);
-    require(std::fwrite(theDirectoryText, 1, sizeof theDirectoryText - 1, theFile) == sizeof theDirectoryText - 1);
+    require(std::fwrite(theDirectoryText, 1, sizeof theDirectoryText - 1, theFile) ==
+            sizeof theDirectoryText - 1);
     std::fclose(theFile);
     theService = ldif::makeLdifService(thePath);
     std::remove(thePath.c_str());

@@ -20,9 +20,10 @@ const char* assertReport(const char* inFile, long inLine, const char* inCommand,
     // Per thread, so that assertions failing on several threads at once each
     // keep their own report.
     thread_local char theBuffer[theAssertBufferSize];
-    int theLength = std::snprintf(theBuffer, sizeof theBuffer,
-                                  "Assertion failed.  File: %s, line: %ld.  Offending command: \"%s\".",
-                                  inFile ? inFile : "", inLine, inCommand ? inCommand : "");
+    int theLength =
+        std::snprintf(theBuffer, sizeof theBuffer,
+                      "Assertion failed.  File: %s, line: %ld.  Offending command: \"%s\".",
+                      inFile ? inFile : "", inLine, inCommand ? inCommand : "");
     if (theLength < 0)
         theLength = 0;
     if (inExtra != nullptr && static_cast<std::size_t>(theLength) < sizeof theBuffer - 1)

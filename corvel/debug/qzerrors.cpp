@@ -12,7 +12,10 @@ struct ErrorName
     const char* itsName;
 };
 
-#define QZ_ERR_NAME(e) {e, #e}
+#define QZ_ERR_NAME(e)                                                                             \
+    {                                                                                              \
+        e, #e                                                                                      \
+    }
 constexpr ErrorName theErrorNames[] = {
     QZ_ERR_NAME(qzErr_noError),
     QZ_ERR_NAME(qzErr_userCancelled),

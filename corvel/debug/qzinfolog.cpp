@@ -42,11 +42,11 @@ struct PlatformReporter
     PlatformReporter()
     {
         corvel::platform::Reporter theReporter;
-        theReporter.itsLog = [](std::int32_t inLevel, const char* inText) {
-            writeInfoLog(static_cast<qzInfoLogLevel>(inLevel), inText);
-        };
+        theReporter.itsLog = [](std::int32_t inLevel, const char* inText)
+        { writeInfoLog(static_cast<qzInfoLogLevel>(inLevel), inText); };
         theReporter.itsTrace = [](std::uint8_t inVerbosity, const char* inFile, std::int32_t inLine,
-                                  const char* inText) { traceText(inVerbosity, inFile, inLine, inText); };
+                                  const char* inText)
+        { traceText(inVerbosity, inFile, inLine, inText); };
         corvel::platform::setReporter(theReporter);
     }
     ~PlatformReporter() { corvel::platform::setReporter(corvel::platform::Reporter{}); }
@@ -196,7 +196,10 @@ void setInfoLogFile(const char* inPrefix, const std::string& inPath)
     theFilePath = inPath;
 }
 
-void setInfoLogLevel(std::int32_t inLevel) { theThreshold.store(inLevel, std::memory_order_relaxed); }
+void setInfoLogLevel(std::int32_t inLevel)
+{
+    theThreshold.store(inLevel, std::memory_order_relaxed);
+}
 
 std::int32_t getInfoLogLevel() { return theThreshold.load(std::memory_order_relaxed); }
 

@@ -35,7 +35,8 @@ inline std::size_t cellIndex(std::uint32_t inState, std::uint8_t inClass)
     return inState * theNumTokens + inClass;
 }
 
-template <class T> inline void storeCell(T& ioCell, T inValue)
+template <class T>
+inline void storeCell(T& ioCell, T inValue)
 {
     std::atomic_ref<T>(ioCell).store(inValue, std::memory_order_relaxed);
 }
@@ -92,7 +93,10 @@ qzDNSStateMachine::~qzDNSStateMachine() = default;
 bool qzDNSStateMachine::setOptions(bool allowUnderscore, bool specialsAsLetters,
                                    bool mayStartWithUnderscore)
 {
+    // The assertion reports its command as written, spaces and all.
+    // clang-format off
     qzAssert(allowUnderscore || ! mayStartWithUnderscore);
+    // clang-format on
     std::call_once(theDNSTablesBuilt, buildFixedTables);
 
     std::uint8_t theDashClass = classSpecial;

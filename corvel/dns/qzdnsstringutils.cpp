@@ -84,7 +84,10 @@ bool isValidDNSName(const std::string& inName, bool inAllowRoot)
 bool isValidMailName(const std::string& inText, bool allowHostmasterFormat,
                      bool requireHostmasterFormat)
 {
+    // The assertion reports its command as written, spaces and all.
+    // clang-format off
     qzAssert(! requireHostmasterFormat || allowHostmasterFormat);
+    // clang-format on
     std::string theLeft;
     std::string theRight;
     if (splitAt(inText, theLeft, theRight, '@', true, 0))

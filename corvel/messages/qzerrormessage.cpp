@@ -114,10 +114,7 @@ qzException& qzException::operator=(const qzException& inOther)
 
 qzException::~qzException() = default;
 
-const char* qzException::what() const noexcept
-{
-    return errorMessage.getRawText().c_str();
-}
+const char* qzException::what() const noexcept { return errorMessage.getRawText().c_str(); }
 
 // ---------------------------------------------------------------- throwing
 

@@ -124,10 +124,7 @@ void qzMessage::setText(const char* inText)
     itsText = inText ? inText : "";
 }
 
-void qzMessage::setStrRef(std::uint32_t inRef)
-{
-    itsStrRef = inRef;
-}
+void qzMessage::setStrRef(std::uint32_t inRef) { itsStrRef = inRef; }
 
 void qzMessage::addParam(char inParamCode, const std::string& inValue)
 {

@@ -19,7 +19,8 @@ static HANDLE consoleInput()
 {
     HANDLE theInput = GetStdHandle(STD_INPUT_HANDLE);
     DWORD theMode = 0;
-    if (theInput == nullptr || theInput == INVALID_HANDLE_VALUE || !GetConsoleMode(theInput, &theMode))
+    if (theInput == nullptr || theInput == INVALID_HANDLE_VALUE ||
+        !GetConsoleMode(theInput, &theMode))
         return nullptr;
     return theInput;
 }

@@ -132,10 +132,9 @@ int waitForAny(const std::vector<EventHandle>& inHandles, std::uint32_t inTimeou
         if (inTimeout == waitForever)
             theWaiter.itsCondition.wait(theLock, theWoken);
         else
-            theWaiter.itsCondition.wait_until(theLock,
-                                              std::chrono::steady_clock::now() +
-                                                  std::chrono::milliseconds(inTimeout),
-                                              theWoken);
+            theWaiter.itsCondition.wait_until(
+                theLock, std::chrono::steady_clock::now() + std::chrono::milliseconds(inTimeout),
+                theWoken);
         if (theWaiter.itsFiredIndex >= 0)
             theResult = theWaiter.itsFiredIndex;
         else if (theWaiter.itsMessageArrived)

@@ -40,7 +40,10 @@ bool appendToFile(const std::string& inPath, const char* inData, std::size_t inS
     return theOk;
 }
 
-void writeStdErr(const char* inData, std::size_t inSize) { writeAll(STDERR_FILENO, inData, inSize); }
+void writeStdErr(const char* inData, std::size_t inSize)
+{
+    writeAll(STDERR_FILENO, inData, inSize);
+}
 
 // Paths written for Windows use '\\'; here it is read as a separator too.
 static std::string nativePath(const std::string& inPath)
@@ -80,7 +83,9 @@ bool makeDirectory(const std::string& inPath)
 
 bool isDirectory(const std::string& inPath)
 {
-    struct stat theStat{};
+    struct stat theStat
+    {
+    };
     return ::stat(nativePath(inPath).c_str(), &theStat) == 0 && S_ISDIR(theStat.st_mode);
 }
 
@@ -91,7 +96,9 @@ bool removeEmptyDirectory(const std::string& inPath)
 
 bool isSymbolicLink(const std::string& inPath)
 {
-    struct stat theStat{};
+    struct stat theStat
+    {
+    };
     return ::lstat(nativePath(inPath).c_str(), &theStat) == 0 && S_ISLNK(theStat.st_mode);
 }
 
@@ -118,9 +125,12 @@ bool readDirectory(const std::string& inPath, std::vector<DirEntry>& outEntries)
         if (theEntry->d_type == DT_UNKNOWN)
         {
             // Some file systems leave the type out: ask without following links.
-            struct stat theStat{};
+            struct stat theStat
+            {
+            };
             const std::string theChild = thePath + "/" + theItem.name;
-            theItem.isDirectory = ::lstat(theChild.c_str(), &theStat) == 0 && S_ISDIR(theStat.st_mode);
+            theItem.isDirectory =
+                ::lstat(theChild.c_str(), &theStat) == 0 && S_ISDIR(theStat.st_mode);
         }
         else
             theItem.isDirectory = theEntry->d_type == DT_DIR;
@@ -136,7 +146,9 @@ bool isReadableFile(const std::string& inPath)
     const int theFd = ::open(nativePath(inPath).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (theFd < 0)
         return false;
-    struct stat theStat{};
+    struct stat theStat
+    {
+    };
     const bool theOk = ::fstat(theFd, &theStat) == 0 && !S_ISDIR(theStat.st_mode);
     ::close(theFd);
     return theOk;
@@ -151,22 +163,26 @@ bool copyFileTo(const std::string& inFrom, const std::string& inTo)
     const int theIn = ::open(theFrom.c_str(), O_RDONLY | O_CLOEXEC);
     if (theIn < 0)
         return false;
-    struct stat theFromStat{};
+    struct stat theFromStat
+    {
+    };
     if (::fstat(theIn, &theFromStat) != 0 || !S_ISREG(theFromStat.st_mode))
     {
         ::close(theIn);
         return false;
     }
     // Copying a file onto itself would truncate it before reading it.
-    struct stat theToStat{};
+    struct stat theToStat
+    {
+    };
     if (::stat(theTo.c_str(), &theToStat) == 0 && theToStat.st_dev == theFromStat.st_dev &&
         theToStat.st_ino == theFromStat.st_ino)
     {
         ::close(theIn);
         return false;
     }
-    const int theOut =
-        ::open(theTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, theFromStat.st_mode & 07777);
+    const int theOut = ::open(theTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                              theFromStat.st_mode & 07777);
     if (theOut < 0)
     {
         ::close(theIn);
@@ -213,7 +229,9 @@ bool moveFileTo(const std::string& inFrom, const std::string& inTo)
 bool fileModifiedTime(const std::string& inPath, std::int64_t& outSeconds,
                       std::int32_t& outMillisecond)
 {
-    struct stat theStat{};
+    struct stat theStat
+    {
+    };
     if (::stat(nativePath(inPath).c_str(), &theStat) != 0)
         return false;
     outSeconds = static_cast<std::int64_t>(theStat.st_mtim.tv_sec);

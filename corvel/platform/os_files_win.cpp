@@ -67,17 +67,18 @@ bool getCurrentDir(std::string& outPath)
 
 bool setCurrentDir(const std::string& inPath) { return SetCurrentDirectoryA(inPath.c_str()) != 0; }
 
-bool makeDirectory(const std::string& inPath) { return CreateDirectoryA(inPath.c_str(), nullptr) != 0; }
-
-static DWORD attributesOf(const std::string& inPath)
+bool makeDirectory(const std::string& inPath)
 {
-    return GetFileAttributesA(inPath.c_str());
+    return CreateDirectoryA(inPath.c_str(), nullptr) != 0;
 }
+
+static DWORD attributesOf(const std::string& inPath) { return GetFileAttributesA(inPath.c_str()); }
 
 bool isDirectory(const std::string& inPath)
 {
     const DWORD theAttributes = attributesOf(inPath);
-    return theAttributes != INVALID_FILE_ATTRIBUTES && (theAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return theAttributes != INVALID_FILE_ATTRIBUTES &&
+           (theAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool isSymbolicLink(const std::string& inPath)
@@ -147,7 +148,8 @@ bool removeFile(const std::string& inPath)
 {
     // A link to a directory is removed as a directory entry, never followed.
     const DWORD theAttributes = attributesOf(inPath);
-    if (theAttributes != INVALID_FILE_ATTRIBUTES && (theAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+    if (theAttributes != INVALID_FILE_ATTRIBUTES &&
+        (theAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
         (theAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return RemoveDirectoryA(inPath.c_str()) != 0;
     return DeleteFileA(inPath.c_str()) != 0;
@@ -175,8 +177,7 @@ bool fileModifiedTime(const std::string& inPath, std::int64_t& outSeconds,
         (static_cast<std::uint64_t>(theData.ftLastWriteTime.dwHighDateTime) << 32) |
         theData.ftLastWriteTime.dwLowDateTime;
     // 100 ns units since 1601 to milliseconds since 1970.
-    const std::int64_t theMs =
-        static_cast<std::int64_t>(theTicks / 10000u) - 11644473600000ll;
+    const std::int64_t theMs = static_cast<std::int64_t>(theTicks / 10000u) - 11644473600000ll;
     outSeconds = theMs >= 0 ? theMs / 1000 : -((-theMs + 999) / 1000);
     outMillisecond = static_cast<std::int32_t>(theMs - outSeconds * 1000);
     return true;

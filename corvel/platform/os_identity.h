@@ -39,8 +39,8 @@ void clearIdentityOverride();
 
 // The same lookups with a chosen first buffer size instead of 1024 bytes, so
 // that tests can drive the grow-and-retry path with real accounts.
-bool currentAccountWithBuffer(std::size_t inFirstSize, std::string& outName,
-                              std::string& outDomain, std::string& outSid);
+bool currentAccountWithBuffer(std::size_t inFirstSize, std::string& outName, std::string& outDomain,
+                              std::string& outSid);
 bool lookupAccountSidWithBuffer(std::size_t inFirstSize, const std::string& inAccountName,
                                 std::string& outSid, std::string& outDomain);
 

@@ -54,8 +54,8 @@ bool lookupPasswd(std::size_t inFirstSize, Lookup inLookup, uid_t& outUid, std::
 
 } // namespace
 
-bool currentAccountWithBuffer(std::size_t inFirstSize, std::string& outName,
-                              std::string& outDomain, std::string& outSid)
+bool currentAccountWithBuffer(std::size_t inFirstSize, std::string& outName, std::string& outDomain,
+                              std::string& outSid)
 {
     if (std::optional<Identity> theOverride = currentOverride())
     {
@@ -68,8 +68,8 @@ bool currentAccountWithBuffer(std::size_t inFirstSize, std::string& outName,
     const uid_t theEuid = geteuid();
     uid_t theUid = 0;
     std::string theName;
-    auto theLookup = [theEuid](passwd* inRecord, char* inBuffer, std::size_t inSize,
-                               passwd** outResult)
+    auto theLookup =
+        [theEuid](passwd* inRecord, char* inBuffer, std::size_t inSize, passwd** outResult)
     { return getpwuid_r(theEuid, inRecord, inBuffer, inSize, outResult); };
     if (!lookupPasswd(inFirstSize, theLookup, theUid, theName))
         return false;
@@ -116,8 +116,8 @@ bool lookupAccountSidWithBuffer(std::size_t inFirstSize, const std::string& inAc
     uid_t theUid = 0;
     std::string theFound;
     const char* theKey = theName.c_str();
-    auto theLookup = [theKey](passwd* inRecord, char* inBuffer, std::size_t inSize,
-                              passwd** outResult)
+    auto theLookup =
+        [theKey](passwd* inRecord, char* inBuffer, std::size_t inSize, passwd** outResult)
     { return getpwnam_r(theKey, inRecord, inBuffer, inSize, outResult); };
     if (!lookupPasswd(inFirstSize, theLookup, theUid, theFound))
         return false;
@@ -126,8 +126,7 @@ bool lookupAccountSidWithBuffer(std::size_t inFirstSize, const std::string& inAc
     return true;
 }
 
-bool lookupAccountSid(const std::string& inAccountName, std::string& outSid,
-                      std::string& outDomain)
+bool lookupAccountSid(const std::string& inAccountName, std::string& outSid, std::string& outDomain)
 {
     return lookupAccountSidWithBuffer(theFirstBufferSize, inAccountName, outSid, outDomain);
 }

@@ -50,8 +50,8 @@ bool sidText(PSID inSid, std::string& outText)
 
 } // namespace
 
-bool currentAccountWithBuffer(std::size_t inFirstSize, std::string& outName,
-                              std::string& outDomain, std::string& outSid)
+bool currentAccountWithBuffer(std::size_t inFirstSize, std::string& outName, std::string& outDomain,
+                              std::string& outSid)
 {
     if (std::optional<Identity> theOverride = currentOverride())
     {
@@ -160,8 +160,7 @@ bool lookupAccountSidWithBuffer(std::size_t inFirstSize, const std::string& inAc
     return false;
 }
 
-bool lookupAccountSid(const std::string& inAccountName, std::string& outSid,
-                      std::string& outDomain)
+bool lookupAccountSid(const std::string& inAccountName, std::string& outSid, std::string& outDomain)
 {
     return lookupAccountSidWithBuffer(theFirstBufferSize, inAccountName, outSid, outDomain);
 }

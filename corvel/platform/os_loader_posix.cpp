@@ -96,7 +96,7 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
             if (itsHandle == nullptr)
             {
                 reportLog(Report_debug, "loader: cannot load \"%s\": %s", theCandidate.c_str(),
-                        lastDlError().c_str());
+                          lastDlError().c_str());
                 itsLastError = LoaderError_modNotFound;
                 return false;
             }
@@ -110,7 +110,7 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
     if (itsHandle == nullptr)
     {
         reportLog(Report_debug, "loader: cannot load \"%s\": %s", theFile.c_str(),
-                lastDlError().c_str());
+                  lastDlError().c_str());
         itsLastError = LoaderError_modNotFound;
         return false;
     }
@@ -121,7 +121,7 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
         theMap->l_name == nullptr || theMap->l_name[0] != '/')
     {
         reportLog(Report_debug, "loader: \"%s\" was found under a relative path, not used",
-                theFile.c_str());
+                  theFile.c_str());
         ::dlclose(itsHandle);
         itsHandle = nullptr;
         itsLastError = LoaderError_modNotFound;
@@ -144,7 +144,7 @@ void* LoadedLibrary::symbol(const char* inName)
     if (theAddress == nullptr)
     {
         reportLog(Report_debug, "loader: no symbol \"%s\" in \"%s\": %s", inName, itsPath.c_str(),
-                lastDlError().c_str());
+                  lastDlError().c_str());
         itsLastError = LoaderError_procNotFound;
         return nullptr;
     }

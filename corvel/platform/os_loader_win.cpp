@@ -98,22 +98,23 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
     if (!theCandidate.empty())
         theModule = LoadLibraryExA(theCandidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     else
-        theModule = LoadLibraryExA(theFile.c_str(), nullptr,
-                                   LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
-                                       LOAD_LIBRARY_SEARCH_SYSTEM32);
+        theModule =
+            LoadLibraryExA(theFile.c_str(), nullptr,
+                           LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (theModule == nullptr)
     {
         const DWORD theError = GetLastError();
         reportLog(Report_debug, "loader: cannot load \"%s\": %s",
-                theCandidate.empty() ? theFile.c_str() : theCandidate.c_str(),
-                systemText(theError).c_str());
+                  theCandidate.empty() ? theFile.c_str() : theCandidate.c_str(),
+                  systemText(theError).c_str());
         itsLastError = LoaderError_modNotFound;
         return false;
     }
     itsHandle = theModule;
     char thePath[MAX_PATH + 1] = {};
     const DWORD theLength = GetModuleFileNameA(theModule, thePath, MAX_PATH);
-    itsPath = theLength > 0 && theLength < MAX_PATH ? std::string(thePath, theLength) : theCandidate;
+    itsPath =
+        theLength > 0 && theLength < MAX_PATH ? std::string(thePath, theLength) : theCandidate;
     itsLastError = 0;
     return true;
 }
@@ -129,7 +130,7 @@ void* LoadedLibrary::symbol(const char* inName)
     if (theAddress == nullptr)
     {
         reportLog(Report_debug, "loader: no symbol \"%s\" in \"%s\": %s", inName, itsPath.c_str(),
-                systemText(GetLastError()).c_str());
+                  systemText(GetLastError()).c_str());
         itsLastError = LoaderError_procNotFound;
         return nullptr;
     }

@@ -39,8 +39,8 @@ inline constexpr std::size_t messageQueueLimit = 10000;
 
 bool postThreadMessage(std::uint32_t inThreadId, std::uint32_t inMessage,
                        std::uintptr_t inFirstParam, std::intptr_t inSecondParam);
-bool postWindowMessage(WindowHandle inWindow, std::uint32_t inMessage,
-                       std::uintptr_t inFirstParam, std::intptr_t inSecondParam);
+bool postWindowMessage(WindowHandle inWindow, std::uint32_t inMessage, std::uintptr_t inFirstParam,
+                       std::intptr_t inSecondParam);
 
 // A new window target owned by the calling thread.
 WindowHandle createWindowTarget();

@@ -115,8 +115,8 @@ bool postThreadMessage(std::uint32_t inThreadId, std::uint32_t inMessage,
     return post(inThreadId, OsMessage{0, inMessage, inFirstParam, inSecondParam});
 }
 
-bool postWindowMessage(WindowHandle inWindow, std::uint32_t inMessage,
-                       std::uintptr_t inFirstParam, std::intptr_t inSecondParam)
+bool postWindowMessage(WindowHandle inWindow, std::uint32_t inMessage, std::uintptr_t inFirstParam,
+                       std::intptr_t inSecondParam)
 {
     std::uint32_t theOwner = 0;
     {

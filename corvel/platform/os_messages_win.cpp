@@ -39,7 +39,7 @@ UINT systemId(std::uint32_t inMessage)
 std::uint32_t frameworkId(UINT inMessage)
 {
     return inMessage >= theLowBase && inMessage < theLowBase + WM_USER ? inMessage - theLowBase
-                                                                      : inMessage;
+                                                                       : inMessage;
 }
 
 // Messages posted through this layer and not yet taken, per thread id. Never
@@ -59,7 +59,8 @@ QueueCounts& theQueueCounts()
 thread_local bool theQueueCounted = false;
 
 // Posts through inPost unless the target's queue is full.
-template <typename Post> bool countedPost(DWORD inThreadId, Post inPost)
+template <typename Post>
+bool countedPost(DWORD inThreadId, Post inPost)
 {
     QueueCounts& theCounts = theQueueCounts();
     std::lock_guard<std::mutex> theLock(theCounts.itsMutex);
@@ -81,7 +82,8 @@ void messageTaken()
 
 bool registerTargetClass()
 {
-    static const bool theRegistered = [] {
+    static const bool theRegistered = []
+    {
         WNDCLASSEXA theClass{};
         theClass.cbSize = sizeof theClass;
         theClass.lpfnWndProc = DefWindowProcA;
@@ -99,14 +101,17 @@ bool postThreadMessage(std::uint32_t inThreadId, std::uint32_t inMessage,
 {
     if (inThreadId == 0)
         return false;
-    return countedPost(inThreadId, [&] {
-        return PostThreadMessageA(inThreadId, systemId(inMessage), static_cast<WPARAM>(inFirstParam),
-                                  static_cast<LPARAM>(inSecondParam)) != 0;
-    });
+    return countedPost(inThreadId,
+                       [&]
+                       {
+                           return PostThreadMessageA(inThreadId, systemId(inMessage),
+                                                     static_cast<WPARAM>(inFirstParam),
+                                                     static_cast<LPARAM>(inSecondParam)) != 0;
+                       });
 }
 
-bool postWindowMessage(WindowHandle inWindow, std::uint32_t inMessage,
-                       std::uintptr_t inFirstParam, std::intptr_t inSecondParam)
+bool postWindowMessage(WindowHandle inWindow, std::uint32_t inMessage, std::uintptr_t inFirstParam,
+                       std::intptr_t inSecondParam)
 {
     // PostMessage to window 0 would post to the calling thread instead.
     if (inWindow == 0)
@@ -117,10 +122,13 @@ bool postWindowMessage(WindowHandle inWindow, std::uint32_t inMessage,
     const DWORD theOwner = GetWindowThreadProcessId(theWindow, nullptr);
     if (theOwner == 0)
         return false;
-    return countedPost(theOwner, [&] {
-        return PostMessageA(theWindow, systemId(inMessage), static_cast<WPARAM>(inFirstParam),
-                            static_cast<LPARAM>(inSecondParam)) != 0;
-    });
+    return countedPost(theOwner,
+                       [&]
+                       {
+                           return PostMessageA(theWindow, systemId(inMessage),
+                                               static_cast<WPARAM>(inFirstParam),
+                                               static_cast<LPARAM>(inSecondParam)) != 0;
+                       });
 }
 
 WindowHandle createWindowTarget()

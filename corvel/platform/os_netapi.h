@@ -18,9 +18,9 @@ namespace corvel::platform
 {
 
 inline constexpr std::uint32_t NetError_success = 0;
-inline constexpr std::uint32_t NetError_invalidParameter = 87;   // ERROR_INVALID_PARAMETER
-inline constexpr std::uint32_t NetError_noSuchDomain = 1355;     // ERROR_NO_SUCH_DOMAIN
-inline constexpr std::uint32_t NetError_userNotFound = 2221;     // NERR_UserNotFound
+inline constexpr std::uint32_t NetError_invalidParameter = 87; // ERROR_INVALID_PARAMETER
+inline constexpr std::uint32_t NetError_noSuchDomain = 1355;   // ERROR_NO_SUCH_DOMAIN
+inline constexpr std::uint32_t NetError_userNotFound = 2221;   // NERR_UserNotFound
 
 // 0 and the names in outGroups (outTotalEntries: how many exist; all are
 // returned) or a system error number, with outGroups empty.

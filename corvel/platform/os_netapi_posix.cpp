@@ -25,8 +25,7 @@ std::uint32_t errorOf(directory::Status inStatus)
 } // namespace
 
 std::uint32_t netUserGetGroups(const std::wstring& inServer, const std::wstring& inUser,
-                               std::vector<std::wstring>& outGroups,
-                               std::uint32_t& outTotalEntries)
+                               std::vector<std::wstring>& outGroups, std::uint32_t& outTotalEntries)
 {
     outGroups.clear();
     outTotalEntries = 0;

@@ -31,8 +31,7 @@ private:
 } // namespace
 
 std::uint32_t netUserGetGroups(const std::wstring& inServer, const std::wstring& inUser,
-                               std::vector<std::wstring>& outGroups,
-                               std::uint32_t& outTotalEntries)
+                               std::vector<std::wstring>& outGroups, std::uint32_t& outTotalEntries)
 {
     outGroups.clear();
     outTotalEntries = 0;
@@ -47,7 +46,8 @@ std::uint32_t netUserGetGroups(const std::wstring& inServer, const std::wstring&
                          theBuffer.address(), MAX_PREFERRED_LENGTH, &theRead, &theTotal);
     if (theStatus != NERR_Success)
         return theStatus;
-    const GROUP_USERS_INFO_0* theGroups = reinterpret_cast<const GROUP_USERS_INFO_0*>(theBuffer.get());
+    const GROUP_USERS_INFO_0* theGroups =
+        reinterpret_cast<const GROUP_USERS_INFO_0*>(theBuffer.get());
     for (DWORD i = 0; theGroups != nullptr && i < theRead; ++i)
         if (theGroups[i].grui0_name != nullptr)
             outGroups.emplace_back(theGroups[i].grui0_name);

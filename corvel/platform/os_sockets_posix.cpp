@@ -58,8 +58,8 @@ int waitForSockets(std::vector<SocketWaitEntry>& ioEntries, std::uint32_t inTime
     // to that.
     int theTimeout = -1;
     if (inTimeout != waitForever)
-        theTimeout = inTimeout > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX
-                                                                      : static_cast<int>(inTimeout);
+        theTimeout =
+            inTimeout > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(inTimeout);
     const int theCount = ::poll(thePolls.data(), static_cast<nfds_t>(thePolls.size()), theTimeout);
     if (theCount <= 0)
         return theCount;

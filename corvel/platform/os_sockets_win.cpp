@@ -20,7 +20,8 @@ namespace
 // lifetime.
 bool winsockReady()
 {
-    static const bool theReady = [] {
+    static const bool theReady = []
+    {
         WSADATA theData{};
         return WSAStartup(MAKEWORD(2, 2), &theData) == 0;
     }();

@@ -105,11 +105,15 @@ std::wstring narrowToWide(const std::string& inNarrow)
     while (curIndex < inNarrow.size())
     {
         const unsigned char theLead = static_cast<unsigned char>(inNarrow[curIndex]);
-        const std::size_t theLength = theLead < 0x80 ? 1 : (theLead >> 5) == 0x6 ? 2
-                                      : (theLead >> 4) == 0xE ? 3 : (theLead >> 3) == 0x1E ? 4 : 0;
-        std::uint32_t theCode = theLength == 1 ? theLead
+        const std::size_t theLength = theLead < 0x80           ? 1
+                                      : (theLead >> 5) == 0x6  ? 2
+                                      : (theLead >> 4) == 0xE  ? 3
+                                      : (theLead >> 3) == 0x1E ? 4
+                                                               : 0;
+        std::uint32_t theCode = theLength == 1   ? theLead
                                 : theLength == 2 ? (theLead & 0x1Fu)
-                                : theLength == 3 ? (theLead & 0x0Fu) : (theLead & 0x07u);
+                                : theLength == 3 ? (theLead & 0x0Fu)
+                                                 : (theLead & 0x07u);
         bool theValid = theLength != 0 && curIndex + theLength <= inNarrow.size();
         for (std::size_t curByte = 1; theValid && curByte < theLength; ++curByte)
         {

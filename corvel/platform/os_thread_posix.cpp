@@ -65,9 +65,9 @@ void* threadMain(void* inArgument)
         theThread->itsThreadId = currentThreadId();
         theThread->itsIdKnown = true;
         theThread->itsCondition.notify_all();
-        theThread->itsCondition.wait(theLock, [theThread] {
-            return theThread->itsSuspendCount <= 0 || theThread->itsTerminated;
-        });
+        theThread->itsCondition.wait(
+            theLock,
+            [theThread] { return theThread->itsSuspendCount <= 0 || theThread->itsTerminated; });
         theRun = !theThread->itsTerminated;
     }
     std::uint32_t theExitCode = 0;
@@ -224,9 +224,9 @@ void threadCheckpoint()
     bool theTerminated = false;
     {
         std::unique_lock<std::mutex> theLock(theThread->itsMutex);
-        theThread->itsCondition.wait(theLock, [theThread] {
-            return theThread->itsSuspendCount <= 0 || theThread->itsTerminated;
-        });
+        theThread->itsCondition.wait(
+            theLock,
+            [theThread] { return theThread->itsSuspendCount <= 0 || theThread->itsTerminated; });
         theTerminated = theThread->itsTerminated;
     }
     // Throwing while another exception unwinds would end the process.

@@ -35,8 +35,7 @@ bool localTimeNow(LocalTime& outTime)
         (static_cast<std::uint64_t>(theNow.dwHighDateTime) << 32) | theNow.dwLowDateTime;
     // 100 ns units since 1601 to milliseconds since 1970.
     const std::uint64_t theMs = theTicks / 10000u - 11644473600000ull;
-    return fill(static_cast<std::int64_t>(theMs / 1000u), static_cast<int>(theMs % 1000u),
-                outTime);
+    return fill(static_cast<std::int64_t>(theMs / 1000u), static_cast<int>(theMs % 1000u), outTime);
 }
 
 bool localTimeOf(std::int64_t inSeconds, LocalTime& outTime) { return fill(inSeconds, 0, outTime); }

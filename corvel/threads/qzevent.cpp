@@ -70,8 +70,8 @@ void qzSingleEvent::signal(bool inPulse)
     const std::uint32_t theMessage = itsNotifyMessage.load(std::memory_order_relaxed);
     const std::int32_t theParam = itsNotifyParam.load(std::memory_order_relaxed);
 
-    const bool theDone = inPulse ? corvel::platform::pulseEvent(itsHandle)
-                                 : corvel::platform::setEvent(itsHandle);
+    const bool theDone =
+        inPulse ? corvel::platform::pulseEvent(itsHandle) : corvel::platform::setEvent(itsHandle);
     if (!theDone)
         qzThrowError(qzErr_resFull);
 

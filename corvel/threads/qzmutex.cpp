@@ -9,7 +9,8 @@ qzMemMutex::~qzMemMutex()
 {
     qzAssert(!numLocks);
     // Destroying a held OS lock is undefined; release it after the report.
-    if (numLocks != 0 && itsLockingThreadID.load(std::memory_order_relaxed) == qzThread::getCurrentThreadID())
+    if (numLocks != 0 &&
+        itsLockingThreadID.load(std::memory_order_relaxed) == qzThread::getCurrentThreadID())
     {
         numLocks = 0;
         itsLockingThreadID.store(0, std::memory_order_relaxed);

@@ -69,7 +69,8 @@ std::uint16_t qzThread::select(std::vector<selectInfo>& ioSockets, std::uint32_t
         for (const selectInfo& curInfo : ioSockets)
         {
             if (curInfo.itsWanted & selectRead)
-                SocketSets::add(theSets.entryFor(curInfo.itsSocket).itsInRead, theSets.itsReadCount);
+                SocketSets::add(theSets.entryFor(curInfo.itsSocket).itsInRead,
+                                theSets.itsReadCount);
             if (curInfo.itsWanted & selectWrite)
                 SocketSets::add(theSets.entryFor(curInfo.itsSocket).itsInWrite,
                                 theSets.itsWriteCount);
@@ -81,9 +82,9 @@ std::uint16_t qzThread::select(std::vector<selectInfo>& ioSockets, std::uint32_t
         // With nothing asked for at all the platform call fails (bit 1)
         // instead of blocking for ever.
         const int theCount = corvel::platform::waitForSockets(
-            theSets.itsEntries,
-            inTimeout == corvel::platform::waitForever ? corvel::platform::waitForever
-                                                       : theRemaining);
+            theSets.itsEntries, inTimeout == corvel::platform::waitForever
+                                    ? corvel::platform::waitForever
+                                    : theRemaining);
         if (theCount == 0)
             break;
         if (theCount < 0)

@@ -121,8 +121,7 @@ bool isNameAnswer(Status inStatus)
 
 qzAuthenticator::LookupResult lookupOutcome(Status inStatus)
 {
-    return isNameAnswer(inStatus) ? qzAuthenticator::lookupNotFound
-                                  : qzAuthenticator::lookupFailed;
+    return isNameAnswer(inStatus) ? qzAuthenticator::lookupNotFound : qzAuthenticator::lookupFailed;
 }
 
 } // namespace
@@ -370,8 +369,9 @@ void groupIdentity(DirGroup& inGroup, const std::string& inRelativeName, std::st
 
 void traceReturning(const WalkFrame& inFrame, const std::string& inUserPath)
 {
-    qzTrace(1, "_isUserInGroup: returning \"%s\" when checking IsMember of group \"%s\" for user: "
-               "\"%s\".",
+    qzTrace(1,
+            "_isUserInGroup: returning \"%s\" when checking IsMember of group \"%s\" for user: "
+            "\"%s\".",
             inFrame.itsFound ? "true" : "false", inFrame.itsName.c_str(), inUserPath.c_str());
 }
 
@@ -382,15 +382,16 @@ EnterResult enterGroup(DirGroup& inGroup, std::unique_ptr<DirObject> inOwner,
                        const std::string& inUserPath, std::vector<WalkFrame>& ioStack,
                        WalkFailure& ioFailure)
 {
-    qzTrace(1, "_isUserInGroup: checking IsMember of group \"%s\" for user: \"%s\"",
-            inName.c_str(), inUserPath.c_str());
+    qzTrace(1, "_isUserInGroup: checking IsMember of group \"%s\" for user: \"%s\"", inName.c_str(),
+            inUserPath.c_str());
     bool theIsMember = false;
     const Status theStatus = inGroup.isMember(inUserPath, theIsMember);
     qzTrace(1, "_isUserInGroup: done checking IsMember for user: \"%s\"", inUserPath.c_str());
     if (corvel::directory::succeeded(theStatus) && theIsMember)
     {
-        qzTrace(1, "_isUserInGroup: checking IsMember of group \"%s\" for user: \"%s\", returning "
-                   "true",
+        qzTrace(1,
+                "_isUserInGroup: checking IsMember of group \"%s\" for user: \"%s\", returning "
+                "true",
                 inName.c_str(), inUserPath.c_str());
         return EnterResult::IsMember;
     }
@@ -403,8 +404,9 @@ EnterResult enterGroup(DirGroup& inGroup, std::unique_ptr<DirObject> inOwner,
     qzTrace(1, "_isUserInGroup: done checking members for user \"%s\"", inUserPath.c_str());
     if (corvel::directory::failed(theMembersStatus))
     {
-        qzTrace(1, "_isUserInGroup: checking IsMember of group \"%s\" for user: \"%s\", returning "
-                   "false error enumering members",
+        qzTrace(1,
+                "_isUserInGroup: checking IsMember of group \"%s\" for user: \"%s\", returning "
+                "false error enumering members",
                 inName.c_str(), inUserPath.c_str());
         ioFailure.note(theMembersStatus, qzAuthenticator::stepMembers, inDN);
         return EnterResult::NotMember;
@@ -625,9 +627,11 @@ bool recordPlan(DirGroup& inTop, const std::string& inTopDN, Plan& outPlan)
     };
     std::vector<RecordFrame> theStack;
 
-    const auto theEnter = [&outPlan, &theStack](DirGroup& inGroup, std::unique_ptr<DirObject> inOwner,
+    const auto theEnter = [&outPlan, &theStack](DirGroup& inGroup,
+                                                std::unique_ptr<DirObject> inOwner,
                                                 const std::string& inDN, const std::string& inKey,
-                                                std::uint32_t inParent) {
+                                                std::uint32_t inParent)
+    {
         const auto thePlace = static_cast<std::uint32_t>(outPlan.itsDNs.size());
         outPlan.itsDNs.push_back(inDN);
         outPlan.itsParents.push_back(inParent);
@@ -644,7 +648,8 @@ bool recordPlan(DirGroup& inTop, const std::string& inTopDN, Plan& outPlan)
     std::string theTopDN;
     std::string theTopKey;
     groupIdentity(inTop, relativeName(inTop), theTopDN, theTopKey);
-    if (theTopKey.empty() || theTopKey[0] == '\x01' || !theEnter(inTop, nullptr, inTopDN, theTopKey, 0))
+    if (theTopKey.empty() || theTopKey[0] == '\x01' ||
+        !theEnter(inTop, nullptr, inTopDN, theTopKey, 0))
         return false;
 
     while (!theStack.empty())
@@ -884,7 +889,7 @@ struct GroupFrame
 {
     std::vector<std::string> itsParents; // its memberOf, in directory order
     std::size_t itsNext = 0;
-    std::int32_t itsDepth = 0;           // the depth the parents are entered with
+    std::int32_t itsDepth = 0; // the depth the parents are entered with
 };
 
 // The visit of one group: opens it, adds its name, and leaves in outFrame the
@@ -899,10 +904,11 @@ bool visitGroup(corvel::directory::DirectoryService& inService, const std::strin
         inService.openObject("LDAP://" + theEscaped, inCredentials, ObjectKind::Object, theGroup);
     if (corvel::directory::failed(theStatus) || !theGroup)
     {
-        infoLog(qzLogError,
-                "enumerateGroup unable to retrieve information about group \"%s\", error 0x%lX",
-                theEscaped.c_str(),
-                hexOf(corvel::directory::failed(theStatus) ? theStatus : corvel::directory::E_fail));
+        infoLog(
+            qzLogError,
+            "enumerateGroup unable to retrieve information about group \"%s\", error 0x%lX",
+            theEscaped.c_str(),
+            hexOf(corvel::directory::failed(theStatus) ? theStatus : corvel::directory::E_fail));
         return false;
     }
     std::string theName;
@@ -977,9 +983,8 @@ bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstr
                 theEscaped.c_str());
 
     std::unique_ptr<DirObject> theUser;
-    Status theStatus = theSession.service().openObject("LDAP://" + theEscaped,
-                                                       theCredentials.get(), ObjectKind::User,
-                                                       theUser);
+    Status theStatus = theSession.service().openObject("LDAP://" + theEscaped, theCredentials.get(),
+                                                       ObjectKind::User, theUser);
     if (corvel::directory::succeeded(theStatus) && (!theUser || theUser->asUser() == nullptr))
         theStatus = corvel::directory::E_noInterface;
     if (corvel::directory::failed(theStatus))
@@ -1032,7 +1037,8 @@ bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstr
         return false;
     }
     // "CN=Sales" -> "Sales"; shorter names carry no name after the type.
-    const auto theAddName = [&ioGroups](DirObject& inGroup) {
+    const auto theAddName = [&ioGroups](DirObject& inGroup)
+    {
         std::string theName;
         if (corvel::directory::succeeded(inGroup.getName(theName)) && theName.size() > 3)
             ioGroups.insert(theName.substr(3));
@@ -1053,11 +1059,12 @@ bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstr
                                                     ObjectKind::Object, thePrimaryGroup);
         if (corvel::directory::failed(theStatus) || !thePrimaryGroup)
         {
-            infoLog(qzLogError,
-                    "getUserGroups unable to retrieve the primary group of user \"%s\", error 0x%lX",
-                    theEscaped.c_str(),
-                    hexOf(corvel::directory::failed(theStatus) ? theStatus
-                                                              : corvel::directory::E_fail));
+            infoLog(
+                qzLogError,
+                "getUserGroups unable to retrieve the primary group of user \"%s\", error 0x%lX",
+                theEscaped.c_str(),
+                hexOf(corvel::directory::failed(theStatus) ? theStatus
+                                                           : corvel::directory::E_fail));
             return false;
         }
         theAddName(*thePrimaryGroup);
@@ -1065,9 +1072,8 @@ bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstr
     return true;
 }
 
-bool qzAuthenticator::getADUserGroups(const std::string& inUserName,
-                                      const std::string& inPassword, GroupSet& ioGroups,
-                                      bool inRecursive)
+bool qzAuthenticator::getADUserGroups(const std::string& inUserName, const std::string& inPassword,
+                                      GroupSet& ioGroups, bool inRecursive)
 {
     try
     {
@@ -1133,8 +1139,8 @@ std::int32_t qzAuthenticator::authenticateUser(const std::string& inUserName,
 
     // A plain DOMAIN\user is taken as it is; everything else is asked of the
     // directory. Exceptions of the lookup reach the caller.
-    const bool theNeedsLookup = !(inUserName.find('\\') != std::string::npos &&
-                                  inUserName.find('@') == std::string::npos);
+    const bool theNeedsLookup =
+        !(inUserName.find('\\') != std::string::npos && inUserName.find('@') == std::string::npos);
     if (theNeedsLookup)
     {
         bool theFound = false;
@@ -1146,7 +1152,8 @@ std::int32_t qzAuthenticator::authenticateUser(const std::string& inUserName,
         }
         if (!theFound)
         {
-            infoLog(qzLogError, "qzAuthenticator::authenticateUser - user \"%s\" could not be found",
+            infoLog(qzLogError,
+                    "qzAuthenticator::authenticateUser - user \"%s\" could not be found",
                     inUserName.c_str());
             return logonUnknownUserOrPassword;
         }
@@ -1159,8 +1166,8 @@ std::int32_t qzAuthenticator::authenticateUser(const std::string& inUserName,
         theDomain.clear();
         theUser = theWorkingName;
     }
-    infoLog(qzLogDebug, "qzAuthenticator::authenticateUser domain: %s, user: %s",
-            theDomain.c_str(), theUser.c_str());
+    infoLog(qzLogDebug, "qzAuthenticator::authenticateUser domain: %s, user: %s", theDomain.c_str(),
+            theUser.c_str());
 
     corvel::platform::LoadedLibrary thePlugin; // unloaded on every path
     try

@@ -86,7 +86,7 @@ public:
     enum WalkStep : std::int32_t
     {
         stepNone = 0,
-        stepOpenGroup = 1,  // the group asked about (E_noInterface: it is no group)
+        stepOpenGroup = 1, // the group asked about (E_noInterface: it is no group)
         stepIsMember = 2,
         stepMembers = 3,    // the member enumeration could not be had
         stepNextMember = 4, // the member enumeration broke off
@@ -132,8 +132,7 @@ public:
     // take ownership of inGroup. A group entered once during the walk is not
     // entered again (it counts as false), which cuts off loops and keeps the
     // work to one visit per group.
-    static bool _isUserInGroup(corvel::directory::DirGroup& inGroup,
-                               const std::string& inUserPath);
+    static bool _isUserInGroup(corvel::directory::DirGroup& inGroup, const std::string& inUserPath);
 
     // --- group listing ---
 
@@ -150,8 +149,7 @@ public:
     // The same for a user given by DN, inside the caller's directory
     // session. Credentials are passed only when both are non-empty.
     static bool getUserGroups(const std::string& inUserDN, const std::wstring& inUser,
-                              const std::wstring& inPassword, GroupSet& ioGroups,
-                              bool inRecursive);
+                              const std::wstring& inPassword, GroupSet& ioGroups, bool inRecursive);
     // Adds the group's "name" and, while inDepth allows, every group it is
     // a member of. A name already in the set is not walked again, which ends
     // loops. Depth-first in directory order, on an explicit stack.

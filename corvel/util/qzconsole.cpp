@@ -128,8 +128,7 @@ std::int32_t askUser(std::istream& ioIn, std::ostream& ioOut, std::int32_t inTyp
 }
 
 std::int32_t askUser(std::istream& ioIn, std::ostream& ioOut, std::int32_t inType,
-                     std::int32_t inReserved, const qzErrorMessage& inMessage,
-                     bool inReservedFlag)
+                     std::int32_t inReserved, const qzErrorMessage& inMessage, bool inReservedFlag)
 {
     return askUser(ioIn, ioOut, inType, inReserved, inMessage.getText(), inReservedFlag);
 }
@@ -159,8 +158,8 @@ std::int32_t askUser(std::int32_t inType, std::int32_t inReserved, const qzMessa
     return askUser(std::cin, std::cout, inType, inReserved, inMessage, inReservedFlag);
 }
 
-std::int32_t askUser(std::int32_t inType, std::int32_t inReserved,
-                     const qzErrorMessage& inMessage, bool inReservedFlag)
+std::int32_t askUser(std::int32_t inType, std::int32_t inReserved, const qzErrorMessage& inMessage,
+                     bool inReservedFlag)
 {
     return askUser(std::cin, std::cout, inType, inReserved, inMessage, inReservedFlag);
 }

@@ -54,8 +54,8 @@ std::int32_t askUser(std::int32_t inType, std::int32_t inReserved, const char* i
                      bool inReservedFlag);
 std::int32_t askUser(std::int32_t inType, std::int32_t inReserved, const qzMessage& inMessage,
                      bool inReservedFlag);
-std::int32_t askUser(std::int32_t inType, std::int32_t inReserved,
-                     const qzErrorMessage& inMessage, bool inReservedFlag);
+std::int32_t askUser(std::int32_t inType, std::int32_t inReserved, const qzErrorMessage& inMessage,
+                     bool inReservedFlag);
 std::int32_t askUser(std::istream& ioIn, std::ostream& ioOut, std::int32_t inType,
                      std::int32_t inReserved, const std::string& inText, bool inReservedFlag);
 std::int32_t askUser(std::istream& ioIn, std::ostream& ioOut, std::int32_t inType,
@@ -63,8 +63,7 @@ std::int32_t askUser(std::istream& ioIn, std::ostream& ioOut, std::int32_t inTyp
 std::int32_t askUser(std::istream& ioIn, std::ostream& ioOut, std::int32_t inType,
                      std::int32_t inReserved, const qzMessage& inMessage, bool inReservedFlag);
 std::int32_t askUser(std::istream& ioIn, std::ostream& ioOut, std::int32_t inType,
-                     std::int32_t inReserved, const qzErrorMessage& inMessage,
-                     bool inReservedFlag);
+                     std::int32_t inReserved, const qzErrorMessage& inMessage, bool inReservedFlag);
 
 // A warning with the message's text as a question without answer letters: 1
 // once a line is read (or at the end of the input), 0 without any output when

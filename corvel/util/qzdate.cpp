@@ -35,7 +35,6 @@ constexpr std::int64_t dayNumberOf(std::int64_t inDay, std::int64_t inMonth, std
            qzDate::days_before_month[leapYear(inYear) ? 1 : 0][inMonth - 1] + inDay - 1;
 }
 
-
 void appendPadded(std::string& ioText, std::uint32_t inValue, std::size_t inWidth)
 {
     const std::string theDigits = std::to_string(inValue);

@@ -77,14 +77,16 @@ void qzDateTime::setToday()
         return;
     // A leap second is shown as the last second of its minute.
     const int theSecond = theNow.second > 59 ? 59 : theNow.second;
-    itsValue = combine(static_cast<std::uint16_t>(theNow.day), static_cast<std::uint16_t>(theNow.month),
-                       static_cast<std::uint16_t>(theNow.year), static_cast<std::uint16_t>(theNow.hour),
-                       static_cast<std::uint16_t>(theNow.minute), static_cast<std::uint16_t>(theSecond));
+    itsValue =
+        combine(static_cast<std::uint16_t>(theNow.day), static_cast<std::uint16_t>(theNow.month),
+                static_cast<std::uint16_t>(theNow.year), static_cast<std::uint16_t>(theNow.hour),
+                static_cast<std::uint16_t>(theNow.minute), static_cast<std::uint16_t>(theSecond));
 }
 
 qzDate qzDateTime::getDate() const
 {
-    return qzDate::fromDayNumber(itsValue / kSecondsPerDay + static_cast<std::uint32_t>(kDayNumber1970));
+    return qzDate::fromDayNumber(itsValue / kSecondsPerDay +
+                                 static_cast<std::uint32_t>(kDayNumber1970));
 }
 
 qzTime qzDateTime::getTime() const
@@ -183,9 +185,11 @@ void qzDateTime::alignAfter(const qzDateTime& inOther, std::int32_t inAmount, st
 
     if (inUnit >= kSecond && inUnit <= kDay)
     {
-        const std::uint64_t theStep = std::uint64_t{static_cast<std::uint32_t>(inAmount)} * kUnitSeconds[inUnit];
+        const std::uint64_t theStep =
+            std::uint64_t{static_cast<std::uint32_t>(inAmount)} * kUnitSeconds[inUnit];
         const std::uint64_t theOther = inOther.itsValue;
-        itsValue = static_cast<std::uint32_t>((itsValue % theStep) + theOther - (theOther % theStep) + theStep);
+        itsValue = static_cast<std::uint32_t>((itsValue % theStep) + theOther -
+                                              (theOther % theStep) + theStep);
         return;
     }
     if (inUnit != kWeek && inUnit != kMonth && inUnit != kYear)

@@ -74,8 +74,8 @@ std::uint16_t randomBetween16(std::uint16_t inLow, std::uint16_t inHigh)
     qzAssert(inHigh > inLow);
     if (inHigh <= inLow)
         return inLow;
-    return static_cast<std::uint16_t>(
-        inLow + static_cast<std::uint32_t>(drawRandom()) % static_cast<std::uint32_t>(inHigh - inLow));
+    return static_cast<std::uint16_t>(inLow + static_cast<std::uint32_t>(drawRandom()) %
+                                                  static_cast<std::uint32_t>(inHigh - inLow));
 }
 
 std::uint32_t getDefaultRandomSeed() { return theDefaultSeed.load(std::memory_order_relaxed); }
@@ -109,7 +109,8 @@ qzRandomGenerator::qzRandomGenerator(const std::uint32_t* inKeys, std::uint32_t 
     for (std::uint32_t k = (kStateSize > inLength ? kStateSize : inLength); k > 0; --k)
     {
         const std::uint32_t theKey = inLength > 0 ? inKeys[j] + j : 0u;
-        itsState[i] = (itsState[i] ^ ((itsState[i - 1] ^ (itsState[i - 1] >> 30)) * 1664525u)) + theKey;
+        itsState[i] =
+            (itsState[i] ^ ((itsState[i - 1] ^ (itsState[i - 1] >> 30)) * 1664525u)) + theKey;
         ++i;
         ++j;
         if (i >= kStateSize)
@@ -122,7 +123,8 @@ qzRandomGenerator::qzRandomGenerator(const std::uint32_t* inKeys, std::uint32_t 
     }
     for (std::uint32_t k = kStateSize - 1; k > 0; --k)
     {
-        itsState[i] = (itsState[i] ^ ((itsState[i - 1] ^ (itsState[i - 1] >> 30)) * 1566083941u)) - i;
+        itsState[i] =
+            (itsState[i] ^ ((itsState[i - 1] ^ (itsState[i - 1] >> 30)) * 1566083941u)) - i;
         ++i;
         if (i >= kStateSize)
         {

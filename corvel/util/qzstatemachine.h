@@ -48,8 +48,8 @@ public:
     // constructor. Each failed precondition is reported by assertion and the
     // call then leaves the machine as it was.
     void setTable(const std::int8_t* theTable, const std::uint8_t* theInputs,
-                  const std::int8_t* theLegalEnds, std::uint32_t numStates,
-                  std::uint32_t numTokens, std::uint32_t numLegalEnds);
+                  const std::int8_t* theLegalEnds, std::uint32_t numStates, std::uint32_t numTokens,
+                  std::uint32_t numLegalEnds);
 
     // Writes the table set to the debug trace (verbosity 1), transposed: one
     // line per allowed character, one column per state. Lines end in "\r".
@@ -81,7 +81,8 @@ protected:
 
     // A relaxed load of one table cell (see above for why cells are loaded
     // atomically). The cell is never written through this reference.
-    template <class T> static T loadCell(const T* inCell)
+    template <class T>
+    static T loadCell(const T* inCell)
     {
         return std::atomic_ref<T>(*const_cast<T*>(inCell)).load(std::memory_order_relaxed);
     }

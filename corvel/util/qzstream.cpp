@@ -22,8 +22,8 @@ void bumpPut(std::streambuf& ioBuffer, void (std::streambuf::*inBump)(int), std:
 {
     while (inOffset > 0)
     {
-        const int theStep = inOffset > static_cast<std::size_t>(INT_MAX) ? INT_MAX
-                                                                          : static_cast<int>(inOffset);
+        const int theStep =
+            inOffset > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(inOffset);
         (ioBuffer.*inBump)(theStep);
         inOffset -= static_cast<std::size_t>(theStep);
     }
@@ -51,7 +51,8 @@ bool qzStrStreamBuf::grow(std::size_t inMinCapacity)
         return true;
 
     char* const theData = new char[theCapacity + 1];
-    const std::size_t theUsed = itsData == nullptr ? 0 : static_cast<std::size_t>(writtenEnd() - itsData);
+    const std::size_t theUsed =
+        itsData == nullptr ? 0 : static_cast<std::size_t>(writtenEnd() - itsData);
     const std::size_t thePut = itsData == nullptr ? 0 : static_cast<std::size_t>(pptr() - pbase());
     const std::size_t theGet = itsData == nullptr ? 0 : static_cast<std::size_t>(gptr() - eback());
     if (theUsed > 0)
@@ -89,7 +90,8 @@ qzStrStreamBuf::int_type qzStrStreamBuf::overflow(int_type inChar)
         return traits_type::not_eof(inChar);
     if (pptr() == epptr())
     {
-        const std::size_t theUsed = itsData == nullptr ? 0 : static_cast<std::size_t>(pptr() - pbase());
+        const std::size_t theUsed =
+            itsData == nullptr ? 0 : static_cast<std::size_t>(pptr() - pbase());
         if (!grow(theUsed + 1))
             return traits_type::eof();
     }
@@ -420,10 +422,12 @@ bool getFileTime(const std::string& inPath, qzDate& outDate, qzTime& outTime)
         return false;
     if (theLocal.year < 1 || theLocal.year > 65535)
         return false;
-    outDate = qzDate(static_cast<std::uint16_t>(theLocal.day), static_cast<std::uint16_t>(theLocal.month),
-                     static_cast<std::uint16_t>(theLocal.year));
-    outTime.set(static_cast<std::uint16_t>(theLocal.hour), static_cast<std::uint16_t>(theLocal.minute),
-                static_cast<std::uint16_t>(theLocal.second), static_cast<std::uint16_t>(theMillisecond));
+    outDate =
+        qzDate(static_cast<std::uint16_t>(theLocal.day), static_cast<std::uint16_t>(theLocal.month),
+               static_cast<std::uint16_t>(theLocal.year));
+    outTime.set(
+        static_cast<std::uint16_t>(theLocal.hour), static_cast<std::uint16_t>(theLocal.minute),
+        static_cast<std::uint16_t>(theLocal.second), static_cast<std::uint16_t>(theMillisecond));
     return true;
 }
 
@@ -458,7 +462,8 @@ struct ProgramPath
 // safe when threads race for it, and the strings never change afterwards.
 const ProgramPath& programPath()
 {
-    static const ProgramPath theCache = [] {
+    static const ProgramPath theCache = []
+    {
         ProgramPath thePaths;
         if (corvel::platform::programFilePath(thePaths.itsPath))
             splitPath(thePaths.itsPath, thePaths.itsDirectory, thePaths.itsName);

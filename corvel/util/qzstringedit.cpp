@@ -411,18 +411,9 @@ void splitString(const std::string& inText, std::set<std::string>& outPieces, ch
 
 namespace
 {
-const std::string& sameText(const std::string& inText)
-{
-    return inText;
-}
-std::string unsignedText(std::uint32_t inValue)
-{
-    return uintToString(inValue);
-}
-std::string signedText(std::int32_t inValue)
-{
-    return intToString(inValue);
-}
+const std::string& sameText(const std::string& inText) { return inText; }
+std::string unsignedText(std::uint32_t inValue) { return uintToString(inValue); }
+std::string signedText(std::int32_t inValue) { return intToString(inValue); }
 bool parseUnsigned(const std::string& inText, std::uint32_t& outValue)
 {
     return parseUInt(inText, outValue);

@@ -129,10 +129,7 @@ bool stringToBool(const char* inText)
     return theValue;
 }
 
-bool stringToBool(const std::string& inText)
-{
-    return stringToBool(inText.c_str());
-}
+bool stringToBool(const std::string& inText) { return stringToBool(inText.c_str()); }
 
 bool parseInt(const char* inText, std::int32_t& outValue)
 {
@@ -170,10 +167,7 @@ std::int32_t stringToInt(const char* inText)
     return theValue;
 }
 
-std::int32_t stringToInt(const std::string& inText)
-{
-    return stringToInt(inText.c_str());
-}
+std::int32_t stringToInt(const std::string& inText) { return stringToInt(inText.c_str()); }
 
 std::int32_t stringToIntOr(const char* inText, std::int32_t inDefault)
 {
@@ -205,10 +199,7 @@ std::uint32_t stringToUInt(const char* inText)
     return theValue;
 }
 
-std::uint32_t stringToUInt(const std::string& inText)
-{
-    return stringToUInt(inText.c_str());
-}
+std::uint32_t stringToUInt(const std::string& inText) { return stringToUInt(inText.c_str()); }
 
 std::uint32_t stringToUIntOr(const char* inText, std::uint32_t inDefault)
 {
@@ -244,10 +235,7 @@ std::uint16_t stringToUShort(const char* inText)
     return theValue;
 }
 
-std::uint16_t stringToUShort(const std::string& inText)
-{
-    return stringToUShort(inText.c_str());
-}
+std::uint16_t stringToUShort(const std::string& inText) { return stringToUShort(inText.c_str()); }
 
 std::uint16_t stringToUShortOr(const char* inText, std::uint16_t inDefault)
 {
@@ -294,10 +282,7 @@ std::string int64ToString(std::int64_t inValue)
 // ---------------------------------------------------------------------------
 // Hexadecimal blocks
 
-const char* hexDigits(bool inUpperCase)
-{
-    return theHexDigitTables + (inUpperCase ? 17 : 0);
-}
+const char* hexDigits(bool inUpperCase) { return theHexDigitTables + (inUpperCase ? 17 : 0); }
 
 std::string& appendHex(std::string& ioOut, const std::uint8_t* inBytes, std::size_t inCount,
                        const std::string& inSeparator, bool inUpperCase)
@@ -550,10 +535,7 @@ bool matchString(const std::string& inText, const std::string& inPattern, std::i
 // ---------------------------------------------------------------------------
 // Character tests
 
-bool isDigit(char inChar)
-{
-    return inChar >= '0' && inChar <= '9';
-}
+bool isDigit(char inChar) { return inChar >= '0' && inChar <= '9'; }
 
 namespace
 {
@@ -571,16 +553,11 @@ bool isAsciiAlnum(char inChar)
 
 // The C library classifiers take an unsigned char value; a plain char of
 // 128 or more would be negative and undefined behaviour.
-bool isPrintableChar(char inChar)
-{
-    return std::isprint(static_cast<unsigned char>(inChar)) != 0;
-}
-bool isControlChar(char inChar)
-{
-    return std::iscntrl(static_cast<unsigned char>(inChar)) != 0;
-}
+bool isPrintableChar(char inChar) { return std::isprint(static_cast<unsigned char>(inChar)) != 0; }
+bool isControlChar(char inChar) { return std::iscntrl(static_cast<unsigned char>(inChar)) != 0; }
 
-template <typename Pred> bool allOf(const char* inText, std::size_t inLength, Pred inPred)
+template <typename Pred>
+bool allOf(const char* inText, std::size_t inLength, Pred inPred)
 {
     for (std::size_t i = 0; i < inLength; ++i)
     {
@@ -652,7 +629,4 @@ std::string replaceNonPrintable(const std::string& inText)
 // ---------------------------------------------------------------------------
 // Wide text
 
-std::string wideToString(const char16_t* inWide)
-{
-    return corvel::platform::wideToNarrow(inWide);
-}
+std::string wideToString(const char16_t* inWide) { return corvel::platform::wideToNarrow(inWide); }

@@ -35,7 +35,8 @@ public:
     }
     // Skips white space, then reads decimal digits; false when there are none
     // or the value does not fit T.
-    template <class T> bool readNumber(T& outValue)
+    template <class T>
+    bool readNumber(T& outValue)
     {
         skipWhite();
         if (atEnd() || !isDigitChar(itsText[itsPos]))

@@ -54,8 +54,8 @@ std::int32_t qzTime::toMilliseconds() const
 {
     // Unsigned arithmetic: an hour past 596 overflows 32 bits, which must
     // wrap rather than be undefined.
-    const std::uint32_t theSeconds = std::uint32_t{itsMinute} * 60u + std::uint32_t{itsHour} * 3600u +
-                                     std::uint32_t{itsSecond};
+    const std::uint32_t theSeconds =
+        std::uint32_t{itsMinute} * 60u + std::uint32_t{itsHour} * 3600u + std::uint32_t{itsSecond};
     return static_cast<std::int32_t>(theSeconds * 1000u + itsMillisecond);
 }
 

@@ -47,8 +47,8 @@ public:
     // digits wide; 12-hour form: hour without leading zeros (0 prints as 12)
     // followed by " AM" or " PM". Minutes and seconds are two digits wide;
     // milliseconds are never printed.
-    std::string& toString(std::string& outText, const std::string& inSeparator,
-                          bool inWithSeconds, bool in24Hour) const;
+    std::string& toString(std::string& outText, const std::string& inSeparator, bool inWithSeconds,
+                          bool in24Hour) const;
 
     // Reads "h:mm", "h:mm:ss" or "h:mm:ss:mmm", optionally followed by a blank
     // and "AM" or "PM" (any case), with white space around. outTime is written

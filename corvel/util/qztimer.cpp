@@ -57,20 +57,14 @@ void qzTimer::clear()
     itsStartTicks.store(0, std::memory_order_relaxed);
 }
 
-bool qzTimer::isCleared() const
-{
-    return getSequenceNumber() == 0 && getStartTicks() == 0;
-}
+bool qzTimer::isCleared() const { return getSequenceNumber() == 0 && getStartTicks() == 0; }
 
 bool qzTimer::isEarlier(const qzTimer& inOther) const
 {
     return getSequenceNumber() < inOther.getSequenceNumber();
 }
 
-std::uint32_t qzTimer::elapsed() const
-{
-    return tickDifference(getStartTicks(), currentTicks());
-}
+std::uint32_t qzTimer::elapsed() const { return tickDifference(getStartTicks(), currentTicks()); }
 
 std::int32_t qzTimer::distance(const qzTimer& inOther) const
 {

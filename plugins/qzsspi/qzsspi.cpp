@@ -53,9 +53,10 @@ extern "C" __attribute__((visibility("default"))) int qzSetSSP(const char* inPac
     return theChoice == packageUnknown ? -1 : 0;
 }
 
-extern "C" __attribute__((visibility("default"))) int
-qzUserLogon(const char* inDomain, const char* inUser, const char* inPassword,
-            unsigned int* outStatus)
+extern "C" __attribute__((visibility("default"))) int qzUserLogon(const char* inDomain,
+                                                                  const char* inUser,
+                                                                  const char* inPassword,
+                                                                  unsigned int* outStatus)
 {
     unsigned int theStatus = 0;
     int theResult = qzsspi::resultServiceFailure;

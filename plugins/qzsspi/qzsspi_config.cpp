@@ -127,8 +127,7 @@ std::string digestOf(Digest inKind, const char* inPassword, const std::string& i
 bool equalSecret(const std::string& inLeft, const std::string& inRight)
 {
     return inLeft.size() == inRight.size() &&
-           (inLeft.empty() ||
-            memeql_sec(inLeft.data(), inRight.data(), inLeft.size()) != 0);
+           (inLeft.empty() || memeql_sec(inLeft.data(), inRight.data(), inLeft.size()) != 0);
 }
 
 // The same against the caller's text, without a copy of it.

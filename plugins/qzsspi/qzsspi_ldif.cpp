@@ -70,9 +70,9 @@ std::string lowerOf(std::string inText)
 // The attributes a logon needs; nothing else is kept.
 bool isWanted(const std::string& inName)
 {
-    static const char* const theNames[] = {"objectclass", "samaccountname", "userpassword",
-                                           "useraccountcontrol", "ncname", "netbiosname",
-                                           "dnsroot"};
+    static const char* const theNames[] = {
+        "objectclass", "samaccountname", "userpassword", "useraccountcontrol",
+        "ncname",      "netbiosname",    "dnsroot"};
     for (const char* curName : theNames)
         if (inName == curName)
             return true;
@@ -108,8 +108,8 @@ bool readLdif(const std::string& inPath, std::vector<Record>& outRecords)
             if (ldif_parse_line2(theLine, &theType, &theValue, &theFree) != 0)
                 continue;
             std::string theName = lowerOf(std::string(theType.bv_val, theType.bv_len));
-            std::string theText = theValue.bv_val ? std::string(theValue.bv_val, theValue.bv_len)
-                                                  : std::string();
+            std::string theText =
+                theValue.bv_val ? std::string(theValue.bv_val, theValue.bv_len) : std::string();
             if (theFree && theValue.bv_val)
             {
                 explicit_bzero(theValue.bv_val, theValue.bv_len);
@@ -142,8 +142,7 @@ bool isUnder(const std::string& inDn, const std::string& inSuffix)
     if (inSuffix.empty() || inDn.size() <= inSuffix.size())
         return false;
     const std::size_t theStart = inDn.size() - inSuffix.size();
-    return inDn[theStart - 1] == ',' &&
-           strcasecmp(inDn.c_str() + theStart, inSuffix.c_str()) == 0;
+    return inDn[theStart - 1] == ',' && strcasecmp(inDn.c_str() + theStart, inSuffix.c_str()) == 0;
 }
 
 const Record* findDomain(const std::vector<Record>& inRecords, const std::string& inDomain)

@@ -101,7 +101,8 @@ TEST_F(DomainController, TranslatesEveryNameFormBackAndForth)
         EXPECT_EQ(theAgain, theAlice) << curName;
     }
     // A service principal name names the DC's account.
-    ASSERT_EQ(theTranslator->set(dir::NameType_Unknown, "ldap/" + env("CORVEL_DC_HOST")), dir::S_ok);
+    ASSERT_EQ(theTranslator->set(dir::NameType_Unknown, "ldap/" + env("CORVEL_DC_HOST")),
+              dir::S_ok);
     EXPECT_EQ(theTranslator->get(dir::NameType_1779, theDN), dir::S_ok);
     EXPECT_EQ(theDN.rfind("CN=DC1,", 0), 0u) << theDN;
 }
@@ -110,8 +111,9 @@ TEST_F(DomainController, UnknownAndHostileNamesAreNotFound)
 {
     dir::Session theSession;
     auto theTranslator = gcTranslator(theSession);
-    for (const char* curName : {"*", "*)(objectClass=*", "CORP\\*", "*@corp.example.test", "*\\alice",
-                                "corp.example.test/*", "CORP\\alice)(|(cn=*", "nobody@nowhere"})
+    for (const char* curName :
+         {"*", "*)(objectClass=*", "CORP\\*", "*@corp.example.test", "*\\alice",
+          "corp.example.test/*", "CORP\\alice)(|(cn=*", "nobody@nowhere"})
         EXPECT_TRUE(dir::isNameNotFound(theTranslator->set(dir::NameType_Unknown, curName)))
             << curName;
     // A name that several objects share is reported as such.
@@ -190,10 +192,14 @@ TEST_F(DomainController, GroupsAndMembersComeFromTheDirectory)
 
 TEST_F(DomainController, MembershipWalkAnswersFromTheDirectory)
 {
-    EXPECT_TRUE(qzAuthenticator::isUserInGroup("CN=Level0," + itsGroups, "CN=Bob Test," + itsPeople));
-    EXPECT_FALSE(qzAuthenticator::isUserInGroup("CN=Level0," + itsGroups, "CN=Alice Test," + itsPeople));
-    EXPECT_TRUE(qzAuthenticator::isUserInGroup("CN=LoopA," + itsGroups, "CN=Carol Test," + itsPeople));
-    EXPECT_FALSE(qzAuthenticator::isUserInGroup("CN=LoopB," + itsGroups, "CN=Bob Test," + itsPeople));
+    EXPECT_TRUE(
+        qzAuthenticator::isUserInGroup("CN=Level0," + itsGroups, "CN=Bob Test," + itsPeople));
+    EXPECT_FALSE(
+        qzAuthenticator::isUserInGroup("CN=Level0," + itsGroups, "CN=Alice Test," + itsPeople));
+    EXPECT_TRUE(
+        qzAuthenticator::isUserInGroup("CN=LoopA," + itsGroups, "CN=Carol Test," + itsPeople));
+    EXPECT_FALSE(
+        qzAuthenticator::isUserInGroup("CN=LoopB," + itsGroups, "CN=Bob Test," + itsPeople));
 }
 
 TEST_F(DomainController, WithoutATicketNothingIsReadAndNothingCrashes)
@@ -262,9 +268,9 @@ TEST_F(DomainController, ServerThatStopsAnsweringMidPrefetchGivesFalseInBoundedT
     ASSERT_EQ(kill(thePid, SIGSTOP), 0);
     const auto theStart = std::chrono::steady_clock::now();
     const bool theVerdict = qzAuthenticator::_isUserInGroup(*theTop->asGroup(), theBob);
-    const auto theSeconds =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - theStart)
-            .count();
+    const auto theSeconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                std::chrono::steady_clock::now() - theStart)
+                                .count();
     kill(thePid, SIGCONT);
     EXPECT_FALSE(theVerdict);
     EXPECT_LT(theSeconds, 8); // one time-out (dc_api.sh sets it to 3 s), then at once

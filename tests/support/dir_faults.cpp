@@ -198,7 +198,10 @@ std::unique_ptr<DirObject> wrapObject(std::unique_ptr<DirObject> inObject, std::
 class FaultingTranslator final : public NameTranslator
 {
 public:
-    explicit FaultingTranslator(std::unique_ptr<NameTranslator> inInner) : itsInner(std::move(inInner)) {}
+    explicit FaultingTranslator(std::unique_ptr<NameTranslator> inInner)
+        : itsInner(std::move(inInner))
+    {
+    }
 
     Status init(InitType inKind, const std::string& inPath) override
     {
@@ -236,7 +239,10 @@ private:
 class FaultingService final : public DirectoryService
 {
 public:
-    explicit FaultingService(std::shared_ptr<DirectoryService> inInner) : itsInner(std::move(inInner)) {}
+    explicit FaultingService(std::shared_ptr<DirectoryService> inInner)
+        : itsInner(std::move(inInner))
+    {
+    }
 
     Status createNameTranslator(std::unique_ptr<NameTranslator>& outTranslator) override
     {
@@ -250,8 +256,8 @@ public:
         return theStatus;
     }
 
-    Status openObject(const std::string& inPath, const Credentials* inCredentials, ObjectKind inKind,
-                      std::unique_ptr<DirObject>& outObject) override
+    Status openObject(const std::string& inPath, const Credentials* inCredentials,
+                      ObjectKind inKind, std::unique_ptr<DirObject>& outObject) override
     {
         outObject.reset();
         std::string theServer;
@@ -307,10 +313,12 @@ bool findOp(const std::string& inName, FaultOp& outOp)
 // Hex with "0x", or decimal; the whole text must be the number and fit 32 bits.
 bool parseStatus(const std::string& inText, Status& outStatus)
 {
-    const bool theHex = inText.size() > 2 && inText[0] == '0' && (inText[1] == 'x' || inText[1] == 'X');
+    const bool theHex =
+        inText.size() > 2 && inText[0] == '0' && (inText[1] == 'x' || inText[1] == 'X');
     const std::string theDigits = theHex ? inText.substr(2) : inText;
-    if (theDigits.empty() || theDigits.find_first_not_of(theHex ? "0123456789abcdefABCDEF" : "0123456789") !=
-                                 std::string::npos)
+    if (theDigits.empty() ||
+        theDigits.find_first_not_of(theHex ? "0123456789abcdefABCDEF" : "0123456789") !=
+            std::string::npos)
         return false;
     const unsigned long long theValue = std::strtoull(theDigits.c_str(), nullptr, theHex ? 16 : 10);
     if (theDigits.size() > 20 || theValue > 0xFFFFFFFFull)
@@ -327,7 +335,8 @@ bool parseEntry(const std::string& inEntry, FaultSpec& outSpec)
         return false;
     FaultOp theOp;
     Status theStatus = 0;
-    if (!findOp(inEntry.substr(0, theFirst), theOp) || !parseStatus(inEntry.substr(theLast + 1), theStatus))
+    if (!findOp(inEntry.substr(0, theFirst), theOp) ||
+        !parseStatus(inEntry.substr(theLast + 1), theStatus))
         return false;
     outSpec = FaultSpec{theOp, inEntry.substr(theFirst + 1, theLast - theFirst - 1), theStatus};
     return true;
@@ -348,8 +357,10 @@ struct EnvironmentFaults
         for (const FaultSpec& curSpec : parseFaultSpecs(theText, theErrors))
             injectFault(curSpec.itsOp, curSpec.itsTarget, curSpec.itsStatus);
         for (const std::string& curError : theErrors)
-            std::fprintf(stderr, "CORVEL_DIRECTORY_FAULTS: entry \"%s\" ignored (expected OP:TARGET:STATUS)\n",
-                         curError.c_str());
+            std::fprintf(
+                stderr,
+                "CORVEL_DIRECTORY_FAULTS: entry \"%s\" ignored (expected OP:TARGET:STATUS)\n",
+                curError.c_str());
     }
 };
 EnvironmentFaults theEnvironmentFaults;
@@ -377,11 +388,13 @@ std::shared_ptr<DirectoryService> wrap(std::shared_ptr<DirectoryService> inServi
     return std::make_shared<FaultingService>(std::move(inService));
 }
 
-std::vector<FaultSpec> parseFaultSpecs(const std::string& inText, std::vector<std::string>& outErrors)
+std::vector<FaultSpec> parseFaultSpecs(const std::string& inText,
+                                       std::vector<std::string>& outErrors)
 {
     std::vector<FaultSpec> theSpecs;
     std::string theEntry;
-    const auto theFlush = [&]() {
+    const auto theFlush = [&]()
+    {
         FaultSpec theSpec{};
         if (!theEntry.empty())
         {

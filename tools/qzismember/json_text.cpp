@@ -76,18 +76,33 @@ std::string jsonString(const std::string& inText)
         }
         switch (theByte)
         {
-        case '"': theOut += "\\\""; break;
-        case '\\': theOut += "\\\\"; break;
-        case '\b': theOut += "\\b"; break;
-        case '\f': theOut += "\\f"; break;
-        case '\n': theOut += "\\n"; break;
-        case '\r': theOut += "\\r"; break;
-        case '\t': theOut += "\\t"; break;
+        case '"':
+            theOut += "\\\"";
+            break;
+        case '\\':
+            theOut += "\\\\";
+            break;
+        case '\b':
+            theOut += "\\b";
+            break;
+        case '\f':
+            theOut += "\\f";
+            break;
+        case '\n':
+            theOut += "\\n";
+            break;
+        case '\r':
+            theOut += "\\r";
+            break;
+        case '\t':
+            theOut += "\\t";
+            break;
         default:
             if (theByte < 0x20)
             {
                 char theEscape[8];
-                std::snprintf(theEscape, sizeof theEscape, "\\u%04x", static_cast<unsigned>(theByte));
+                std::snprintf(theEscape, sizeof theEscape, "\\u%04x",
+                              static_cast<unsigned>(theByte));
                 theOut += theEscape;
             }
             else

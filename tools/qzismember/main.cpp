@@ -113,11 +113,16 @@ struct Reply
     {
         switch (itsOutcome)
         {
-        case Outcome::Member: return theExitMember;
-        case Outcome::NotMember: return theExitNotMember;
-        case Outcome::NotFound: return theExitNotFound;
-        case Outcome::Error: return theExitNoAnswer;
-        case Outcome::Malformed: return theExitBadLine;
+        case Outcome::Member:
+            return theExitMember;
+        case Outcome::NotMember:
+            return theExitNotMember;
+        case Outcome::NotFound:
+            return theExitNotFound;
+        case Outcome::Error:
+            return theExitNoAnswer;
+        case Outcome::Malformed:
+            return theExitBadLine;
         }
         return theExitNoAnswer;
     }
@@ -157,8 +162,8 @@ public:
         if (theAt != theKnown.end())
             return theAt->second;
         Lookup theLookup;
-        theLookup.itsResult =
-            qzAuthenticator::lookupObjectDN(inName, theLookup.itsDN, inIsGroup, theLookup.itsStatus);
+        theLookup.itsResult = qzAuthenticator::lookupObjectDN(inName, theLookup.itsDN, inIsGroup,
+                                                              theLookup.itsStatus);
         if (theLookup.itsResult != qzAuthenticator::lookupFailed)
         {
             if (theKnown.size() >= theMaxCached)
@@ -179,15 +184,21 @@ std::string walkFailureText(const qzAuthenticator::MembershipAnswer& inAnswer)
     std::string theWhat;
     switch (inAnswer.itsFailedStep)
     {
-    case qzAuthenticator::stepOpenGroup: theWhat = "the group " + theGroup + " could not be opened"; break;
+    case qzAuthenticator::stepOpenGroup:
+        theWhat = "the group " + theGroup + " could not be opened";
+        break;
     case qzAuthenticator::stepIsMember:
         theWhat = "the direct members of " + theGroup + " could not be checked";
         break;
-    case qzAuthenticator::stepMembers: theWhat = "the members of " + theGroup + " could not be read"; break;
+    case qzAuthenticator::stepMembers:
+        theWhat = "the members of " + theGroup + " could not be read";
+        break;
     case qzAuthenticator::stepNextMember:
         theWhat = "the members of " + theGroup + " could not be read to the end";
         break;
-    default: theWhat = "the membership test failed"; break;
+    default:
+        theWhat = "the membership test failed";
+        break;
     }
     return theWhat + ": " + describeStatus(inAnswer.itsStatus);
 }
@@ -225,12 +236,12 @@ Reply ask(const std::string& inUser, const std::string& inGroup, qzNameCache& io
     {
         theReply.itsOutcome = Outcome::NotFound;
         if (!theReply.itsHasUserDN)
-            theReply.itsError = "the user " + quoted(inUser) + " was not found: " +
-                                describeStatus(theUser.itsStatus);
+            theReply.itsError = "the user " + quoted(inUser) +
+                                " was not found: " + describeStatus(theUser.itsStatus);
         if (!theReply.itsHasGroupDN)
             theReply.itsError += std::string(theReply.itsError.empty() ? "" : "; ") + "the group " +
-                                 quoted(inGroup) + " was not found: " +
-                                 describeStatus(theGroup.itsStatus);
+                                 quoted(inGroup) +
+                                 " was not found: " + describeStatus(theGroup.itsStatus);
         return theReply;
     }
 
@@ -270,10 +281,14 @@ std::string verdictWords(Outcome inOutcome)
 {
     switch (inOutcome)
     {
-    case Outcome::Member: return "member";
-    case Outcome::NotMember: return "not a member";
-    case Outcome::NotFound: return "not found";
-    default: return "error";
+    case Outcome::Member:
+        return "member";
+    case Outcome::NotMember:
+        return "not a member";
+    case Outcome::NotFound:
+        return "not found";
+    default:
+        return "error";
     }
 }
 
@@ -288,7 +303,8 @@ std::string jsonReply(const Reply& inReply)
               : inReply.itsOutcome == Outcome::NotMember ? "false"
                                                          : "null";
     theOut += ",\"path\":" + jsonStrings(inReply.itsPath);
-    theOut += ",\"error\":" + (inReply.itsError.empty() ? std::string("null") : jsonString(inReply.itsError));
+    theOut += ",\"error\":" +
+              (inReply.itsError.empty() ? std::string("null") : jsonString(inReply.itsError));
     return theOut + "}\n";
 }
 
@@ -548,9 +564,9 @@ int main(int argc, char* argv[])
     }
     if (theHelp || theVersion)
     {
-        const std::string theText = theHelp ? std::string(theUsage) + "\n" + theHelpText
-                                            : std::string("qzIsMember (corvel) ") +
-                                                  QZ_ISMEMBER_VERSION + "\n";
+        const std::string theText =
+            theHelp ? std::string(theUsage) + "\n" + theHelpText
+                    : std::string("qzIsMember (corvel) ") + QZ_ISMEMBER_VERSION + "\n";
         return writeOut(theText) && std::fflush(stdout) == 0 ? 0 : theExitIO;
     }
 

@@ -96,7 +96,6 @@ bool hasPrefix(const std::string& inText, const char* inPrefix)
            dn::toLowerAscii(inText.substr(0, thePrefix.size())) == thePrefix;
 }
 
-
 } // namespace
 
 std::string configuredDirectory()
@@ -148,9 +147,10 @@ std::shared_ptr<DirectoryService> openDirectoryService()
     {
         theService = ldap::makeLdapService(theConfig);
         if (!theService)
-            platform::reportLog(platform::Report_error,
-                                "the directory \"%s\" names no server (expected ldap://host[:port])",
-                                theConfig.c_str());
+            platform::reportLog(
+                platform::Report_error,
+                "the directory \"%s\" names no server (expected ldap://host[:port])",
+                theConfig.c_str());
     }
     else if (theConfig.empty())
         // Nothing configured: the directory of the caller's domain, as a
@@ -158,14 +158,14 @@ std::shared_ptr<DirectoryService> openDirectoryService()
         theService = ldap::makeLdapService(std::string());
     else if (!theConfig.empty())
     {
-        platform::reportLog(platform::Report_error,
-                "the directory \"%s\" is of no known kind (expected ldif:PATH, ldap:// or ldaps://)",
-                theConfig.c_str());
+        platform::reportLog(
+            platform::Report_error,
+            "the directory \"%s\" is of no known kind (expected ldif:PATH, ldap:// or ldaps://)",
+            theConfig.c_str());
     }
     if (!theService)
         theService = std::make_shared<NoDirectoryService>();
     return theService;
 }
-
 
 } // namespace corvel::directory

@@ -29,9 +29,9 @@ namespace corvel::directory
 // Name formats of the translator (the values of ADS_NAME_TYPE_*).
 enum NameType : int
 {
-    NameType_1779 = 1,   // distinguished name
+    NameType_1779 = 1, // distinguished name
     NameType_Canonical = 2,
-    NameType_NT4 = 3,    // DOMAIN\name
+    NameType_NT4 = 3, // DOMAIN\name
     NameType_Display = 4,
     NameType_GUID = 7,
     NameType_Unknown = 8, // let the translator guess the input format
@@ -45,7 +45,7 @@ enum InitType : int
 {
     InitType_Domain = 1, // a named domain (DNS or NetBIOS name) as path
     InitType_Server = 2,
-    InitType_GC = 3,     // the global catalog, empty path
+    InitType_GC = 3, // the global catalog, empty path
 };
 
 // Explicit credentials for opening objects. Both empty: the caller's own

@@ -17,18 +17,18 @@ using Status = std::uint32_t;
 inline constexpr Status S_ok = 0x00000000;
 inline constexpr Status S_false = 0x00000001; // success, nothing (more) to return
 
-inline constexpr Status E_accessDenied = 0x80070005;      // insufficient access
+inline constexpr Status E_accessDenied = 0x80070005; // insufficient access
 inline constexpr Status E_outOfMemory = 0x8007000E;
 inline constexpr Status E_invalidArg = 0x80070057;
-inline constexpr Status E_fail = 0x80004005;              // unspecified failure
+inline constexpr Status E_fail = 0x80004005; // unspecified failure
 inline constexpr Status E_notImpl = 0x80004001;
-inline constexpr Status E_noInterface = 0x80004002;       // object is not of the kind asked for
+inline constexpr Status E_noInterface = 0x80004002; // object is not of the kind asked for
 inline constexpr Status E_classNotRegistered = 0x80040154;
-inline constexpr Status E_logonFailure = 0x8007052E;      // invalid credentials
+inline constexpr Status E_logonFailure = 0x8007052E; // invalid credentials
 inline constexpr Status E_noSuchDomain = 0x8007054B;
 inline constexpr Status E_timeout = 0x800705B4;
-inline constexpr Status E_nameNotFound = 0x80072116;      // name translation: not found
-inline constexpr Status E_nameNotUnique = 0x80072117;     // name translation: several matches
+inline constexpr Status E_nameNotFound = 0x80072116;  // name translation: not found
+inline constexpr Status E_nameNotUnique = 0x80072117; // name translation: several matches
 inline constexpr Status E_noSuchObject = 0x80072030;
 inline constexpr Status E_invalidDNSyntax = 0x80072032;
 inline constexpr Status E_operationsError = 0x80072020;
@@ -36,7 +36,7 @@ inline constexpr Status E_noSuchAttributeValue = 0x8007200A;
 inline constexpr Status E_referral = 0x8007202B;
 inline constexpr Status E_serverDown = 0x8007203A;
 inline constexpr Status E_localError = 0x8007203B;
-inline constexpr Status E_propertyNotFound = 0x8000500D;  // no value for the attribute
+inline constexpr Status E_propertyNotFound = 0x8000500D; // no value for the attribute
 inline constexpr Status E_badPathname = 0x80005000;
 
 inline bool succeeded(Status inStatus) { return (inStatus & 0x80000000u) == 0; }

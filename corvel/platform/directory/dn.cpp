@@ -40,7 +40,8 @@ void trimRaw(const std::string& inText, std::size_t& ioBegin, std::size_t& ioEnd
     {
         // An odd run of backslashes before the blank escapes it.
         std::size_t theSlashes = 0;
-        for (std::size_t curPos = ioEnd - 1; curPos > ioBegin && inText[curPos - 1] == '\\'; --curPos)
+        for (std::size_t curPos = ioEnd - 1; curPos > ioBegin && inText[curPos - 1] == '\\';
+             --curPos)
             ++theSlashes;
         if (theSlashes % 2 == 1)
             break;
@@ -207,26 +208,33 @@ bool normalizePlainDN(const std::string& inDN, std::string& outKey)
             return false;
         switch (curChar)
         {
-            case '\\': case '+': case '"': case ';': case '<': case '>': case '#': case '\t':
+        case '\\':
+        case '+':
+        case '"':
+        case ';':
+        case '<':
+        case '>':
+        case '#':
+        case '\t':
+            return false;
+        case ' ':
+            // No blank next to a separator or at either end of a part.
+            if (!theInValue || thePrevious == ',' || thePrevious == '=')
                 return false;
-            case ' ':
-                // No blank next to a separator or at either end of a part.
-                if (!theInValue || thePrevious == ',' || thePrevious == '=')
-                    return false;
-                break;
-            case '=':
-                if (theInValue || thePrevious == ',' || thePrevious == ' ')
-                    return false; // empty type, blank before '=', or '=' in a value
-                theInValue = true;
-                theSawEquals = true;
-                break;
-            case ',':
-                if (!theInValue || thePrevious == ' ' || thePrevious == '=')
-                    return false;
-                theInValue = false;
-                break;
-            default:
-                break;
+            break;
+        case '=':
+            if (theInValue || thePrevious == ',' || thePrevious == ' ')
+                return false; // empty type, blank before '=', or '=' in a value
+            theInValue = true;
+            theSawEquals = true;
+            break;
+        case ',':
+            if (!theInValue || thePrevious == ' ' || thePrevious == '=')
+                return false;
+            theInValue = false;
+            break;
+        default:
+            break;
         }
         thePrevious = curChar;
     }
@@ -263,26 +271,26 @@ std::string escapeDNValue(const std::string& inValue)
         }
         switch (curChar)
         {
-            case '"':
-            case '+':
-            case ',':
-            case ';':
-            case '<':
-            case '>':
-            case '\\':
-            case '=':
+        case '"':
+        case '+':
+        case ',':
+        case ';':
+        case '<':
+        case '>':
+        case '\\':
+        case '=':
+            theResult += '\\';
+            break;
+        case '#':
+            if (theLeading)
                 theResult += '\\';
-                break;
-            case '#':
-                if (theLeading)
-                    theResult += '\\';
-                break;
-            case ' ':
-                if (theLeading || theTrailing)
-                    theResult += '\\';
-                break;
-            default:
-                break;
+            break;
+        case ' ':
+            if (theLeading || theTrailing)
+                theResult += '\\';
+            break;
+        default:
+            break;
         }
         theResult += static_cast<char>(curChar);
     }
@@ -297,15 +305,15 @@ std::string escapeFilterValue(const std::string& inValue)
     {
         switch (curChar)
         {
-            case '*':
-            case '(':
-            case ')':
-            case '\\':
-            case '\0':
-                appendHexPair(theResult, static_cast<unsigned char>(curChar));
-                break;
-            default:
-                theResult += curChar;
+        case '*':
+        case '(':
+        case ')':
+        case '\\':
+        case '\0':
+            appendHexPair(theResult, static_cast<unsigned char>(curChar));
+            break;
+        default:
+            theResult += curChar;
         }
     }
     return theResult;
@@ -346,7 +354,8 @@ std::string escapePathDN(const std::string& inDN)
 bool parseLdapPath(const std::string& inPath, std::string& outServer, std::string& outDN)
 {
     static const std::string thePrefix = "ldap://";
-    if (inPath.size() < thePrefix.size() || toLowerAscii(inPath.substr(0, thePrefix.size())) != thePrefix)
+    if (inPath.size() < thePrefix.size() ||
+        toLowerAscii(inPath.substr(0, thePrefix.size())) != thePrefix)
         return false;
     std::string theRest = inPath.substr(thePrefix.size());
     std::string theServer;

@@ -45,8 +45,7 @@ std::string primaryGroupName(DirectoryService& inService, DirObject& inUser)
     std::unique_ptr<DirObject> theGroup;
     std::string theName;
     if (failed(inService.openObject(pathOf(theDN), nullptr, ObjectKind::Object, theGroup)) ||
-        !theGroup || !isGlobalGroup(*theGroup) ||
-        failed(theGroup->get("sAMAccountName", theName)))
+        !theGroup || !isGlobalGroup(*theGroup) || failed(theGroup->get("sAMAccountName", theName)))
         return std::string();
     return theName;
 }

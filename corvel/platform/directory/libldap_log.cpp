@@ -44,7 +44,8 @@ void takeLine(std::string_view inLine)
     if (!inText)
         return;
     std::string_view theText(inText);
-    for (std::size_t theEnd; (theEnd = theText.find('\n')) != std::string_view::npos && theEnd + 1 < theText.size();)
+    for (std::size_t theEnd;
+         (theEnd = theText.find('\n')) != std::string_view::npos && theEnd + 1 < theText.size();)
     {
         takeLine(theText.substr(0, theEnd));
         theText.remove_prefix(theEnd + 1);
@@ -58,10 +59,13 @@ void routeLibldapDiagnostics()
 {
 #if defined(CORVEL_HAS_LIBLDAP)
     static std::once_flag theOnce;
-    std::call_once(theOnce, [] {
-        const BER_LOG_PRINT_FN thePrint = &printFromLibrary;
-        ber_set_option(nullptr, LBER_OPT_LOG_PRINT_FN, reinterpret_cast<const void*>(thePrint));
-    });
+    std::call_once(theOnce,
+                   []
+                   {
+                       const BER_LOG_PRINT_FN thePrint = &printFromLibrary;
+                       ber_set_option(nullptr, LBER_OPT_LOG_PRINT_FN,
+                                      reinterpret_cast<const void*>(thePrint));
+                   });
 #endif
 }
 

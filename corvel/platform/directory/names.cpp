@@ -82,7 +82,8 @@ std::vector<NameForm> candidateForms(const std::string& inName)
     if (splitCanonicalName(inName, theParts))
         theForms.push_back(NameForm::Canonical);
     std::string theBytes;
-    if (inName.size() > 4 && (inName[0] == 'S' || inName[0] == 's') && sidFromText(inName, theBytes))
+    if (inName.size() > 4 && (inName[0] == 'S' || inName[0] == 's') &&
+        sidFromText(inName, theBytes))
         theForms.push_back(NameForm::Sid);
     if (inName.size() == 38 && inName.front() == '{' && inName.back() == '}' &&
         guidFromText(inName, theBytes))

@@ -34,7 +34,8 @@ TEST(Assertion, MacroReportsOnceWithTheConditionTextAndContinues)
 {
     LogCapture theCapture;
     int theEvaluations = 0;
-    auto theCondition = [&] {
+    auto theCondition = [&]
+    {
         ++theEvaluations;
         return false;
     };

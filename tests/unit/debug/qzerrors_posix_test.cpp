@@ -23,10 +23,13 @@ TEST(OSErrors, LastErrorIsTheCallingThreadsOwn)
 {
     errno = EACCES;
     std::uint32_t theOther = 0;
-    std::thread([&] {
-        errno = ENOENT;
-        theOther = getLastOSError();
-    }).join();
+    std::thread(
+        [&]
+        {
+            errno = ENOENT;
+            theOther = getLastOSError();
+        })
+        .join();
     EXPECT_EQ(getLastOSError(), static_cast<std::uint32_t>(EACCES));
     EXPECT_EQ(theOther, static_cast<std::uint32_t>(ENOENT));
 }

@@ -26,14 +26,16 @@ TEST(OSErrors, LastErrorIsTheCallingThreadsOwn)
     // may change the caller's own last error.
     std::atomic<int> theStep{0};
     std::uint32_t theOther = 0;
-    std::thread theThread([&] {
-        while (theStep.load() != 1)
+    std::thread theThread(
+        [&]
         {
-        }
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        theOther = getLastOSError();
-        theStep.store(2);
-    });
+            while (theStep.load() != 1)
+            {
+            }
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            theOther = getLastOSError();
+            theStep.store(2);
+        });
     SetLastError(ERROR_ACCESS_DENIED);
     theStep.store(1);
     while (theStep.load() != 2)

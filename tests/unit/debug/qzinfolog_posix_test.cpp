@@ -95,7 +95,8 @@ TEST(InfoLogFormat, StdErrLineHasTimeThreadAndTwoSpacesBeforeText)
     writeInfoLog(qzLogError, "hello world");
     const std::string theText = theCapture.text();
     // An unregistered thread has an empty name: the bracket holds the id and a space.
-    EXPECT_TRUE(std::regex_match(theText, std::regex("\\d\\d:\\d\\d:\\d\\d \\[" + tid() + " \\]  hello world\n")))
+    EXPECT_TRUE(std::regex_match(
+        theText, std::regex("\\d\\d:\\d\\d:\\d\\d \\[" + tid() + " \\]  hello world\n")))
         << theText;
 }
 
@@ -107,7 +108,8 @@ TEST(InfoLogFormat, StdErrLineNamesTheRegisteredThread)
     StderrCapture theCapture;
     writeInfoLog(qzLogError, "named");
     const std::string theText = theCapture.text();
-    EXPECT_TRUE(std::regex_match(theText, std::regex("\\d\\d:\\d\\d:\\d\\d \\[" + tid() + " main\\]  named\n")))
+    EXPECT_TRUE(std::regex_match(
+        theText, std::regex("\\d\\d:\\d\\d:\\d\\d \\[" + tid() + " main\\]  named\n")))
         << theText;
     theMain->setName("");
 }
@@ -123,7 +125,8 @@ TEST(InfoLogFormat, FileLineWithoutPrefix)
     const auto theLines = splitLines(readFile(thePath));
     ASSERT_EQ(theLines.size(), 2u);
     const std::regex theLine("(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [1-9]\\d? "
-                             "\\d\\d:\\d\\d:\\d\\d  \\[" + tid() + " \\] first");
+                             "\\d\\d:\\d\\d:\\d\\d  \\[" +
+                             tid() + " \\] first");
     EXPECT_TRUE(std::regex_match(theLines[0], theLine)) << theLines[0];
     EXPECT_NE(theLines[1].find("] second"), std::string::npos);
     std::remove(thePath.c_str());
@@ -260,8 +263,7 @@ TEST(InfoLogCallbacks, CallbackLevelWidensOnlyTheFirstTest)
     writeInfoLog(qzLogDebug, "debug-before");
     addInfoLogCallback(recordFirst, qzLogDebug);
     writeInfoLog(qzLogDebug, "debug-after");
-    EXPECT_EQ(theCalls,
-              (std::vector<std::string>{"second:debug-after", "first:debug-after"}));
+    EXPECT_EQ(theCalls, (std::vector<std::string>{"second:debug-after", "first:debug-after"}));
     // Above the threshold of 3, nothing reaches stderr.
     EXPECT_EQ(theCapture.text(), "");
     removeInfoLogCallback(recordFirst);
@@ -321,11 +323,13 @@ TEST(InfoLogConcurrency, LinesFromManyThreadsNeverInterleave)
     constexpr int theEntries = 200;
     std::vector<std::thread> theWorkers;
     for (int curThread = 0; curThread < theThreads; ++curThread)
-        theWorkers.emplace_back([curThread] {
-            const std::string theBody(100, static_cast<char>('a' + curThread));
-            for (int curEntry = 0; curEntry < theEntries; ++curEntry)
-                infoLog(qzLogError, "%d %s", curThread, theBody.c_str());
-        });
+        theWorkers.emplace_back(
+            [curThread]
+            {
+                const std::string theBody(100, static_cast<char>('a' + curThread));
+                for (int curEntry = 0; curEntry < theEntries; ++curEntry)
+                    infoLog(qzLogError, "%d %s", curThread, theBody.c_str());
+            });
     for (auto& curWorker : theWorkers)
         curWorker.join();
     const auto theLines = splitLines(readFile(thePath));

@@ -31,8 +31,8 @@ constexpr std::uint8_t kServer = 3;
 
 TEST(PlatformTable, NamesAndLettersAtAndPastTheEnds)
 {
-    const char* const theNames[] = {"Unknown", "Windows", "MacOS",   "Linux",    "SunOS",
-                                    "MacOS-X", "FreeBSD", "HP-UX",   "Windows64"};
+    const char* const theNames[] = {"Unknown", "Windows", "MacOS", "Linux",    "SunOS",
+                                    "MacOS-X", "FreeBSD", "HP-UX", "Windows64"};
     const char theLetters[] = "UWMLSXFHW";
     for (std::int32_t i = 0; i < 9; ++i)
     {
@@ -104,8 +104,7 @@ TEST(OsName, NinetyFiveNinetyEightWin32sAndUnknownPlatforms)
 {
     using namespace corvel::platform;
     EXPECT_EQ(getOSName(windows(platformWin9x, 4, 0, 950, 0), false, false), "Windows 95 v4.0");
-    EXPECT_EQ(getOSName(windows(platformWin9x, 4, 10, 1998, 0), false, false),
-              "Windows 98 v4.10");
+    EXPECT_EQ(getOSName(windows(platformWin9x, 4, 10, 1998, 0), false, false), "Windows 98 v4.10");
     EXPECT_EQ(getOSName(windows(platformWin9x, 5, 0, 0, 0), false, false), "Windows 98 v5.0");
     EXPECT_EQ(getOSName(windows(platformWin9x, 3, 95, 0, 0), false, false), "Windows 95 v3.95");
     EXPECT_EQ(getOSName(windows(platformWin32s, 3, 10, 0, 0), true, false),

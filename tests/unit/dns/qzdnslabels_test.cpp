@@ -17,7 +17,8 @@ std::unique_ptr<char[]> exactBuffer(std::size_t inSize, const std::string& inCon
 {
     std::unique_ptr<char[]> theBuffer(new char[inSize]);
     std::memset(theBuffer.get(), 0x5A, inSize);
-    std::memcpy(theBuffer.get(), inContent.data(), inContent.size() < inSize ? inContent.size() : inSize);
+    std::memcpy(theBuffer.get(), inContent.data(),
+                inContent.size() < inSize ? inContent.size() : inSize);
     return theBuffer;
 }
 
@@ -108,7 +109,8 @@ TEST(DNSLabelsSlicing, GetLastLabels)
     for (int curN = 0; curN < 6; ++curN)
     {
         auto theBuffer = exactBuffer(theName.size() + 1);
-        EXPECT_EQ(getLastLabels(theName, curN), getLastLabels(theName.c_str(), curN, theBuffer.get()));
+        EXPECT_EQ(getLastLabels(theName, curN),
+                  getLastLabels(theName.c_str(), curN, theBuffer.get()));
     }
     auto theEmpty = exactBuffer(1);
     EXPECT_STREQ("", getLastLabels("", 1, theEmpty.get()));

@@ -126,9 +126,11 @@ TEST(DNSMailNames, RequireWithoutAllowIsReported)
 {
     TraceCapture theLog;
     isValidMailName("a@b.c", false, true);
-    EXPECT_EQ(1u, theLog.containing(
-                          "Offending command: \"! requireHostmasterFormat || allowHostmasterFormat\"")
-                      .size());
+    EXPECT_EQ(
+        1u,
+        theLog
+            .containing("Offending command: \"! requireHostmasterFormat || allowHostmasterFormat\"")
+            .size());
 }
 
 TEST(DNSMailNames, MailToHostmaster)

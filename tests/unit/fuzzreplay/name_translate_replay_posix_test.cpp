@@ -9,5 +9,7 @@
 TEST(FuzzReplay, NameTranslate)
 {
     // The seeds are there: a replay of nothing would pass without testing.
-    EXPECT_GT(fuzzreplay::replayAll("name_translate_fuzz", &name_translateFuzzInit, &name_translateFuzzOne), 0u);
+    EXPECT_GT(fuzzreplay::replayAll("name_translate_fuzz", &name_translateFuzzInit,
+                                    &name_translateFuzzOne),
+              0u);
 }

@@ -28,7 +28,8 @@ inline std::filesystem::path sourceRoot()
     return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
 }
 
-inline std::vector<std::filesystem::path> inputsOf(const std::string& inFolder, const std::string& inTarget)
+inline std::vector<std::filesystem::path> inputsOf(const std::string& inFolder,
+                                                   const std::string& inTarget)
 {
     std::vector<std::filesystem::path> theFiles;
     const std::filesystem::path theDir = sourceRoot() / "fuzz" / inFolder / inTarget;
@@ -52,7 +53,8 @@ inline std::size_t replayAll(const std::string& inTarget, Initialize inInit, Tes
         {
             SCOPED_TRACE(curFile.string());
             std::ifstream theStream(curFile, std::ios::binary);
-            std::vector<char> theBytes((std::istreambuf_iterator<char>(theStream)), std::istreambuf_iterator<char>());
+            std::vector<char> theBytes((std::istreambuf_iterator<char>(theStream)),
+                                       std::istreambuf_iterator<char>());
             inRun(reinterpret_cast<const std::uint8_t*>(theBytes.data()), theBytes.size());
             ++theCount;
         }

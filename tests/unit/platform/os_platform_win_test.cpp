@@ -161,7 +161,8 @@ TEST(SystemWin, VersionProgramPathAndAccount)
     std::string theLookedUp;
     std::string theLookedUpDomain;
     // Wine may not resolve its own user by name; where it does, the SID agrees.
-    if (pf::lookupAccountSidWithBuffer(1, theDomain + "\\" + theName, theLookedUp, theLookedUpDomain))
+    if (pf::lookupAccountSidWithBuffer(1, theDomain + "\\" + theName, theLookedUp,
+                                       theLookedUpDomain))
     {
         EXPECT_EQ(theLookedUp, theSid);
     }

@@ -21,7 +21,8 @@ struct EventGuard
 };
 
 // Milliseconds spent in inAction.
-template <typename Action> long long timed(Action inAction)
+template <typename Action>
+long long timed(Action inAction)
 {
     const auto theStart = std::chrono::steady_clock::now();
     inAction();
@@ -70,10 +71,12 @@ TEST(OsEvent, WaitAnswersWithTheFirstSignalledEventOrTimesOut)
     EXPECT_EQ(pf::waitForAnyEvent(theList, 0), 1);
 
     EventGuard theLate;
-    std::thread theSetter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        pf::setEvent(theLate.itsHandle);
-    });
+    std::thread theSetter(
+        [&]
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            pf::setEvent(theLate.itsHandle);
+        });
     EXPECT_EQ(pf::waitForAnyEvent({theFirst.itsHandle, theLate.itsHandle}, 5000), 1);
     theSetter.join();
 }
@@ -86,10 +89,12 @@ TEST(OsEvent, PulseReleasesExactlyTheThreadsWaitingAtThatMoment)
     std::vector<int> theResults(theWaiterCount, -100);
     std::vector<std::thread> theWaiters;
     for (int i = 0; i < theWaiterCount; ++i)
-        theWaiters.emplace_back([&, i] {
-            ++theStarted;
-            theResults[i] = pf::waitForAnyEvent({theEvent.itsHandle}, 10000);
-        });
+        theWaiters.emplace_back(
+            [&, i]
+            {
+                ++theStarted;
+                theResults[i] = pf::waitForAnyEvent({theEvent.itsHandle}, 10000);
+            });
     while (theStarted < theWaiterCount)
         std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // all blocked by now
@@ -155,10 +160,12 @@ TEST(OsMessages, MessageWaitWakesOnAPostAndOnlyOnNewMessages)
     EXPECT_EQ(pf::drainMessages(), 1u);
 
     const std::uint32_t theMe = pf::currentThreadId();
-    std::thread thePoster([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        pf::postThreadMessage(theMe, 6, 0, 0);
-    });
+    std::thread thePoster(
+        [&]
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            pf::postThreadMessage(theMe, 6, 0, 0);
+        });
     EXPECT_EQ(pf::waitForAnyEventOrMessage({theEvent.itsHandle}, 10000), pf::waitMessage);
     thePoster.join();
     pf::OsMessage theMessage;
@@ -301,7 +308,8 @@ TEST(OsThread, ATerminatedThreadThatNeverWaitsRunsOnUntilItReturns)
     static LoopState theState;
     std::uint32_t theId = 0;
     pf::ThreadHandle theThread = pf::createSuspendedThread(
-        [](void* inState) -> std::uint32_t {
+        [](void* inState) -> std::uint32_t
+        {
             LoopState& theLoop = *static_cast<LoopState*>(inState);
             while (!theLoop.itsStop)
                 ++theLoop.itsTurns; // no checkpoint

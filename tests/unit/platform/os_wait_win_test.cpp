@@ -74,10 +74,12 @@ TEST(OsWaitWin, MoreEventsThanOneSystemWaitTakes)
     pf::resetEvent(theEvents.itsHandles[90]);
 
     // Set while the wait is under way, past the first slice.
-    std::thread theSetter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        pf::setEvent(theEvents.itsHandles[99]);
-    });
+    std::thread theSetter(
+        [&]
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            pf::setEvent(theEvents.itsHandles[99]);
+        });
     EXPECT_EQ(pf::waitForAnyEvent(theEvents.itsHandles, 10000), 99);
     theSetter.join();
 }
@@ -96,7 +98,8 @@ TEST(OsWaitWin, TerminationInterruptsAWaitOnManyEvents)
     };
     std::uint32_t theId = 0;
     pf::ThreadHandle theThread = pf::createSuspendedThread(
-        [](void* inArgument) -> std::uint32_t {
+        [](void* inArgument) -> std::uint32_t
+        {
             Shared* theData = static_cast<Shared*>(inArgument);
             Unwind theGuard{&theData->itsUnwound};
             pf::waitForAnyEvent(theData->itsEvents.itsHandles, pf::waitForever);
@@ -142,12 +145,18 @@ TEST_F(Winsock, ReadinessOfALoopbackConnection)
     sockaddr_in theAddress{};
     theAddress.sin_family = AF_INET;
     theAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(theListener.itsSocket, reinterpret_cast<sockaddr*>(&theAddress), sizeof theAddress), 0);
+    ASSERT_EQ(
+        bind(theListener.itsSocket, reinterpret_cast<sockaddr*>(&theAddress), sizeof theAddress),
+        0);
     ASSERT_EQ(listen(theListener.itsSocket, 1), 0);
     int theLength = sizeof theAddress;
-    ASSERT_EQ(getsockname(theListener.itsSocket, reinterpret_cast<sockaddr*>(&theAddress), &theLength), 0);
+    ASSERT_EQ(
+        getsockname(theListener.itsSocket, reinterpret_cast<sockaddr*>(&theAddress), &theLength),
+        0);
     Socket theClient(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    ASSERT_EQ(connect(theClient.itsSocket, reinterpret_cast<sockaddr*>(&theAddress), sizeof theAddress), 0);
+    ASSERT_EQ(
+        connect(theClient.itsSocket, reinterpret_cast<sockaddr*>(&theAddress), sizeof theAddress),
+        0);
     Socket theServer(accept(theListener.itsSocket, nullptr, nullptr));
     ASSERT_NE(theServer.itsSocket, INVALID_SOCKET);
 

@@ -52,10 +52,14 @@ TEST_F(Faults, FaultsOnObjectOperations)
     const std::string theAliceDN = "CN=Alice Anders," + theUsers;
     std::unique_ptr<DirObject> theObject;
 
-    faults::injectFault(faults::FaultOp::Open, "cn=STAFF,ou=groups,dc=corp,dc=example,dc=test", E_accessDenied);
-    EXPECT_EQ(itsService->openObject(path(theStaffDN), nullptr, ObjectKind::Group, theObject), E_accessDenied);
+    faults::injectFault(faults::FaultOp::Open, "cn=STAFF,ou=groups,dc=corp,dc=example,dc=test",
+                        E_accessDenied);
+    EXPECT_EQ(itsService->openObject(path(theStaffDN), nullptr, ObjectKind::Group, theObject),
+              E_accessDenied);
     EXPECT_EQ(theObject, nullptr);
-    EXPECT_EQ(itsService->openObject(path("CN=Engineering," + theGroups), nullptr, ObjectKind::Group, theObject), S_ok);
+    EXPECT_EQ(itsService->openObject(path("CN=Engineering," + theGroups), nullptr,
+                                     ObjectKind::Group, theObject),
+              S_ok);
     faults::clearFaults();
 
     auto theStaff = open(theStaffDN, ObjectKind::Group);
@@ -135,27 +139,31 @@ TEST_F(Faults, FaultsOnTranslatorOperations)
 
 TEST_F(Faults, SessionsSeeFaultsInjectedWhileTheyAreOpen)
 {
-    ::setenv("CORVEL_DIRECTORY", (std::string("ldif:") + CORVEL_SOURCE_DIR + "/examples/corp.ldif").c_str(), 1);
+    ::setenv("CORVEL_DIRECTORY",
+             (std::string("ldif:") + CORVEL_SOURCE_DIR + "/examples/corp.ldif").c_str(), 1);
     const std::string theStaff = "LDAP://CN=Staff," + theGroups;
     std::unique_ptr<DirObject> theObject;
     Session theSession;
-    EXPECT_EQ(theSession.service().openObject(theStaff, nullptr, ObjectKind::Group, theObject), S_ok);
+    EXPECT_EQ(theSession.service().openObject(theStaff, nullptr, ObjectKind::Group, theObject),
+              S_ok);
     faults::injectFault(faults::FaultOp::Open, "cn=STAFF," + theGroups, E_accessDenied);
     EXPECT_EQ(theSession.service().openObject(theStaff, nullptr, ObjectKind::Group, theObject),
               E_accessDenied);
     // Clearing the table restores the directory: the fault was the only cause.
     faults::clearFaults();
-    EXPECT_EQ(theSession.service().openObject(theStaff, nullptr, ObjectKind::Group, theObject), S_ok);
+    EXPECT_EQ(theSession.service().openObject(theStaff, nullptr, ObjectKind::Group, theObject),
+              S_ok);
     ::unsetenv("CORVEL_DIRECTORY");
 }
 
 TEST(FaultsEnvParse, EntriesWithTargetsHoldingColonsSemicolonsAndBackslashes)
 {
     std::vector<std::string> theErrors;
-    auto theSpecs = faults::parseFaultSpecs("Open:CN=Staff,OU=Groups,DC=corp:0x80070005;ismember::2147950640;"
-                          "SetName:CORP\\Staff:0x80072116;Next:CN=a\\;b\\,c,DC=x:0x80004005;"
-                          "GetName:ldap://x:y:0X1;;",
-                          theErrors);
+    auto theSpecs =
+        faults::parseFaultSpecs("Open:CN=Staff,OU=Groups,DC=corp:0x80070005;ismember::2147950640;"
+                                "SetName:CORP\\Staff:0x80072116;Next:CN=a\\;b\\,c,DC=x:0x80004005;"
+                                "GetName:ldap://x:y:0X1;;",
+                                theErrors);
     EXPECT_TRUE(theErrors.empty());
     ASSERT_EQ(theSpecs.size(), 5u);
     EXPECT_EQ(theSpecs[0].itsOp, faults::FaultOp::Open);
@@ -174,12 +182,14 @@ TEST(FaultsEnvParse, EntriesWithTargetsHoldingColonsSemicolonsAndBackslashes)
 TEST(FaultsEnvParse, BadEntriesAreNamedAndSkipped)
 {
     std::vector<std::string> theErrors;
-    auto theSpecs = faults::parseFaultSpecs("Open;Bogus::0x5;Open:x:;Open:x:0x1G;Open:x:0x100000000;Open:x:12a;"
-                          "Members:CN=g:5;trailing\\",
-                          theErrors);
+    auto theSpecs =
+        faults::parseFaultSpecs("Open;Bogus::0x5;Open:x:;Open:x:0x1G;Open:x:0x100000000;Open:x:12a;"
+                                "Members:CN=g:5;trailing\\",
+                                theErrors);
     ASSERT_EQ(theSpecs.size(), 1u);
     EXPECT_EQ(theSpecs[0].itsOp, faults::FaultOp::Members);
     EXPECT_EQ(theSpecs[0].itsStatus, 5u);
-    EXPECT_EQ(theErrors, (std::vector<std::string>{"Open", "Bogus::0x5", "Open:x:", "Open:x:0x1G",
-                                                   "Open:x:0x100000000", "Open:x:12a", "trailing\\"}));
+    EXPECT_EQ(theErrors,
+              (std::vector<std::string>{"Open", "Bogus::0x5", "Open:x:", "Open:x:0x1G",
+                                        "Open:x:0x100000000", "Open:x:12a", "trailing\\"}));
 }

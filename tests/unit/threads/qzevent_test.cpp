@@ -167,10 +167,12 @@ TEST(WaitForEvent, ReturnsAtOnceWhenSetAndTimesOutOtherwise)
     theEvent.set();
     EXPECT_FALSE(qzThread::waitForEvent(0xFFFFFFFFu, &theEvent, 0, false));
     qzSingleEvent theLate;
-    std::thread theSetter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        theLate.set();
-    });
+    std::thread theSetter(
+        [&]
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            theLate.set();
+        });
     qzMultiEvent theBoth(&theLate);
     EXPECT_FALSE(qzThread::waitForEvent(10000, &theBoth, 0, false));
     theSetter.join();
@@ -196,20 +198,22 @@ TEST(WaitForEvent, APulsingWaitGetsMessage1280AndWakesForAnyMessage)
     std::atomic<std::uint32_t> theWaiterId{0};
     std::atomic<bool> theTimedOut{true};
     std::atomic<bool> theGot1280{false};
-    std::thread theWaiter([&] {
-        theWaiterId = qzThread::getCurrentThreadID();
-        theTimedOut = qzThread::waitForEvent(10000, &theEvent, theEvent.getSignalCount(), true);
-        // The pulse's message follows its wake-up.
-        pf::OsMessage theMessage;
-        for (int i = 0; i < 100 && !theGot1280; ++i)
+    std::thread theWaiter(
+        [&]
         {
-            while (pf::peekMessage(theMessage))
-                if (theMessage.itsMessage == 1280 &&
-                    theMessage.itsFirstParam == reinterpret_cast<std::uintptr_t>(&theEvent))
-                    theGot1280 = true;
-            pf::waitForAnyEventOrMessage({}, 20);
-        }
-    });
+            theWaiterId = qzThread::getCurrentThreadID();
+            theTimedOut = qzThread::waitForEvent(10000, &theEvent, theEvent.getSignalCount(), true);
+            // The pulse's message follows its wake-up.
+            pf::OsMessage theMessage;
+            for (int i = 0; i < 100 && !theGot1280; ++i)
+            {
+                while (pf::peekMessage(theMessage))
+                    if (theMessage.itsMessage == 1280 &&
+                        theMessage.itsFirstParam == reinterpret_cast<std::uintptr_t>(&theEvent))
+                        theGot1280 = true;
+                pf::waitForAnyEventOrMessage({}, 20);
+            }
+        });
     while (theWaiterId == 0)
         std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -221,11 +225,13 @@ TEST(WaitForEvent, APulsingWaitGetsMessage1280AndWakesForAnyMessage)
     // Any posted message ends the wait as "not timed out", event or not.
     std::atomic<bool> theDone{false};
     theWaiterId = 0;
-    std::thread theSecond([&] {
-        theWaiterId = qzThread::getCurrentThreadID();
-        theTimedOut = qzThread::waitForEvent(10000, &theEvent, theEvent.getSignalCount(), true);
-        theDone = true;
-    });
+    std::thread theSecond(
+        [&]
+        {
+            theWaiterId = qzThread::getCurrentThreadID();
+            theTimedOut = qzThread::waitForEvent(10000, &theEvent, theEvent.getSignalCount(), true);
+            theDone = true;
+        });
     while (theWaiterId == 0)
         std::this_thread::yield();
     // Posted repeatedly: the wait discards what came before it started.
@@ -248,13 +254,15 @@ TEST(WaitForEvent, APulseReleasesEveryWaiterExactlyOnce)
     std::atomic<int> theTimedOut{0};
     std::vector<std::thread> theWaiters;
     for (int i = 0; i < theWaiterCount; ++i)
-        theWaiters.emplace_back([&] {
-            ++theStarted;
-            if (qzThread::waitForEvent(10000, &theEvent, 0, false))
-                ++theTimedOut;
-            else
-                ++theReleased;
-        });
+        theWaiters.emplace_back(
+            [&]
+            {
+                ++theStarted;
+                if (qzThread::waitForEvent(10000, &theEvent, 0, false))
+                    ++theTimedOut;
+                else
+                    ++theReleased;
+            });
     while (theStarted < theWaiterCount)
         std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -29,11 +29,13 @@ TEST(MemMutex, SecondThreadWaitsForTheOwnersLastUnlock)
     std::atomic<bool> theAcquired{false};
     theMutex.lock();
     theMutex.lock();
-    std::thread theOther([&] {
-        theMutex.lock();
-        theAcquired = true;
-        theMutex.unlock();
-    });
+    std::thread theOther(
+        [&]
+        {
+            theMutex.lock();
+            theAcquired = true;
+            theMutex.unlock();
+        });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(theAcquired);
     theMutex.unlock();
@@ -65,14 +67,16 @@ TEST(MemMutex, ManyThreadsKeepACounterExact)
     long theCounter = 0;
     std::vector<std::thread> theThreads;
     for (int t = 0; t < 8; ++t)
-        theThreads.emplace_back([&] {
-            for (int i = 0; i < 5000; ++i)
+        theThreads.emplace_back(
+            [&]
             {
-                qzStMutex theLock(&theMutex);
-                qzStMutex theInner(&theMutex); // re-entry by the owner
-                ++theCounter;
-            }
-        });
+                for (int i = 0; i < 5000; ++i)
+                {
+                    qzStMutex theLock(&theMutex);
+                    qzStMutex theInner(&theMutex); // re-entry by the owner
+                    ++theCounter;
+                }
+            });
     for (auto& curThread : theThreads)
         curThread.join();
     EXPECT_EQ(theCounter, 8 * 5000);

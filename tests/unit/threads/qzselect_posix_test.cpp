@@ -116,12 +116,14 @@ TEST(Select, AnInterruptedWaitGoesOnForTheRemainingTime)
     std::atomic<bool> theWaiting{false};
     std::atomic<int> theResult{-1};
     std::atomic<long long> theElapsed{0};
-    std::thread theSelector([&] {
-        theWaiting = true;
-        const auto theStart = std::chrono::steady_clock::now();
-        theResult = qzThread::select(thePair.itsA, qzThread::selectRead, 1000);
-        theElapsed = msSince(theStart);
-    });
+    std::thread theSelector(
+        [&]
+        {
+            theWaiting = true;
+            const auto theStart = std::chrono::steady_clock::now();
+            theResult = qzThread::select(thePair.itsA, qzThread::selectRead, 1000);
+            theElapsed = msSince(theStart);
+        });
     while (!theWaiting)
         std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -68,10 +68,12 @@ TEST(Thread, ABodyThatReturnsRunsRegisteredAndEndsStoppedAndUnregistered)
     std::atomic<int> theStateInside{-1};
     const std::int32_t theCreated = qzThread::getCreatedCount();
     const std::int32_t theTotal = qzThread::getTotalCount();
-    BodyThread theThread([&](BodyThread& inSelf) {
-        theFound = qzThread::findThread(qzThread::getCurrentThreadID());
-        theStateInside = inSelf.getState();
-    });
+    BodyThread theThread(
+        [&](BodyThread& inSelf)
+        {
+            theFound = qzThread::findThread(qzThread::getCurrentThreadID());
+            theStateInside = inSelf.getState();
+        });
     EXPECT_EQ(theThread.getState(), qzThread::starting);
     EXPECT_FALSE(theThread.isActive());
     theThread.start();
@@ -130,8 +132,8 @@ TEST(Thread, ANonStandardExceptionIsTracedAssertedAndRecordedAsInternal)
     ASSERT_TRUE(theError.hasParam('f'));
     ASSERT_TRUE(theError.hasParam('l'));
     EXPECT_NE(theError.getText().find("An internal error occurred in \""), std::string::npos);
-    const auto theTraces = theCapture.containing(
-        "qzThread::executeRunMethod - unhandled exception threadId = 0x");
+    const auto theTraces =
+        theCapture.containing("qzThread::executeRunMethod - unhandled exception threadId = 0x");
     ASSERT_EQ(theTraces.size(), 1u);
     EXPECT_NE(theTraces[0].find("threadName = \"thrower\""), std::string::npos);
     EXPECT_EQ(theCapture.containing("Offending command: \"false\"").size(), 1u);
@@ -140,17 +142,20 @@ TEST(Thread, ANonStandardExceptionIsTracedAssertedAndRecordedAsInternal)
 TEST(Thread, ASecondDifferentFailureIsAProgrammingError)
 {
     CapturedLog theCapture;
-    BodyThread theThread([](BodyThread& inSelf) {
-        inSelf.setException(qzException(qzErr_resFull));
-        inSelf.setException(qzException(qzErr_resFull)); // same code: fine
-        EXPECT_TRUE(true);
-        throw std::runtime_error("second");
-    });
+    BodyThread theThread(
+        [](BodyThread& inSelf)
+        {
+            inSelf.setException(qzException(qzErr_resFull));
+            inSelf.setException(qzException(qzErr_resFull)); // same code: fine
+            EXPECT_TRUE(true);
+            throw std::runtime_error("second");
+        });
     theThread.start();
     ASSERT_TRUE(waitDone(theThread));
-    EXPECT_EQ(theCapture.containing("Offending command: \"(itsErrorMessage.getErrorValue() == "
-                                    "qzErr_noError) || ((typeid(inException) == "
-                                    "typeid(qzException))")
+    EXPECT_EQ(theCapture
+                  .containing("Offending command: \"(itsErrorMessage.getErrorValue() == "
+                              "qzErr_noError) || ((typeid(inException) == "
+                              "typeid(qzException))")
                   .size(),
               1u);
     EXPECT_EQ(theThread.getErrorMessage().getErrorValue(), qzErr_internal);
@@ -177,10 +182,12 @@ TEST(Thread, PreStartFalseCreatesNothing)
 TEST(Thread, StopEndsAWellBehavedBodyWithItsCode)
 {
     std::atomic<std::int32_t> theSeenCode{-1};
-    BodyThread theThread([&](BodyThread& inSelf) {
-        qzThread::waitForEvent(0xFFFFFFFFu, &inSelf.getStopEvent(), 0, false);
-        theSeenCode = inSelf.getStopCode();
-    });
+    BodyThread theThread(
+        [&](BodyThread& inSelf)
+        {
+            qzThread::waitForEvent(0xFFFFFFFFu, &inSelf.getStopEvent(), 0, false);
+            theSeenCode = inSelf.getStopCode();
+        });
     theThread.start();
     theThread.requestStop(12);
     ASSERT_TRUE(waitDone(theThread));
@@ -198,16 +205,18 @@ TEST(Thread, StopTerminatesABodyThatIgnoresItsStopEvent)
     std::uint32_t theId = 0;
     {
         qzSingleEvent theOther;
-        BodyThread theThread([&](BodyThread&) {
-            struct Flag
+        BodyThread theThread(
+            [&](BodyThread&)
             {
-                std::atomic<bool>& itsFlag;
-                ~Flag() { itsFlag = true; }
-            } theFlag{theUnwound};
-            theStarted = true;
-            for (;;)
-                qzThread::waitForEvent(20, &theOther, 0, false);
-        });
+                struct Flag
+                {
+                    std::atomic<bool>& itsFlag;
+                    ~Flag() { itsFlag = true; }
+                } theFlag{theUnwound};
+                theStarted = true;
+                for (;;)
+                    qzThread::waitForEvent(20, &theOther, 0, false);
+            });
         theThread.start();
         theId = theThread.getThreadID();
         while (!theStarted)
@@ -228,10 +237,12 @@ TEST(Thread, StopTerminatesABodyThatIgnoresItsStopEvent)
 TEST(Thread, SuspendHoldsTheBodyAndRequestStopResumesIt)
 {
     std::atomic<long> theTurns{0};
-    BodyThread theThread([&](BodyThread& inSelf) {
-        while (qzThread::waitForEvent(2, &inSelf.getStopEvent(), 0, false))
-            ++theTurns;
-    });
+    BodyThread theThread(
+        [&](BodyThread& inSelf)
+        {
+            while (qzThread::waitForEvent(2, &inSelf.getStopEvent(), 0, false))
+                ++theTurns;
+        });
     theThread.start();
     while (theTurns < 3)
         std::this_thread::yield();
@@ -253,10 +264,12 @@ TEST(Thread, SuspendHoldsTheBodyAndRequestStopResumesIt)
 TEST(Thread, ResumeAfterSuspendLetsTheBodyGoOn)
 {
     std::atomic<long> theTurns{0};
-    BodyThread theThread([&](BodyThread& inSelf) {
-        while (qzThread::waitForEvent(2, &inSelf.getStopEvent(), 0, false))
-            ++theTurns;
-    });
+    BodyThread theThread(
+        [&](BodyThread& inSelf)
+        {
+            while (qzThread::waitForEvent(2, &inSelf.getStopEvent(), 0, false))
+                ++theTurns;
+        });
     theThread.start();
     theThread.suspend();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -272,10 +285,12 @@ TEST(Thread, ResumeAfterSuspendLetsTheBodyGoOn)
 TEST(Thread, JoinOnItselfReturnsAtOnce)
 {
     std::atomic<bool> theJoined{false};
-    BodyThread theThread([&](BodyThread& inSelf) {
-        inSelf.join();
-        theJoined = true;
-    });
+    BodyThread theThread(
+        [&](BodyThread& inSelf)
+        {
+            inSelf.join();
+            theJoined = true;
+        });
     theThread.start();
     theThread.join();
     EXPECT_TRUE(theJoined);
@@ -319,10 +334,12 @@ TEST(Thread, DestroyingARunningThreadIsReportedAndStillEndsIt)
 TEST(Registry, EntriesFollowTheStateAndStoppedThreadsAreNotRegistered)
 {
     std::atomic<bool> theRelease{false};
-    BodyThread theThread([&](BodyThread&) {
-        while (!theRelease)
-            qzThread::waitForEvent(2, nullptr, 0, false);
-    });
+    BodyThread theThread(
+        [&](BodyThread&)
+        {
+            while (!theRelease)
+                qzThread::waitForEvent(2, nullptr, 0, false);
+        });
     const std::int32_t theCount = qzThread::getThreadCount();
     theThread.start();
     EXPECT_EQ(qzThread::getThreadCount(), theCount + 1);
@@ -358,10 +375,13 @@ TEST(Registry, ADefaultConstructedThreadNeedsARegisteredCaller)
         EXPECT_EQ(theChild.getParent(), qzThread::getMainThread());
     }
     EXPECT_TRUE(theCapture.containing("Assertion failed").empty());
-    std::thread([] {
-        Child theOrphan; // an OS thread without a thread object
-        EXPECT_EQ(theOrphan.getParent(), nullptr);
-    }).join();
+    std::thread(
+        []
+        {
+            Child theOrphan; // an OS thread without a thread object
+            EXPECT_EQ(theOrphan.getParent(), nullptr);
+        })
+        .join();
     EXPECT_EQ(theCapture.containing("Offending command: \"result\"").size(), 1u);
 }
 
@@ -372,9 +392,8 @@ TEST(Children, StopJoinAndDeleteWorkOnEveryChild)
     for (int i = 0; i < 3; ++i)
     {
         theChildren.push_back(new BodyThread(
-            [](BodyThread& inSelf) {
-                qzThread::waitForEvent(0xFFFFFFFFu, &inSelf.getStopEvent(), 0, false);
-            },
+            [](BodyThread& inSelf)
+            { qzThread::waitForEvent(0xFFFFFFFFu, &inSelf.getStopEvent(), 0, false); },
             &theParent));
         theChildren.back()->start();
     }
@@ -397,16 +416,18 @@ TEST(Counters, StayExactWhenManyThreadsStartAndEndAtOnce)
     const std::int32_t theDeleted = qzThread::getDeletedCount();
     std::vector<std::thread> theStarters;
     for (int s = 0; s < 4; ++s)
-        theStarters.emplace_back([] {
-            std::vector<std::unique_ptr<BodyThread>> theThreads;
-            for (int i = 0; i < 5; ++i)
+        theStarters.emplace_back(
+            []
             {
-                theThreads.push_back(std::make_unique<BodyThread>([](BodyThread&) {}));
-                theThreads.back()->start();
-            }
-            for (auto& curThread : theThreads)
-                curThread->join();
-        });
+                std::vector<std::unique_ptr<BodyThread>> theThreads;
+                for (int i = 0; i < 5; ++i)
+                {
+                    theThreads.push_back(std::make_unique<BodyThread>([](BodyThread&) {}));
+                    theThreads.back()->start();
+                }
+                for (auto& curThread : theThreads)
+                    curThread->join();
+            });
     for (auto& curStarter : theStarters)
         curStarter.join();
     EXPECT_EQ(qzThread::getCreatedCount(), theCreated + 20);
@@ -422,15 +443,17 @@ TEST(Concurrency, EightThreadsShareOneMutexAndTheLog)
     std::vector<std::unique_ptr<BodyThread>> theThreads;
     for (int t = 0; t < 8; ++t)
     {
-        theThreads.push_back(std::make_unique<BodyThread>([&](BodyThread&) {
-            for (int i = 0; i < 2000; ++i)
+        theThreads.push_back(std::make_unique<BodyThread>(
+            [&](BodyThread&)
             {
-                qzStMutex theLock(&theMutex);
-                ++theCounter;
-                if (i % 200 == 0)
-                    infoLog(qzLogInfo, "turn %d", i);
-            }
-        }));
+                for (int i = 0; i < 2000; ++i)
+                {
+                    qzStMutex theLock(&theMutex);
+                    ++theCounter;
+                    if (i % 200 == 0)
+                        infoLog(qzLogInfo, "turn %d", i);
+                }
+            }));
         theThreads.back()->setName("hammer" + std::to_string(t));
     }
     for (auto& curThread : theThreads)
@@ -474,13 +497,16 @@ TEST(Thread, EachBodySeedsItsOwnRandomGenerator)
     bool theMatched = false;
     for (std::uint32_t curTick = theTickBefore; curTick <= theTickAfter && !theMatched; ++curTick)
     {
-        std::thread([&] {
-            corvel::platform::seedRandom(
-                static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&theThread)));
-            const auto theValue = static_cast<std::uint32_t>(corvel::platform::nextRandom());
-            corvel::platform::seedRandom(theValue ^ curTick);
-            theMatched = corvel::platform::nextRandom() == theFirst;
-        }).join();
+        std::thread(
+            [&]
+            {
+                corvel::platform::seedRandom(
+                    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&theThread)));
+                const auto theValue = static_cast<std::uint32_t>(corvel::platform::nextRandom());
+                corvel::platform::seedRandom(theValue ^ curTick);
+                theMatched = corvel::platform::nextRandom() == theFirst;
+            })
+            .join();
     }
     EXPECT_TRUE(theMatched);
 }

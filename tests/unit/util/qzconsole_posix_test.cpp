@@ -59,7 +59,8 @@ protected:
         return std::thread(
             [this, inKeys]
             {
-                const auto theDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                const auto theDeadline =
+                    std::chrono::steady_clock::now() + std::chrono::seconds(20);
                 termios theMode{};
                 while (std::chrono::steady_clock::now() < theDeadline)
                 {
@@ -126,7 +127,8 @@ TEST_F(PseudoTerminalInput, HiddenLineWithEraseKeyAndNoEcho)
 
 TEST_F(PseudoTerminalInput, CtrlCEndsTheLineInsteadOfKillingTheProgram)
 {
-    std::thread theTypist = typeInKeyMode("se\x03" "cret\n");
+    std::thread theTypist = typeInKeyMode("se\x03"
+                                          "cret\n");
     std::string theText;
     testing::internal::CaptureStdout();
     EXPECT_TRUE(readConsoleLine("", theText, true));

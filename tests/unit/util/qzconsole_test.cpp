@@ -209,12 +209,12 @@ TEST(ReadConsoleLine, HiddenKeys)
         bool itsEnded;
     };
     const Case theCases[] = {
-        {std::string("\b\bx\n"), "x", true},         // backspace on empty text
-        {std::string("pw\x03rest"), "pw", true},     // Ctrl-C ends the line
-        {std::string("pw\x04rest"), "pw", true},     // Ctrl-D too
-        {std::string("a\0Hb\n", 5), "ab", true},     // extended key prefix drops the next
-        {std::string("a\0", 2), "a", false},         // prefix at the end of input
-        {std::string("abc"), "abc", false},          // input ends before the line
+        {std::string("\b\bx\n"), "x", true},     // backspace on empty text
+        {std::string("pw\x03rest"), "pw", true}, // Ctrl-C ends the line
+        {std::string("pw\x04rest"), "pw", true}, // Ctrl-D too
+        {std::string("a\0Hb\n", 5), "ab", true}, // extended key prefix drops the next
+        {std::string("a\0", 2), "a", false},     // prefix at the end of input
+        {std::string("abc"), "abc", false},      // input ends before the line
         {std::string(""), "", false},
         {std::string("s\xE9\x7F\n"), "s\xE9\x7F", true}, // other codes are kept as typed
     };

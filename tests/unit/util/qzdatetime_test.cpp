@@ -22,7 +22,10 @@ std::string text(const qzDateTime& inValue)
     return inValue.toString(theText, qzDate::kDayMonthYear, true, false, true);
 }
 
-int assertions(const LogCapture& inLog) { return static_cast<int>(inLog.containing("Assertion failed.").size()); }
+int assertions(const LogCapture& inLog)
+{
+    return static_cast<int>(inLog.containing("Assertion failed.").size());
+}
 
 } // namespace
 
@@ -123,9 +126,11 @@ TEST(DateTimeValue, HoursSince1601)
 TEST(DateTimeAdd, FixedUnits)
 {
     const qzDateTime theStart = at(14, 9, 2011, 10, 5, 3);
-    const std::pair<std::int32_t, std::uint32_t> theUnits[] = {
-        {qzDateTime::kSecond, 1}, {qzDateTime::kMinute, 60}, {qzDateTime::kHour, 3600},
-        {qzDateTime::kDay, 86400}, {qzDateTime::kWeek, 604800}};
+    const std::pair<std::int32_t, std::uint32_t> theUnits[] = {{qzDateTime::kSecond, 1},
+                                                               {qzDateTime::kMinute, 60},
+                                                               {qzDateTime::kHour, 3600},
+                                                               {qzDateTime::kDay, 86400},
+                                                               {qzDateTime::kWeek, 604800}};
     for (const auto& curUnit : theUnits)
     {
         qzDateTime theValue = theStart;
@@ -145,16 +150,16 @@ TEST(DateTimeAdd, Months)
         qzDateTime itsTo;
     };
     const Case theCases[] = {
-        {at(31, 1, 2011, 12), 1, at(1, 3, 2011, 12)},   // no 31 February
+        {at(31, 1, 2011, 12), 1, at(1, 3, 2011, 12)}, // no 31 February
         {at(15, 1, 2011), -1, at(15, 12, 2010)},
         {at(15, 3, 2011), -3, at(15, 12, 2010)},
         {at(15, 3, 2011), -15, at(15, 12, 2009)},
         {at(15, 12, 2010, 8, 9, 10), 1, at(15, 1, 2011, 8, 9, 10)},
         {at(15, 11, 2010), 14, at(15, 1, 2012)},
-        {at(31, 3, 2011), -1, at(1, 3, 2011)},          // no 31 February either way
-        {at(29, 1, 2012), 1, at(29, 2, 2012)},          // leap year has it
+        {at(31, 3, 2011), -1, at(1, 3, 2011)}, // no 31 February either way
+        {at(29, 1, 2012), 1, at(29, 2, 2012)}, // leap year has it
         {at(30, 1, 2011), 1, at(1, 3, 2011)},
-        {at(31, 12, 2010), 11, at(1, 12, 2011)},        // no 31 November
+        {at(31, 12, 2010), 11, at(1, 12, 2011)}, // no 31 November
         {at(31, 12, 2011), 0, at(31, 12, 2011)},
         {at(15, 6, 2011), 120, at(15, 6, 2021)},
         {at(15, 6, 2011), -12 * 30, at(15, 6, 1981)},

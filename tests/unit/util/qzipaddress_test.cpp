@@ -127,7 +127,8 @@ TEST(IPAddressForms, ReverseFormNeedsFlagFinalDotAndSixDots)
     EXPECT_FALSE(accepts("4.3.2.256.in-addr.arpa.", true, false));
 
     qzIPAddressStateMachine theMachine(true, false);
-    ASSERT_TRUE(theMachine.addBuffer(theReverse.data(), static_cast<std::uint32_t>(theReverse.size())));
+    ASSERT_TRUE(
+        theMachine.addBuffer(theReverse.data(), static_cast<std::uint32_t>(theReverse.size())));
     EXPECT_TRUE(theMachine.isArpaAddress());
     EXPECT_FALSE(theMachine.isWildcardAddress());
     EXPECT_FALSE(theMachine.isPartialAddress());
@@ -179,7 +180,9 @@ TEST(IPAddressForms, BothFormsAtOnceIsReported)
     TraceCapture theLog;
     qzIPAddressStateMachine theMachine(true, true);
     EXPECT_FALSE(
-        theLog.containing("Offending command: \"!itsUnderstandArpaFormatFlag || !itsAllowWildcardFlag\"")
+        theLog
+            .containing(
+                "Offending command: \"!itsUnderstandArpaFormatFlag || !itsAllowWildcardFlag\"")
             .empty());
     // It goes on with both forms understood.
     EXPECT_TRUE(accepts("10.*", true, true));

@@ -40,10 +40,7 @@ const TinyInputs theTinyInputs;
 class TinyMachine : public qzStateMachine
 {
 public:
-    TinyMachine()
-    {
-        setTable(theTinyTable, theTinyInputs.itsInputs, theTinyLegalEnds, 3, 3, 1);
-    }
+    TinyMachine() { setTable(theTinyTable, theTinyInputs.itsInputs, theTinyLegalEnds, 3, 3, 1); }
     void installAgain(const std::int8_t* inTable, const std::uint8_t* inInputs,
                       const std::int8_t* inLegalEnds, std::uint32_t inStates,
                       std::uint32_t inTokens, std::uint32_t inEnds)

@@ -43,7 +43,8 @@ protected:
     void SetUp() override
     {
         std::random_device theRandom;
-        itsRoot = (fs::temp_directory_path() / ("qzstream_test_" + std::to_string(theRandom()))).string();
+        itsRoot =
+            (fs::temp_directory_path() / ("qzstream_test_" + std::to_string(theRandom()))).string();
         fs::create_directory(itsRoot);
     }
     void TearDown() override
@@ -296,7 +297,8 @@ TEST_F(qzFiles, RemoveTreeLeavesWhatLinksPointTo)
     fs::create_directory_symlink(itsOutside, fs::path(itsRoot) / "tree" / "sub" / "link");
     fs::create_symlink(itsOutside + S + "keep.txt", fs::path(itsRoot) / "tree" / "filelink");
     // A link loop must not make the walk go round.
-    fs::create_directory_symlink(fs::path(itsRoot) / "tree", fs::path(itsRoot) / "tree" / "sub" / "loop");
+    fs::create_directory_symlink(fs::path(itsRoot) / "tree",
+                                 fs::path(itsRoot) / "tree" / "sub" / "loop");
 
     EXPECT_TRUE(removeDirectoryTree(path("tree")));
     EXPECT_FALSE(fs::exists(fs::symlink_status(fs::path(itsRoot) / "tree")));
@@ -384,9 +386,11 @@ TEST_F(qzFiles, ListOrderAndPatterns)
     ASSERT_EQ(theNames.size(), 6u);
     EXPECT_EQ(fs::path(theNames[0]).parent_path(), fs::path(itsRoot));
     EXPECT_EQ(fs::path(theNames[1]).parent_path(), fs::path(itsRoot));
-    EXPECT_NE(std::find(theNames.begin(), theNames.end(), path("s2") + S + "linked.txt"), theNames.end());
-    EXPECT_EQ(std::find(theNames.begin(), theNames.end(), path("s2") + S + "linked.txt" + S + "h.txt"),
+    EXPECT_NE(std::find(theNames.begin(), theNames.end(), path("s2") + S + "linked.txt"),
               theNames.end());
+    EXPECT_EQ(
+        std::find(theNames.begin(), theNames.end(), path("s2") + S + "linked.txt" + S + "h.txt"),
+        theNames.end());
     // s11's file comes right after s1's own, before anything of s2.
     const auto theD = std::find(theNames.begin(), theNames.end(), path("s1") + S + "d.txt");
     ASSERT_NE(theD, theNames.end());

@@ -11,7 +11,8 @@
 namespace
 {
 
-template <typename Fn> std::string thrownText(Fn inFn)
+template <typename Fn>
+std::string thrownText(Fn inFn)
 {
     try
     {

@@ -106,7 +106,8 @@ TEST(qzTimeMilliseconds, SplitAndJoin)
     // overflowing a signed value.
     EXPECT_EQ(theOther.toMilliseconds(), -1);
     for (std::uint32_t curMs : {0u, 999u, 1000u, 59999u, 3599999u, 86399999u, 86400000u})
-        EXPECT_EQ(static_cast<std::uint32_t>(qzTime::fromMilliseconds(curMs).toMilliseconds()), curMs);
+        EXPECT_EQ(static_cast<std::uint32_t>(qzTime::fromMilliseconds(curMs).toMilliseconds()),
+                  curMs);
 }
 
 TEST(qzTimeMilliseconds, NullClearAndNow)

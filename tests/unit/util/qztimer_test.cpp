@@ -13,10 +13,7 @@ namespace
 {
 std::atomic<std::uint32_t> theFakeTicks{0};
 
-std::uint32_t fakeTicks()
-{
-    return theFakeTicks.load(std::memory_order_relaxed);
-}
+std::uint32_t fakeTicks() { return theFakeTicks.load(std::memory_order_relaxed); }
 
 // Puts the timers on a tick counter the test moves by hand.
 class TimerOnFakeTicks : public ::testing::Test

@@ -17,12 +17,13 @@ Status narrowToWide(const std::string& inText, std::wstring& outText)
     if (inText.find('\0') != std::string::npos || inText.size() > static_cast<std::size_t>(INT_MAX))
         return E_invalidArg;
     int theSize = static_cast<int>(inText.size());
-    int theWide = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, inText.data(), theSize, nullptr, 0);
+    int theWide =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, inText.data(), theSize, nullptr, 0);
     if (theWide <= 0)
         return E_invalidArg;
     outText.resize(static_cast<std::size_t>(theWide));
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, inText.data(), theSize, outText.data(), theWide) !=
-        theWide)
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, inText.data(), theSize, outText.data(),
+                            theWide) != theWide)
     {
         wipe(outText); // it may hold part of a password
         return E_invalidArg;
@@ -45,7 +46,8 @@ Status wideToNarrow(const wchar_t* inText, std::size_t inLength, std::string& ou
     if (theNarrow <= 0 || theLossy)
         return E_invalidArg;
     outText.resize(static_cast<std::size_t>(theNarrow));
-    if (WideCharToMultiByte(CP_ACP, 0, inText, theSize, outText.data(), theNarrow, nullptr, nullptr) != theNarrow)
+    if (WideCharToMultiByte(CP_ACP, 0, inText, theSize, outText.data(), theNarrow, nullptr,
+                            nullptr) != theNarrow)
     {
         outText.clear();
         return E_invalidArg;
@@ -92,19 +94,24 @@ void Bstr::reset()
     itsSecret = false;
 }
 
-Status Bstr::toNarrow(std::string& outText) const { return wideToNarrow(itsText, length(), outText); }
+Status Bstr::toNarrow(std::string& outText) const
+{
+    return wideToNarrow(itsText, length(), outText);
+}
 
 Status variantString(const VARIANT& inValue, std::string& outValue)
 {
     outValue.clear();
     if (inValue.vt == VT_BSTR)
-        return wideToNarrow(inValue.bstrVal, inValue.bstrVal ? SysStringLen(inValue.bstrVal) : 0, outValue);
+        return wideToNarrow(inValue.bstrVal, inValue.bstrVal ? SysStringLen(inValue.bstrVal) : 0,
+                            outValue);
     // No value is not an empty text; arrays and references are not one text.
     if (inValue.vt == VT_EMPTY || inValue.vt == VT_NULL || (inValue.vt & (VT_ARRAY | VT_BYREF)))
         return E_ADS_CANT_CONVERT_DATATYPE;
     Variant theText;
     // The source is only read; some headers declare it non-const.
-    HRESULT theResult = VariantChangeType(theText.get(), const_cast<VARIANT*>(&inValue), 0, VT_BSTR);
+    HRESULT theResult =
+        VariantChangeType(theText.get(), const_cast<VARIANT*>(&inValue), 0, VT_BSTR);
     if (FAILED(theResult))
         return static_cast<Status>(theResult);
     if (theText.type() != VT_BSTR)
@@ -191,8 +198,8 @@ Status variantBytes(const VARIANT& inValue, std::string& outBytes)
             return E_ADS_CANT_CONVERT_DATATYPE;
         return variantBytes(*theElement.get(), outBytes);
     }
-    if (inValue.vt != (VT_ARRAY | VT_UI1) || !inValue.parray || SafeArrayGetDim(inValue.parray) != 1 ||
-        SafeArrayGetElemsize(inValue.parray) != 1)
+    if (inValue.vt != (VT_ARRAY | VT_UI1) || !inValue.parray ||
+        SafeArrayGetDim(inValue.parray) != 1 || SafeArrayGetElemsize(inValue.parray) != 1)
         return E_ADS_CANT_CONVERT_DATATYPE;
     LONG theLower = 0;
     LONG theUpper = -1;

@@ -471,8 +471,8 @@ public:
         return S_ok;
     }
 
-    Status openObject(const std::string& inPath, const Credentials* inCredentials, ObjectKind inKind,
-                      std::unique_ptr<DirObject>& outObject) override
+    Status openObject(const std::string& inPath, const Credentials* inCredentials,
+                      ObjectKind inKind, std::unique_ptr<DirObject>& outObject) override
     {
         outObject.reset();
         std::wstring thePath;
@@ -499,9 +499,9 @@ public:
                             : inKind == ObjectKind::User ? IID_IADsUser
                                                          : IID_IADs;
         void* theRaw = nullptr;
-        HRESULT theResult = ADsOpenObject(thePath.c_str(), theExplicit ? theUser.c_str() : nullptr,
-                                          theExplicit ? thePassword.c_str() : nullptr, BindFlags, theIid,
-                                          &theRaw);
+        HRESULT theResult =
+            ADsOpenObject(thePath.c_str(), theExplicit ? theUser.c_str() : nullptr,
+                          theExplicit ? thePassword.c_str() : nullptr, BindFlags, theIid, &theRaw);
         wipe(thePassword);
         if (FAILED(theResult))
             return status(theResult);
@@ -518,18 +518,21 @@ public:
         if (inKind == ObjectKind::Group)
         {
             auto theGroup = ComPtr<IADsGroup>::adopt(static_cast<IADsGroup*>(theRaw));
-            theObject = std::make_unique<AdsiObject>(theContext, ComPtr<IADs>::share(theGroup.get()));
+            theObject =
+                std::make_unique<AdsiObject>(theContext, ComPtr<IADs>::share(theGroup.get()));
             theObject->knownGroup(std::move(theGroup));
         }
         else if (inKind == ObjectKind::User)
         {
             auto theUserObject = ComPtr<IADsUser>::adopt(static_cast<IADsUser*>(theRaw));
-            theObject = std::make_unique<AdsiObject>(theContext, ComPtr<IADs>::share(theUserObject.get()));
+            theObject =
+                std::make_unique<AdsiObject>(theContext, ComPtr<IADs>::share(theUserObject.get()));
             theObject->knownUser(std::move(theUserObject));
         }
         else
         {
-            theObject = std::make_unique<AdsiObject>(theContext, ComPtr<IADs>::adopt(static_cast<IADs*>(theRaw)));
+            theObject = std::make_unique<AdsiObject>(
+                theContext, ComPtr<IADs>::adopt(static_cast<IADs*>(theRaw)));
         }
         outObject = std::move(theObject);
         return S_ok;
@@ -553,7 +556,8 @@ private:
              narrowToWide(inCredentials->itsPassword, theSecret->itsPassword) != S_ok))
             return {}; // unreadable credentials: read nothing rather than as someone else
         const bool theExplicit = inCredentials != nullptr;
-        return [theSecret, theExplicit](const std::wstring& inPath, ComPtr<IADs>& outObject) {
+        return [theSecret, theExplicit](const std::wstring& inPath, ComPtr<IADs>& outObject)
+        {
             return ADsOpenObject(inPath.c_str(), theExplicit ? theSecret->itsUser.c_str() : nullptr,
                                  theExplicit ? theSecret->itsPassword.c_str() : nullptr, BindFlags,
                                  IID_IADs, outObject.putVoid());

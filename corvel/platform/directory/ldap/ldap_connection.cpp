@@ -24,7 +24,8 @@ int saslInteract(LDAP* /*inLd*/, unsigned /*inFlags*/, void* /*inDefaults*/, voi
          ++curItem)
     {
         curItem->result = curItem->defresult != nullptr ? curItem->defresult : "";
-        curItem->len = static_cast<unsigned>(std::strlen(static_cast<const char*>(curItem->result)));
+        curItem->len =
+            static_cast<unsigned>(std::strlen(static_cast<const char*>(curItem->result)));
     }
     return LDAP_SUCCESS;
 }
@@ -38,7 +39,8 @@ void explainTls(const Target& inTarget, bool inStartTls,
 {
     const int theTimeout = tuning().itsTimeoutSeconds;
     if (std::chrono::steady_clock::now() - inStart < std::chrono::seconds(theTimeout) / 2)
-        explainTlsFailure(inTarget.itsHost, inTarget.itsPort, inStartTls, std::max(1, theTimeout / 2));
+        explainTlsFailure(inTarget.itsHost, inTarget.itsPort, inStartTls,
+                          std::max(1, theTimeout / 2));
 }
 
 // The codes of an object that cannot be read here (absent, elsewhere, or
@@ -97,8 +99,8 @@ Status Connection::open(const Credentials* inCredentials)
             LdapString theDetail;
             ldap_get_option(theLd, LDAP_OPT_DIAGNOSTIC_MESSAGE, out(theDetail));
             osTrace(1, "ldap: GSSAPI bind to %s failed: %s%s%s%s", theUri.c_str(),
-                    ldap_err2string(theResult), theDetail ? " (" : "", theDetail ? theDetail.get() : "",
-                    theDetail ? ")" : "");
+                    ldap_err2string(theResult), theDetail ? " (" : "",
+                    theDetail ? theDetail.get() : "", theDetail ? ")" : "");
         }
         if (itsTarget.itsTls && (theResult == LDAP_SERVER_DOWN || theResult == LDAP_CONNECT_ERROR))
             explainTls(itsTarget, false, theStart);
@@ -112,7 +114,8 @@ Status Connection::open(const Credentials* inCredentials)
         theResult = ldap_start_tls_s(theLd, nullptr, nullptr);
         if (theResult != LDAP_SUCCESS)
         {
-            osTrace(1, "ldap: StartTLS with %s failed: %s", theUri.c_str(), ldap_err2string(theResult));
+            osTrace(1, "ldap: StartTLS with %s failed: %s", theUri.c_str(),
+                    ldap_err2string(theResult));
             if (theResult == LDAP_CONNECT_ERROR)
                 explainTls(itsTarget, true, theStart);
             return theResult == LDAP_CONNECT_ERROR ? E_serverDown : fail(theResult);
@@ -121,8 +124,8 @@ Status Connection::open(const Credentials* inCredentials)
     berval thePassword;
     thePassword.bv_val = const_cast<char*>(inCredentials->itsPassword.c_str());
     thePassword.bv_len = inCredentials->itsPassword.size();
-    theResult = ldap_sasl_bind_s(theLd, inCredentials->itsUser.c_str(), LDAP_SASL_SIMPLE, &thePassword,
-                                 nullptr, nullptr, nullptr);
+    theResult = ldap_sasl_bind_s(theLd, inCredentials->itsUser.c_str(), LDAP_SASL_SIMPLE,
+                                 &thePassword, nullptr, nullptr, nullptr);
     if (theResult != LDAP_SUCCESS)
         osTrace(1, "ldap: bind of \"%s\" to %s failed: %s", inCredentials->itsUser.c_str(),
                 theUri.c_str(), ldap_err2string(theResult));
@@ -161,9 +164,9 @@ int Connection::sendPage(const SearchSpec& inSpec, const berval* inCookie, int& 
     LdapControl thePageControl;
     if (inSpec.itsPaged)
     {
-        const int theResult = ldap_create_page_control(itsLd.get(), tuning().itsPageSize,
-                                                       const_cast<berval*>(inCookie), 0,
-                                                       out(thePageControl));
+        const int theResult =
+            ldap_create_page_control(itsLd.get(), tuning().itsPageSize,
+                                     const_cast<berval*>(inCookie), 0, out(thePageControl));
         if (theResult != LDAP_SUCCESS)
             return theResult;
     }
@@ -212,7 +215,8 @@ Status Connection::searchMany(const std::vector<SearchSpec>& inSpecs, std::size_
     };
     std::vector<InFlight> theInFlight; // in the order sent
     std::size_t theNextToSend = 0;
-    const auto theAbandon = [&]() {
+    const auto theAbandon = [&]()
+    {
         // Answers still owed must never be taken for later requests' answers.
         for (const InFlight& curFlight : theInFlight)
             if (!isDead())
@@ -287,7 +291,8 @@ Status Connection::searchMany(const std::vector<SearchSpec>& inSpecs, std::size_
             theAbandon();
             return fail(theSent);
         }
-        theInFlight.push_back({theFlight.itsIndex, theId, theFlight.itsPages + 1, theFlight.itsStart});
+        theInFlight.push_back(
+            {theFlight.itsIndex, theId, theFlight.itsPages + 1, theFlight.itsStart});
     }
     return S_ok;
 }
@@ -355,7 +360,8 @@ Status Connection::absorb(const Found& inFound, EntryPtr& outEntry)
             std::vector<std::string> theMembers = curValues;
             if (!theIsEnd)
             {
-                const Status theStatus = readRange(inFound.itsDN, "member", theLast + 1, theMembers);
+                const Status theStatus =
+                    readRange(inFound.itsDN, "member", theLast + 1, theMembers);
                 if (failed(theStatus))
                     return theStatus;
             }

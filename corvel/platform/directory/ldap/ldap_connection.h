@@ -65,7 +65,9 @@ struct SearchResult
 class Connection
 {
 public:
-    Connection(Target inTarget, Stats& ioStats) : itsTarget(std::move(inTarget)), itsStats(ioStats) {}
+    Connection(Target inTarget, Stats& ioStats) : itsTarget(std::move(inTarget)), itsStats(ioStats)
+    {
+    }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -100,7 +102,10 @@ public:
     EntryCache& entries() { return itsEntries; }
     const Target& target() const { return itsTarget; }
     bool isDead() const { return itsDead || !itsLd; }
-    bool isGlobalCatalog() const { return itsTarget.itsPort == kGcPort || itsTarget.itsPort == kGcsPort; }
+    bool isGlobalCatalog() const
+    {
+        return itsTarget.itsPort == kGcPort || itsTarget.itsPort == kGcsPort;
+    }
     // The status of a failed result code; a time-out or a lost connection
     // marks the connection dead.
     Status fail(int inResult);

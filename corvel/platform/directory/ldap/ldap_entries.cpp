@@ -81,8 +81,8 @@ EntryPtr EntryCache::cached(const std::string& inDN) const
 
 const std::vector<std::string>& groupAttributes()
 {
-    static const std::vector<std::string> kAttributes = {"objectClass", "distinguishedName", "name",
-                                                         "member",      "objectSid",         "primaryGroupID"};
+    static const std::vector<std::string> kAttributes = {
+        "objectClass", "distinguishedName", "name", "member", "objectSid", "primaryGroupID"};
     return kAttributes;
 }
 

@@ -80,7 +80,7 @@ public:
     ~OutSlot() { itsOwner.reset(itsRaw); }
     OutSlot(const OutSlot&) = delete;
     OutSlot& operator=(const OutSlot&) = delete;
-    operator typename Owner::pointer*() { return &itsRaw; }
+    operator typename Owner::pointer *() { return &itsRaw; }
 
 private:
     Owner& itsOwner;

@@ -49,7 +49,9 @@ public:
     res_state get() { return &itsState; }
 
 private:
-    struct __res_state itsState {};
+    struct __res_state itsState
+    {
+    };
     bool itsReady = false;
 };
 
@@ -88,7 +90,8 @@ std::vector<LdapUri> targetsOf(const std::string& inName, int inTlsPort, bool in
         theTarget.itsTls = inTls;
         theTargets.push_back(theTarget);
     }
-    platform::reportLog(platform::Report_debug, "ldap: DNS SRV %s: %s", inName.c_str(), describe(theTargets).c_str());
+    platform::reportLog(platform::Report_debug, "ldap: DNS SRV %s: %s", inName.c_str(),
+                        describe(theTargets).c_str());
     return theTargets;
 }
 
@@ -137,15 +140,16 @@ bool systemSrvLookup(const std::string& inName, std::vector<SrvRecord>& outRecor
 std::vector<SrvRecord> orderSrvRecords(std::vector<SrvRecord> inRecords,
                                        const std::function<std::uint32_t(std::uint32_t)>& inRandom)
 {
-    std::stable_sort(inRecords.begin(), inRecords.end(), [](const SrvRecord& inLeft, const SrvRecord& inRight) {
-        return inLeft.itsPriority < inRight.itsPriority;
-    });
+    std::stable_sort(inRecords.begin(), inRecords.end(),
+                     [](const SrvRecord& inLeft, const SrvRecord& inRight)
+                     { return inLeft.itsPriority < inRight.itsPriority; });
     std::vector<SrvRecord> theOrdered;
     theOrdered.reserve(inRecords.size());
     for (std::size_t curStart = 0; curStart < inRecords.size();)
     {
         std::size_t theEnd = curStart;
-        while (theEnd < inRecords.size() && inRecords[theEnd].itsPriority == inRecords[curStart].itsPriority)
+        while (theEnd < inRecords.size() &&
+               inRecords[theEnd].itsPriority == inRecords[curStart].itsPriority)
             ++theEnd;
         // Within a priority: those of weight 0 first, then repeatedly the
         // record whose running sum of weights first reaches a random number

@@ -34,7 +34,8 @@ struct SrvRecord
 };
 
 // The records of inName; false when the name has none or DNS gave no answer.
-using SrvLookup = std::function<bool(const std::string& inName, std::vector<SrvRecord>& outRecords)>;
+using SrvLookup =
+    std::function<bool(const std::string& inName, std::vector<SrvRecord>& outRecords)>;
 
 // The system's resolver (libresolv), bounded: a few seconds at most.
 bool systemSrvLookup(const std::string& inName, std::vector<SrvRecord>& outRecords);

@@ -67,7 +67,8 @@ void settle(const EntryPtr& inEntry, const std::vector<std::string>& inAttribute
 } // namespace
 
 Status LdapService::fetchEntries(Connection& inConnection, const std::vector<std::string>& inDNs,
-                                 const std::vector<std::string>& inAttributes, std::size_t& ioBudget)
+                                 const std::vector<std::string>& inAttributes,
+                                 std::size_t& ioBudget)
 {
     // One search per chunk of DNs of one domain, all in flight together.
     std::map<std::string, std::vector<std::string>> theByBase;
@@ -112,14 +113,16 @@ Status LdapService::fetchEntries(Connection& inConnection, const std::vector<std
             theSpec.itsFilter = "(|";
             const std::size_t theEnd = std::min(curDNs.size(), curStart + tuning().itsLevelChunk);
             for (std::size_t curIndex = curStart; curIndex < theEnd; ++curIndex)
-                theSpec.itsFilter += "(distinguishedName=" + dn::escapeFilterValue(curDNs[curIndex]) + ")";
+                theSpec.itsFilter +=
+                    "(distinguishedName=" + dn::escapeFilterValue(curDNs[curIndex]) + ")";
             theSpec.itsFilter += ")";
             theSpecs.push_back(std::move(theSpec));
         }
     if (theSpecs.empty())
         return S_ok;
     std::vector<SearchResult> theResults;
-    const Status theStatus = inConnection.searchMany(theSpecs, tuning().itsReadsInFlight, theResults);
+    const Status theStatus =
+        inConnection.searchMany(theSpecs, tuning().itsReadsInFlight, theResults);
     if (failed(theStatus))
         return theStatus;
     // Whatever came back is a fact, even from an answer the server cut
@@ -190,7 +193,8 @@ void LdapService::prefetchAbove(Connection& inConnection, const std::vector<std:
         for (const std::string& curDN : theLevel)
         {
             const EntryPtr theCached = inConnection.entries().cached(curDN);
-            if (!theCached || !theCached->itsClassKnown || theCached->itsAttributes.count("name") == 0 ||
+            if (!theCached || !theCached->itsClassKnown ||
+                theCached->itsAttributes.count("name") == 0 ||
                 theCached->itsAttributes.count("memberof") == 0)
                 theWanted.push_back(curDN);
         }
@@ -262,7 +266,8 @@ Status LdapService::classifyMembers(Connection& inConnection, const EntryPtr& in
     std::size_t theBudget = theUnknown.size();
     if (theUnknown.size() > 1)
     {
-        const Status theStatus = fetchEntries(inConnection, theUnknown, groupAttributes(), theBudget);
+        const Status theStatus =
+            fetchEntries(inConnection, theUnknown, groupAttributes(), theBudget);
         if (failed(theStatus))
             return theStatus;
         std::vector<std::string> theLeft;
@@ -288,7 +293,8 @@ Status LdapService::classifyMembers(Connection& inConnection, const EntryPtr& in
         theReads.push_back(std::move(theSpec));
     }
     std::vector<SearchResult> theResults;
-    const Status theStatus = inConnection.searchMany(theReads, tuning().itsReadsInFlight, theResults);
+    const Status theStatus =
+        inConnection.searchMany(theReads, tuning().itsReadsInFlight, theResults);
     if (failed(theStatus))
         return theStatus;
     for (std::size_t curIndex = 0; curIndex < theResults.size(); ++curIndex)

@@ -16,7 +16,8 @@ class LdapObject : public DirGroup, public DirUser
 {
 public:
     LdapObject(std::shared_ptr<LdapService> inService, Connection& inConnection, EntryPtr inEntry)
-        : itsService(std::move(inService)), itsConnection(inConnection), itsEntry(std::move(inEntry))
+        : itsService(std::move(inService)), itsConnection(inConnection),
+          itsEntry(std::move(inEntry))
     {
     }
 
@@ -48,7 +49,8 @@ class LdapEnumerator : public DirEnumerator
 public:
     LdapEnumerator(std::shared_ptr<LdapService> inService, Connection& inConnection,
                    std::vector<EntryPtr> inEntries)
-        : itsService(std::move(inService)), itsConnection(inConnection), itsEntries(std::move(inEntries))
+        : itsService(std::move(inService)), itsConnection(inConnection),
+          itsEntries(std::move(inEntries))
     {
     }
 

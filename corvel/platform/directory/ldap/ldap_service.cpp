@@ -80,9 +80,10 @@ const DomainRef* domainOfDN(const std::string& inDN, const std::vector<DomainRef
 LdapService::~LdapService()
 {
     if (itsStats.itsRequests > 0 || itsStats.itsBinds > 0)
-        platform::reportLog(platform::Report_debug,
-                            "ldap: %lu requests in %lu round trips, %lu connections, in this session",
-                            itsStats.itsRequests, itsStats.itsRoundTrips, itsStats.itsBinds);
+        platform::reportLog(
+            platform::Report_debug,
+            "ldap: %lu requests in %lu round trips, %lu connections, in this session",
+            itsStats.itsRequests, itsStats.itsRoundTrips, itsStats.itsBinds);
 }
 
 bool LdapService::hasDirectory()
@@ -115,15 +116,16 @@ Status LdapService::connection(const Target& inTarget, const Credentials* inCred
             return theStatus;
         }
         theSlot = std::move(theConnection);
-        platform::reportLog(platform::Report_debug, "ldap: connected to %s:%d", inTarget.itsHost.c_str(),
-                            inTarget.itsPort);
+        platform::reportLog(platform::Report_debug, "ldap: connected to %s:%d",
+                            inTarget.itsHost.c_str(), inTarget.itsPort);
     }
     outConnection = theSlot.get();
     return S_ok;
 }
 
-Status LdapService::tryServers(ServerList& ioServers, int /*inPort*/, const Credentials* inCredentials,
-                               const char* inWhat, Connection*& outConnection)
+Status LdapService::tryServers(ServerList& ioServers, int /*inPort*/,
+                               const Credentials* inCredentials, const char* inWhat,
+                               Connection*& outConnection)
 {
     Status theStatus = E_noSuchDomain;
     while (ioServers.itsActive < ioServers.itsTargets.size())
@@ -160,7 +162,8 @@ Status LdapService::locate()
         return itsLocateStatus = E_noSuchDomain;
     }
     platform::reportLog(platform::Report_debug,
-                        "ldap: no directory configured; the domain is %s (Kerberos)", theDomain.c_str());
+                        "ldap: no directory configured; the domain is %s (Kerberos)",
+                        theDomain.c_str());
     itsHome.itsTargets = domainControllers(theDomain, false, itsOptions.itsLookup);
     if (itsHome.itsTargets.empty())
         return itsLocateStatus = E_noSuchDomain;
@@ -180,7 +183,8 @@ Status LdapService::locateGc(const Credentials* inCredentials)
         // A child domain: the global catalogs are the forest's, named by a DC.
         Connection* theDc = nullptr;
         std::string theRoot;
-        if (succeeded(tryServers(itsHome, kLdapPort, inCredentials, "a domain controller", theDc)) &&
+        if (succeeded(
+                tryServers(itsHome, kLdapPort, inCredentials, "a domain controller", theDc)) &&
             succeeded(rootValue(*theDc, "rootDomainNamingContext", theRoot)))
             itsGc.itsTargets = globalCatalogs(dnsNameOfDN(theRoot), false, itsOptions.itsLookup);
     }
@@ -239,8 +243,8 @@ void LdapService::takeDomains(const std::vector<Found>& inCrossRefs)
 {
     itsDomains.clear();
     for (const Found& curFound : inCrossRefs)
-        itsDomains.push_back(
-            {firstOf(curFound, "nCName"), firstOf(curFound, "dnsRoot"), firstOf(curFound, "nETBIOSName")});
+        itsDomains.push_back({firstOf(curFound, "nCName"), firstOf(curFound, "dnsRoot"),
+                              firstOf(curFound, "nETBIOSName")});
     itsDomainsRead = true;
 }
 
@@ -286,7 +290,8 @@ Status LdapService::domainConnection(const DomainRef& inDomain, const Credential
         // No DC of that domain in the DNS: its objects are asked of the
         // home DC, which refers elsewhere if it cannot answer.
         return homeConnection(inCredentials, outConnection);
-    return tryServers(theServers, kLdapPort, inCredentials, inDomain.itsDnsRoot.c_str(), outConnection);
+    return tryServers(theServers, kLdapPort, inCredentials, inDomain.itsDnsRoot.c_str(),
+                      outConnection);
 }
 
 Status LdapService::connectionFor(const std::string& inDN, const std::string& inServer,
@@ -297,7 +302,8 @@ Status LdapService::connectionFor(const std::string& inDN, const std::string& in
         const Status theStatus = locate();
         if (failed(theStatus))
             return theStatus;
-        Target theTarget = itsHome.itsTargets.empty() ? Target{} : itsHome.itsTargets[itsHome.itsActive];
+        Target theTarget =
+            itsHome.itsTargets.empty() ? Target{} : itsHome.itsTargets[itsHome.itsActive];
         if (!parseHostPort(inServer, theTarget.itsTls ? kLdapsPort : kLdapPort, theTarget.itsHost,
                            theTarget.itsPort))
             return E_noSuchDomain; // no server at all rather than a wrong one
@@ -336,7 +342,8 @@ Status LdapService::openObject(const std::string& inPath, const Credentials* inC
             const std::vector<DomainRef>* theDomains = nullptr;
             Connection* theOther = nullptr;
             if (succeeded(domains(*theConnection, theDomains)) && domainOfDN(theDN, *theDomains) &&
-                succeeded(connectionFor(theDN, "", inCredentials, theOther)) && theOther != theConnection)
+                succeeded(connectionFor(theDN, "", inCredentials, theOther)) &&
+                theOther != theConnection)
             {
                 theConnection = theOther;
                 theStatus = theConnection->read(theDN, groupAttributes(), theEntry);

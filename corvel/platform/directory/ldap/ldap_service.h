@@ -56,8 +56,8 @@ public:
     ~LdapService() override;
 
     Status createNameTranslator(std::unique_ptr<NameTranslator>& outTranslator) override;
-    Status openObject(const std::string& inPath, const Credentials* inCredentials, ObjectKind inKind,
-                      std::unique_ptr<DirObject>& outObject) override;
+    Status openObject(const std::string& inPath, const Credentials* inCredentials,
+                      ObjectKind inKind, std::unique_ptr<DirObject>& outObject) override;
 
     // The forest's global catalog.
     Status gcConnection(const Credentials* inCredentials, Connection*& outConnection);

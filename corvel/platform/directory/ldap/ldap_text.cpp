@@ -142,8 +142,7 @@ std::string dnsNameToDN(const std::string& inDnsName)
     return theDN;
 }
 
-bool parseHostPort(const std::string& inText, int inDefaultPort, std::string& outHost,
-                   int& outPort)
+bool parseHostPort(const std::string& inText, int inDefaultPort, std::string& outHost, int& outPort)
 {
     std::string theHost = inText;
     std::string thePort;

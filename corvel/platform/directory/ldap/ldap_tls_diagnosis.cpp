@@ -31,8 +31,8 @@ public:
     {
         gnutls_datum_t theData{reinterpret_cast<unsigned char*>(const_cast<char*>(inDer.data())),
                                static_cast<unsigned>(inDer.size())};
-        return itsReady && gnutls_x509_crt_import(itsCert, &theData, GNUTLS_X509_FMT_DER) ==
-                               GNUTLS_E_SUCCESS;
+        return itsReady &&
+               gnutls_x509_crt_import(itsCert, &theData, GNUTLS_X509_FMT_DER) == GNUTLS_E_SUCCESS;
     }
     gnutls_x509_crt_t get() const { return itsCert; }
 
@@ -82,11 +82,10 @@ bool certificateNames(const std::string& inDer, const std::string& inHost, std::
     return true;
 }
 
-void explainTlsFailure(const std::string& inHost, int inPort, bool inStartTls,
-                       int inTimeoutSeconds)
+void explainTlsFailure(const std::string& inHost, int inPort, bool inStartTls, int inTimeoutSeconds)
 {
-    const std::string theUri = std::string(inStartTls ? "ldap://" : "ldaps://") + inHost + ":" +
-                               std::to_string(inPort);
+    const std::string theUri =
+        std::string(inStartTls ? "ldap://" : "ldaps://") + inHost + ":" + std::to_string(inPort);
     LdapHandle theLd;
     if (ldap_initialize(out(theLd), theUri.c_str()) != LDAP_SUCCESS)
         return;
@@ -117,15 +116,17 @@ void explainTlsFailure(const std::string& inHost, int inPort, bool inStartTls,
     if (!certificateNames(theBytes, inHost, theNames, theMatches))
         return;
     if (!theMatches)
-        platform::reportLog(platform::Report_error,
-                "ldap: the TLS certificate of %s:%d is for \"%s\", not for \"%s\": name the "
-                "server as its certificate does (a domain controller's full DNS name)",
-                inHost.c_str(), inPort, theNames.c_str(), inHost.c_str());
+        platform::reportLog(
+            platform::Report_error,
+            "ldap: the TLS certificate of %s:%d is for \"%s\", not for \"%s\": name the "
+            "server as its certificate does (a domain controller's full DNS name)",
+            inHost.c_str(), inPort, theNames.c_str(), inHost.c_str());
     else
-        platform::reportLog(platform::Report_error,
-                "ldap: the TLS certificate of %s:%d (\"%s\") is not trusted here: its issuer is "
-                "unknown (TLS_CACERT in ldap.conf, or LDAPTLS_CACERT) or it is not valid now",
-                inHost.c_str(), inPort, theNames.c_str());
+        platform::reportLog(
+            platform::Report_error,
+            "ldap: the TLS certificate of %s:%d (\"%s\") is not trusted here: its issuer is "
+            "unknown (TLS_CACERT in ldap.conf, or LDAPTLS_CACERT) or it is not valid now",
+            inHost.c_str(), inPort, theNames.c_str());
 }
 
 } // namespace corvel::directory::ldap

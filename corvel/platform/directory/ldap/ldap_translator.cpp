@@ -8,22 +8,42 @@ namespace corvel::directory::ldap
 namespace
 {
 
-bool sameText(const std::string& inLeft, const std::string& inRight) { return lower(inLeft) == lower(inRight); }
+bool sameText(const std::string& inLeft, const std::string& inRight)
+{
+    return lower(inLeft) == lower(inRight);
+}
 
 // The one form an explicit name type asks for.
 bool formOf(NameType inType, names::NameForm& outForm)
 {
     switch (inType)
     {
-    case NameType_1779: outForm = names::NameForm::DistinguishedName; return true;
-    case NameType_Canonical: outForm = names::NameForm::Canonical; return true;
-    case NameType_NT4: outForm = names::NameForm::Nt4; return true;
-    case NameType_Display: outForm = names::NameForm::DisplayName; return true;
-    case NameType_GUID: outForm = names::NameForm::Guid; return true;
-    case NameType_UserPrincipalName: outForm = names::NameForm::UserPrincipalName; return true;
-    case NameType_SIDOrSIDHistory: outForm = names::NameForm::Sid; return true;
-    case NameType_ServicePrincipalName: outForm = names::NameForm::ServicePrincipalName; return true;
-    default: return false;
+    case NameType_1779:
+        outForm = names::NameForm::DistinguishedName;
+        return true;
+    case NameType_Canonical:
+        outForm = names::NameForm::Canonical;
+        return true;
+    case NameType_NT4:
+        outForm = names::NameForm::Nt4;
+        return true;
+    case NameType_Display:
+        outForm = names::NameForm::DisplayName;
+        return true;
+    case NameType_GUID:
+        outForm = names::NameForm::Guid;
+        return true;
+    case NameType_UserPrincipalName:
+        outForm = names::NameForm::UserPrincipalName;
+        return true;
+    case NameType_SIDOrSIDHistory:
+        outForm = names::NameForm::Sid;
+        return true;
+    case NameType_ServicePrincipalName:
+        outForm = names::NameForm::ServicePrincipalName;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -134,7 +154,8 @@ Status LdapTranslator::initWith(InitType inKind, const std::string& inPath,
     return S_ok;
 }
 
-Status LdapTranslator::searchOne(const std::string& inBase, const std::string& inFilter, Found& outFound)
+Status LdapTranslator::searchOne(const std::string& inBase, const std::string& inFilter,
+                                 Found& outFound)
 {
     // Two answers are enough to know the name is not unique: the server
     // stops there, and an unpaged search costs Samba several times less.
@@ -244,8 +265,8 @@ Status LdapTranslator::byNt4(const std::string& inName, Found& outFound)
         outFound = std::move(theMatches.front());
         return S_ok;
     }
-    return searchOne(theDomain.itsNcDN, "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")",
-                     outFound);
+    return searchOne(theDomain.itsNcDN,
+                     "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")", outFound);
 }
 
 Status LdapTranslator::byPrincipalName(const std::string& inName, Found& outFound)
@@ -265,8 +286,8 @@ Status LdapTranslator::byPrincipalName(const std::string& inName, Found& outFoun
         return E_nameNotFound;
     if (failed(theStatus))
         return theStatus;
-    return searchOne(theDomain.itsNcDN, "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")",
-                     outFound);
+    return searchOne(theDomain.itsNcDN,
+                     "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")", outFound);
 }
 
 Status LdapTranslator::byCanonicalName(const std::string& inName, Found& outFound)
@@ -276,7 +297,8 @@ Status LdapTranslator::byCanonicalName(const std::string& inName, Found& outFoun
         return E_nameNotFound;
     DomainRef theDomain;
     Status theStatus = findDomain(theParts.front(), theDomain);
-    if (theStatus == E_noSuchDomain || (succeeded(theStatus) && !sameText(theDomain.itsDnsRoot, theParts.front())))
+    if (theStatus == E_noSuchDomain ||
+        (succeeded(theStatus) && !sameText(theDomain.itsDnsRoot, theParts.front())))
         return E_nameNotFound;
     if (failed(theStatus))
         return theStatus;
@@ -410,9 +432,11 @@ Status LdapTranslator::get(NameType inType, std::string& outName)
         outName = firstValue(itsResult, "canonicalName");
         return outName.empty() ? E_nameNotFound : S_ok;
     case NameType_GUID:
-        return names::guidToText(firstValue(itsResult, "objectGUID"), outName) ? S_ok : E_nameNotFound;
+        return names::guidToText(firstValue(itsResult, "objectGUID"), outName) ? S_ok
+                                                                               : E_nameNotFound;
     case NameType_SIDOrSIDHistory:
-        return names::sidToText(firstValue(itsResult, "objectSid"), outName) ? S_ok : E_nameNotFound;
+        return names::sidToText(firstValue(itsResult, "objectSid"), outName) ? S_ok
+                                                                             : E_nameNotFound;
     case NameType_Display:
         outName = firstValue(itsResult, "displayName");
         return outName.empty() ? E_nameNotFound : S_ok;

@@ -22,7 +22,10 @@ std::string firstValue(const Found& inFound, const char* inName);
 class LdapTranslator : public NameTranslator
 {
 public:
-    explicit LdapTranslator(std::shared_ptr<LdapService> inService) : itsService(std::move(inService)) {}
+    explicit LdapTranslator(std::shared_ptr<LdapService> inService)
+        : itsService(std::move(inService))
+    {
+    }
 
     Status init(InitType inKind, const std::string& inPath) override;
     Status initEx(InitType inKind, const std::string& inPath, const std::string& inUser,

@@ -24,8 +24,8 @@ long fromEnvironment(const char* inName, long inLow, long inHigh, long inDefault
 Tuning readTuning()
 {
     Tuning theTuning;
-    theTuning.itsTimeoutSeconds =
-        static_cast<int>(fromEnvironment("CORVEL_LDAP_TIMEOUT", 1, 3600, theTuning.itsTimeoutSeconds));
+    theTuning.itsTimeoutSeconds = static_cast<int>(
+        fromEnvironment("CORVEL_LDAP_TIMEOUT", 1, 3600, theTuning.itsTimeoutSeconds));
     theTuning.itsInChainLimit =
         static_cast<int>(fromEnvironment("CORVEL_LDAP_INCHAIN_LIMIT", 0, 3600, 0));
     theTuning.itsPrefetchCap = static_cast<std::size_t>(fromEnvironment(

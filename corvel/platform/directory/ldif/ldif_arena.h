@@ -51,7 +51,8 @@ public:
                 return itsBlocks.back().get();
             }
             // Blocks grow with the arena, so a small directory stays small.
-            const std::size_t theSize = std::max(inSize, std::min(theBlockSize, std::max(theFirstBlockSize, itsBytes)));
+            const std::size_t theSize =
+                std::max(inSize, std::min(theBlockSize, std::max(theFirstBlockSize, itsBytes)));
             itsBlocks.push_back(makeLargeArray<char>(theSize));
             itsBytes += theSize;
             itsNext = itsBlocks.back().get();

@@ -26,7 +26,8 @@ std::string upper(std::string inText)
 }
 
 // The DN id of a DN met after the records (an nCName), added when new.
-std::uint32_t internDn(Directory& ioDir, TextArena& ioArena, std::string_view inText, const std::string& inKey)
+std::uint32_t internDn(Directory& ioDir, TextArena& ioArena, std::string_view inText,
+                       const std::string& inKey)
 {
     const std::uint32_t theHash = hashFolded(inKey);
     const std::uint32_t theFound = ioDir.findDnKey(inKey, theHash);
@@ -56,8 +57,11 @@ void buildDomains(Directory& ioDir, TextArena& ioArena)
         std::vector<dn::Rdn> theRdns;
         if (!dn::parseDN(std::string(*theNc), theRdns))
         {
-            platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %" PRIu32 ": nCName \"%s\" is not a distinguished name; ignored",
-                                ioDir.itsPath.c_str(), curEntry.itsLine, std::string(*theNc).c_str());
+            platform::reportLog(platform::Report_error,
+                                "LDIF file \"%s\" line %" PRIu32
+                                ": nCName \"%s\" is not a distinguished name; ignored",
+                                ioDir.itsPath.c_str(), curEntry.itsLine,
+                                std::string(*theNc).c_str());
             continue;
         }
         const std::uint32_t theNcDn = internDn(ioDir, ioArena, *theNc, dn::normalizeRdns(theRdns));
@@ -75,7 +79,8 @@ void buildDomains(Directory& ioDir, TextArena& ioArena)
         else
             for (const dn::Rdn& curRdn : theRdns)
                 if (foldedEquals(curRdn.itsAvas[0].itsType, "dc"))
-                    theDomain.itsDnsRoot += (theDomain.itsDnsRoot.empty() ? "" : ".") + curRdn.itsAvas[0].itsValue;
+                    theDomain.itsDnsRoot +=
+                        (theDomain.itsDnsRoot.empty() ? "" : ".") + curRdn.itsAvas[0].itsValue;
         ioDir.itsDomains.push_back(std::move(theDomain));
     }
     for (const Entry& curEntry : ioDir.itsEntries)
@@ -98,12 +103,16 @@ void buildDomains(Directory& ioDir, TextArena& ioArena)
                 continue;
             if (theDomain.itsNetbios.empty())
                 theDomain.itsNetbios = upper(curRdn.itsAvas[0].itsValue);
-            theDomain.itsDnsRoot += (theDomain.itsDnsRoot.empty() ? "" : ".") + curRdn.itsAvas[0].itsValue;
+            theDomain.itsDnsRoot +=
+                (theDomain.itsDnsRoot.empty() ? "" : ".") + curRdn.itsAvas[0].itsValue;
         }
         if (theDomain.itsNetbios.empty())
         {
-            platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %" PRIu32 ": domain \"%s\" has no DC= component and no crossRef; ignored",
-                                ioDir.itsPath.c_str(), curEntry.itsLine, std::string(ioDir.dnText(curEntry.itsDn)).c_str());
+            platform::reportLog(platform::Report_error,
+                                "LDIF file \"%s\" line %" PRIu32
+                                ": domain \"%s\" has no DC= component and no crossRef; ignored",
+                                ioDir.itsPath.c_str(), curEntry.itsLine,
+                                std::string(ioDir.dnText(curEntry.itsDn)).c_str());
             continue;
         }
         ioDir.itsDomains.push_back(std::move(theDomain));
@@ -122,12 +131,16 @@ void assignDomains(Directory& ioDir)
     for (std::uint32_t curDomain = 0; curDomain < ioDir.itsDomains.size(); ++curDomain)
     {
         const DnRecord& theNc = ioDir.itsDns[ioDir.itsDomains[curDomain].itsNcDn];
-        theByKey.findOrAdd(theNc.itsHash, curDomain, [&](std::uint32_t inOther) {
-            return foldedEquals(ioDir.itsDns[ioDir.itsDomains[inOther].itsNcDn].itsKey, theNc.itsKey);
-        });
+        theByKey.findOrAdd(theNc.itsHash, curDomain,
+                           [&](std::uint32_t inOther) {
+                               return foldedEquals(
+                                   ioDir.itsDns[ioDir.itsDomains[inOther].itsNcDn].itsKey,
+                                   theNc.itsKey);
+                           });
         theLengths.push_back(theNc.itsKey.size());
     }
-    const auto hasLength = [&](std::size_t inLength) {
+    const auto hasLength = [&](std::size_t inLength)
+    {
         for (std::size_t curLength : theLengths)
             if (curLength == inLength)
                 return true;
@@ -142,9 +155,12 @@ void assignDomains(Directory& ioDir)
             const std::string_view theSuffix = theKey.substr(theStart);
             if (hasLength(theSuffix.size()))
             {
-                const std::uint32_t theDomain = theByKey.find(hashFolded(theSuffix), [&](std::uint32_t inDomain) {
-                    return foldedEquals(ioDir.itsDns[ioDir.itsDomains[inDomain].itsNcDn].itsKey, theSuffix);
-                });
+                const std::uint32_t theDomain = theByKey.find(
+                    hashFolded(theSuffix),
+                    [&](std::uint32_t inDomain) {
+                        return foldedEquals(ioDir.itsDns[ioDir.itsDomains[inDomain].itsNcDn].itsKey,
+                                            theSuffix);
+                    });
                 if (theDomain != IdTable::None)
                 {
                     curEntry.itsDomain = theDomain;
@@ -175,8 +191,10 @@ void deriveMemberOf(Directory& ioDir, std::vector<std::string>& outLines)
             const std::uint32_t theEntry = ioDir.itsDns[curMember].itsEntry;
             if (theEntry == NoIndex)
             {
-                outLines.push_back(formatText("LDIF file \"%s\" line %" PRIu32 ": member \"%s\" of \"%s\" names no entry",
-                                              ioDir.itsPath.c_str(), curGroup.itsLine, std::string(ioDir.dnText(curMember)).c_str(),
+                outLines.push_back(formatText("LDIF file \"%s\" line %" PRIu32
+                                              ": member \"%s\" of \"%s\" names no entry",
+                                              ioDir.itsPath.c_str(), curGroup.itsLine,
+                                              std::string(ioDir.dnText(curMember)).c_str(),
                                               std::string(ioDir.dnText(curGroup.itsDn)).c_str()));
                 continue;
             }
@@ -219,7 +237,8 @@ void deriveDirectory(Directory& ioDir)
     const bool theThreads = ioDir.itsEntries.size() >= theEntriesForThread;
     std::vector<std::string> theLines;
     std::exception_ptr theFailures[2];
-    const auto indexes = [&](int inHalf) {
+    const auto indexes = [&](int inHalf)
+    {
         try
         {
             if (inHalf == 0 || !theThreads)

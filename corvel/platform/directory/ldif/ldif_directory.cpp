@@ -10,10 +10,10 @@ namespace corvel::directory::ldif
 {
 
 const char* const theKnownAttrNames[Attr_knownCount] = {
-    "objectclass",  "samaccountname", "userprincipalname", "name",        "cn",
-    "displayname",  "serviceprincipalname", "objectguid",  "objectsid",   "grouptype",
-    "primarygroupid", "useraccountcontrol", "userpassword", "dnsroot",    "netbiosname",
-    "ncname",       "distinguishedname"};
+    "objectclass",    "samaccountname",       "userprincipalname", "name",      "cn",
+    "displayname",    "serviceprincipalname", "objectguid",        "objectsid", "grouptype",
+    "primarygroupid", "useraccountcontrol",   "userpassword",      "dnsroot",   "netbiosname",
+    "ncname",         "distinguishedname"};
 
 namespace
 {
@@ -42,20 +42,24 @@ Directory::Directory()
 
 std::span<const AttrValue> Directory::attrs(const Entry& inEntry) const
 {
-    const std::size_t theEnd = runEnd(itsEntries, inEntry, &Entry::itsAttrBegin, itsAttrValues.size());
-    return std::span<const AttrValue>(itsAttrValues.data() + inEntry.itsAttrBegin, theEnd - inEntry.itsAttrBegin);
+    const std::size_t theEnd =
+        runEnd(itsEntries, inEntry, &Entry::itsAttrBegin, itsAttrValues.size());
+    return std::span<const AttrValue>(itsAttrValues.data() + inEntry.itsAttrBegin,
+                                      theEnd - inEntry.itsAttrBegin);
 }
 
 std::span<const std::uint32_t> Directory::members(const Entry& inEntry) const
 {
-    const std::size_t theEnd = runEnd(itsEntries, inEntry, &Entry::itsMemberBegin, itsMemberIds.size());
+    const std::size_t theEnd =
+        runEnd(itsEntries, inEntry, &Entry::itsMemberBegin, itsMemberIds.size());
     return std::span<const std::uint32_t>(itsMemberIds.data() + inEntry.itsMemberBegin,
                                           theEnd - inEntry.itsMemberBegin);
 }
 
 std::span<const std::uint32_t> Directory::memberOf(const Entry& inEntry) const
 {
-    const std::size_t theEnd = runEnd(itsEntries, inEntry, &Entry::itsMemberOfBegin, itsMemberOfIds.size());
+    const std::size_t theEnd =
+        runEnd(itsEntries, inEntry, &Entry::itsMemberOfBegin, itsMemberOfIds.size());
     return std::span<const std::uint32_t>(itsMemberOfIds.data() + inEntry.itsMemberOfBegin,
                                           theEnd - inEntry.itsMemberOfBegin);
 }
@@ -78,7 +82,8 @@ std::string_view Directory::rdnText(const Entry& inEntry) const
 
 std::uint32_t Directory::findDnKey(std::string_view inKey, std::uint32_t inHash) const
 {
-    return itsDnTable.find(inHash, [&](std::uint32_t inId) { return foldedEquals(itsDns[inId].itsKey, inKey); });
+    return itsDnTable.find(inHash, [&](std::uint32_t inId)
+                           { return foldedEquals(itsDns[inId].itsKey, inKey); });
 }
 
 std::uint32_t Directory::findDn(std::string_view inDN) const
@@ -134,7 +139,8 @@ std::uint32_t Directory::primaryGroupOf(const Entry& inEntry) const
     const std::string_view* theSid = firstValue(inEntry, Attr_objectSid);
     const std::string_view* theRid = firstValue(inEntry, Attr_primaryGroupID);
     std::string theGroupSid;
-    if (!theSid || !theRid || !names::primaryGroupSid(std::string(*theSid), true, std::string(*theRid), theGroupSid))
+    if (!theSid || !theRid ||
+        !names::primaryGroupSid(std::string(*theSid), true, std::string(*theRid), theGroupSid))
         return NoIndex;
     for (std::uint32_t curEntry : itsBySid.find(theGroupSid))
         if (itsEntries[curEntry].is(Class_Group))
@@ -151,7 +157,8 @@ const Entry* Directory::entryOfDn(std::uint32_t inDn) const
 std::uint32_t Directory::findAttr(std::string_view inName) const
 {
     const std::string theName = dn::toLowerAscii(std::string(inName));
-    return itsAttrTable.find(hashBytes(theName), [&](std::uint32_t inId) { return itsAttrNames[inId] == theName; });
+    return itsAttrTable.find(hashBytes(theName),
+                             [&](std::uint32_t inId) { return itsAttrNames[inId] == theName; });
 }
 
 std::uint32_t Directory::findDomainByNetbios(const std::string& inName) const
@@ -185,7 +192,8 @@ std::string Directory::canonicalName(const Entry& inEntry) const
         return std::string();
     const Domain& theDomain = itsDomains[inEntry.itsDomain];
     std::vector<dn::Rdn> theRdns;
-    if (!dn::parseDN(std::string(dnText(inEntry.itsDn)), theRdns) || theRdns.size() < theDomain.itsNcRdnCount)
+    if (!dn::parseDN(std::string(dnText(inEntry.itsDn)), theRdns) ||
+        theRdns.size() < theDomain.itsNcRdnCount)
         return std::string();
     std::string theName = theDomain.itsDnsRoot + "/";
     std::size_t theRelative = theRdns.size() - theDomain.itsNcRdnCount;
@@ -200,8 +208,8 @@ std::string Directory::canonicalName(const Entry& inEntry) const
 
 // ------------------------------------------------------------ value index
 
-void Directory::ValueIndex::add(const std::vector<std::string_view>& inValues, std::uint32_t inValue,
-                                std::uint32_t inEntry)
+void Directory::ValueIndex::add(const std::vector<std::string_view>& inValues,
+                                std::uint32_t inValue, std::uint32_t inEntry)
 {
     itsValues = &inValues;
     itsItems.push_back(Item{hashFolded(inValues[inValue]), inEntry, inValue});
@@ -212,7 +220,8 @@ void Directory::ValueIndex::seal()
     // A stable sort on the hash keeps the items of one hash in the order
     // added: file order. Many items go through a radix sort, 16 bits at a
     // time; its tables do not pay for a few.
-    const auto byHash = [](const Item& inLeft, const Item& inRight) { return inLeft.itsHash < inRight.itsHash; };
+    const auto byHash = [](const Item& inLeft, const Item& inRight)
+    { return inLeft.itsHash < inRight.itsHash; };
     if (itsItems.size() < (std::size_t(1) << 16))
     {
         std::stable_sort(itsItems.begin(), itsItems.end(), byHash);
@@ -239,7 +248,8 @@ std::vector<std::uint32_t> Directory::ValueIndex::find(std::string_view inValue)
     std::vector<std::uint32_t> theEntries;
     const std::uint32_t theHash = hashFolded(inValue);
     auto curItem = std::lower_bound(itsItems.begin(), itsItems.end(), theHash,
-                                    [](const Item& inItem, std::uint32_t inHash) { return inItem.itsHash < inHash; });
+                                    [](const Item& inItem, std::uint32_t inHash)
+                                    { return inItem.itsHash < inHash; });
     for (; curItem != itsItems.end() && curItem->itsHash == theHash; ++curItem)
         if (foldedEquals((*itsValues)[curItem->itsValue], inValue))
             theEntries.push_back(curItem->itsEntry);

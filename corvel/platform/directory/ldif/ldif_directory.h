@@ -79,7 +79,7 @@ struct Entry
     std::uint32_t itsLine = 0;
     std::uint32_t itsDomain = NoIndex;
     std::uint32_t itsRdnValue = NoIndex; // value id: the first RDN's value unescaped, "Sales"
-    std::uint32_t itsRdnSize = 0;        // the first RDN as written ("CN=Sales") ends here in the DN text
+    std::uint32_t itsRdnSize = 0; // the first RDN as written ("CN=Sales") ends here in the DN text
     // Where this entry's runs begin; each ends where the next entry's begins.
     std::uint32_t itsAttrBegin = 0;
     std::uint32_t itsMemberBegin = 0;
@@ -100,9 +100,9 @@ struct Domain
 // One distinct DN.
 struct DnRecord
 {
-    std::string_view itsText;   // as its entry's dn line wrote it, else as first met
-    std::string_view itsKey;    // the normal form (dn.h); often the text itself, compared folded
-    std::uint32_t itsHash = 0;  // hashFolded(itsKey)
+    std::string_view itsText;  // as its entry's dn line wrote it, else as first met
+    std::string_view itsKey;   // the normal form (dn.h); often the text itself, compared folded
+    std::uint32_t itsHash = 0; // hashFolded(itsKey)
     std::uint32_t itsEntry = NoIndex;
 };
 
@@ -112,10 +112,10 @@ public:
     std::string itsPath;
     bool itsLoaded = false; // false: the file could not be read at all
 
-    std::vector<DnRecord> itsDns;        // by DN id
-    IdTable itsDnTable;                  // DN key -> DN id
-    std::vector<Entry> itsEntries;       // file order
-    std::vector<AttrValue> itsAttrValues; // runs by entry, file order
+    std::vector<DnRecord> itsDns;              // by DN id
+    IdTable itsDnTable;                        // DN key -> DN id
+    std::vector<Entry> itsEntries;             // file order
+    std::vector<AttrValue> itsAttrValues;      // runs by entry, file order
     std::vector<std::uint32_t> itsMemberIds;   // runs by entry: DN ids of member values, file order
     std::vector<std::uint32_t> itsMemberOfIds; // runs by entry: DN ids of the groups listing it
     std::vector<std::string_view> itsValues;   // by value id
@@ -132,7 +132,8 @@ public:
     public:
         // Adds inEntry under its value inValue (an id into inValues);
         // entries must come in file order.
-        void add(const std::vector<std::string_view>& inValues, std::uint32_t inValue, std::uint32_t inEntry);
+        void add(const std::vector<std::string_view>& inValues, std::uint32_t inValue,
+                 std::uint32_t inEntry);
         // Sorts what add collected; afterwards only find.
         void seal();
         // The entries with inValue (any case), in file order; an entry with

@@ -46,7 +46,7 @@ inline std::uint64_t foldWord(std::uint64_t inWord)
 {
     constexpr std::uint64_t theOnes = 0x0101010101010101ull;
     const std::uint64_t theLow = inWord & (0x7F * theOnes);
-    const std::uint64_t theFromA = theLow + (0x80 - 'A') * theOnes;   // high bit: >= 'A'
+    const std::uint64_t theFromA = theLow + (0x80 - 'A') * theOnes;     // high bit: >= 'A'
     const std::uint64_t thePastZ = theLow + (0x80 - 'Z' - 1) * theOnes; // high bit: > 'Z'
     const std::uint64_t theUpper = theFromA & ~thePastZ & ~inWord & (0x80 * theOnes);
     return inWord | (theUpper >> 2);
@@ -187,7 +187,8 @@ private:
     void rehash(std::size_t inCapacity)
     {
         LargeArray<Slot> theOld = makeLargeArray<Slot>(inCapacity);
-        std::memset(static_cast<void*>(theOld.get()), 0xFF, inCapacity * sizeof(Slot)); // every id None
+        std::memset(static_cast<void*>(theOld.get()), 0xFF,
+                    inCapacity * sizeof(Slot)); // every id None
         std::swap(theOld, itsSlots);
         const std::size_t theOldCapacity = std::exchange(itsCapacity, inCapacity);
         itsMask = inCapacity - 1;

@@ -42,7 +42,8 @@ char* mapPages(std::size_t inBytes)
 {
     // Populated at once: the whole file is read into it, and one call is far
     // cheaper than a fault per page.
-    void* thePages = ::mmap(nullptr, inBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    void* thePages = ::mmap(nullptr, inBytes, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     return thePages == MAP_FAILED ? nullptr : static_cast<char*>(thePages);
 }
 
@@ -194,8 +195,10 @@ void neutraliseFileReferences(char* inText, std::size_t inSize, unsigned long in
     std::string theLogical;
     while (thePos < inSize)
     {
-        const char* theNewline = static_cast<const char*>(std::memchr(inText + thePos, '\n', inSize - thePos));
-        const std::size_t theLineEnd = theNewline ? static_cast<std::size_t>(theNewline - inText) : inSize;
+        const char* theNewline =
+            static_cast<const char*>(std::memchr(inText + thePos, '\n', inSize - thePos));
+        const std::size_t theLineEnd =
+            theNewline ? static_cast<std::size_t>(theNewline - inText) : inSize;
         ++theLineNo;
         const char theFirst = inText[thePos];
         if (theFirst == ' ' || theFirst == '\n' || theFirst == '\r' || theFirst == '#')
@@ -206,7 +209,8 @@ void neutraliseFileReferences(char* inText, std::size_t inSize, unsigned long in
         // Most lines show name, colon and the character after it unfolded
         // and without a carriage return: nothing to do for an ordinary one.
         const char* theLine = inText + thePos;
-        const char* theColonChar = static_cast<const char*>(std::memchr(theLine, ':', theLineEnd - thePos));
+        const char* theColonChar =
+            static_cast<const char*>(std::memchr(theLine, ':', theLineEnd - thePos));
         if (theColonChar == theLine + 2 && (theFirst | 0x20) == 'd' && (theLine[1] | 0x20) == 'n')
             ++outCounts.itsDnLines;
         else if (theColonChar == theLine + 6 && strncasecmp(theLine, "member", 6) == 0)
@@ -214,7 +218,8 @@ void neutraliseFileReferences(char* inText, std::size_t inSize, unsigned long in
         if (theColonChar && theColonChar + 1 < inText + theLineEnd &&
             !std::memchr(theLine, '\r', static_cast<std::size_t>(theColonChar + 2 - theLine)))
         {
-            const bool theMaybeInclude = theColonChar - theLine == 7 && strncasecmp(theLine, "include", 7) == 0;
+            const bool theMaybeInclude =
+                theColonChar - theLine == 7 && strncasecmp(theLine, "include", 7) == 0;
             if (theColonChar[1] != '<' && !theMaybeInclude)
             {
                 thePos = theLineEnd + 1;
@@ -232,27 +237,32 @@ void neutraliseFileReferences(char* inText, std::size_t inSize, unsigned long in
                 if (inText[curPos] != '\r')
                     theLogical += inText[curPos];
             const std::size_t theColonSoFar = theLogical.find(':');
-            const bool theNeedMore = theColonSoFar == std::string::npos || theColonSoFar + 1 == theLogical.size();
+            const bool theNeedMore =
+                theColonSoFar == std::string::npos || theColonSoFar + 1 == theLogical.size();
             if (!theNeedMore || theScanEnd + 1 >= inSize || inText[theScanEnd + 1] != ' ')
                 break;
             theScan = theScanEnd + 2;
-            const char* theNext = static_cast<const char*>(std::memchr(inText + theScan, '\n', inSize - theScan));
+            const char* theNext =
+                static_cast<const char*>(std::memchr(inText + theScan, '\n', inSize - theScan));
             theScanEnd = theNext ? static_cast<std::size_t>(theNext - inText) : inSize;
         }
         const std::size_t theColon = theLogical.find(':');
-        const std::string theName = theColon == std::string::npos ? theLogical : theLogical.substr(0, theColon);
+        const std::string theName =
+            theColon == std::string::npos ? theLogical : theLogical.substr(0, theColon);
         const bool theInclude = theColon != std::string::npos && foldedEquals(theName, "include");
         const bool theUrl = theColon != std::string::npos && theColon + 1 < theLogical.size() &&
                             theLogical[theColon + 1] == '<';
         if (theInclude)
         {
-            outErrors.push_back(formatText("LDIF file \"%s\" line %lu: \"include:\" refused, an LDIF file may not name other files",
+            outErrors.push_back(formatText("LDIF file \"%s\" line %lu: \"include:\" refused, an "
+                                           "LDIF file may not name other files",
                                            inPath.c_str(), theLineNo));
             inText[thePos] = '#';
         }
         else if (theUrl)
         {
-            outErrors.push_back(formatText("LDIF file \"%s\" line %lu: URL value of \"%s\" refused, an LDIF file may not name other files",
+            outErrors.push_back(formatText("LDIF file \"%s\" line %lu: URL value of \"%s\" "
+                                           "refused, an LDIF file may not name other files",
                                            inPath.c_str(), theLineNo, theName.c_str()));
             inText[thePos] = '#';
         }
@@ -274,8 +284,9 @@ bool isPlainBase64(std::string_view inText)
     for (std::size_t curPos = 0; curPos < inText.size(); ++curPos)
     {
         const char curChar = inText[curPos];
-        const bool theDigit = (curChar >= 'A' && curChar <= 'Z') || (curChar >= 'a' && curChar <= 'z') ||
-                              (curChar >= '0' && curChar <= '9') || curChar == '+' || curChar == '/';
+        const bool theDigit =
+            (curChar >= 'A' && curChar <= 'Z') || (curChar >= 'a' && curChar <= 'z') ||
+            (curChar >= '0' && curChar <= '9') || curChar == '+' || curChar == '/';
         if (curChar == '=' && curPos + 2 >= inText.size())
             ++thePadding;
         else if (!theDigit || thePadding > 0)
@@ -321,7 +332,8 @@ struct RecordShape
         if (foldedEquals(theType, "changetype") && theColon != std::string_view::npos)
         {
             const std::size_t theValue = inLine.find_first_not_of(' ', theColon + 1);
-            itsModify = theValue != std::string_view::npos && foldedEquals(inLine.substr(theValue), "modify");
+            itsModify = theValue != std::string_view::npos &&
+                        foldedEquals(inLine.substr(theValue), "modify");
         }
     }
 };
@@ -402,7 +414,8 @@ std::vector<std::size_t> splitAtBlankLines(std::string_view inText, std::size_t 
                 break;
             if (inText[theNewline + 1] == '\n')
                 theCut = theNewline + 2;
-            else if (inText[theNewline + 1] == '\r' && theNewline + 2 < inText.size() && inText[theNewline + 2] == '\n')
+            else if (inText[theNewline + 1] == '\r' && theNewline + 2 < inText.size() &&
+                     inText[theNewline + 2] == '\n')
                 theCut = theNewline + 3;
             if (theCut != std::string_view::npos)
                 break;

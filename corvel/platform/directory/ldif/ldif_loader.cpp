@@ -27,7 +27,10 @@ namespace
 constexpr std::size_t theMinPartSize = std::size_t(4) << 20;
 constexpr unsigned theMaxThreads = 8;
 
-void reportLine(const std::string& inText) { platform::reportLog(platform::Report_error, "%s", inText.c_str()); }
+void reportLine(const std::string& inText)
+{
+    platform::reportLog(platform::Report_error, "%s", inText.c_str());
+}
 
 // Appends inFrom to ioTo, moving when ioTo is empty.
 template <class T>
@@ -92,7 +95,8 @@ std::uint32_t Merger::mapAttr(const Part& inPart, std::uint32_t inAttr)
     const std::string_view theName = inPart.itsAttrNames[inAttr];
     const std::uint32_t theNewId = static_cast<std::uint32_t>(itsDir.itsAttrNames.size());
     theMapped = itsDir.itsAttrTable.findOrAdd(hashBytes(theName), theNewId,
-                                              [&](std::uint32_t inId) { return itsDir.itsAttrNames[inId] == theName; });
+                                              [&](std::uint32_t inId)
+                                              { return itsDir.itsAttrNames[inId] == theName; });
     if (theMapped == theNewId)
         itsDir.itsAttrNames.push_back(theName);
     return theMapped;
@@ -136,10 +140,12 @@ void Merger::adopt(Part& ioPart)
         theEntry.itsAttrBegin = theRecord.itsAttrBegin;
         theEntry.itsMemberBegin = static_cast<std::uint32_t>(theMemberOut);
         if (theRecord.itsKeepsMembers)
-            for (std::size_t curMember = theRecord.itsMemberBegin; curMember < theMemberEnd; ++curMember)
+            for (std::size_t curMember = theRecord.itsMemberBegin; curMember < theMemberEnd;
+                 ++curMember)
                 ioPart.itsMembers[theMemberOut++] = ioPart.itsMembers[curMember];
         itsDir.itsDns[theRecord.itsDn].itsText = theRecord.itsDnText;
-        itsDir.itsDns[theRecord.itsDn].itsEntry = static_cast<std::uint32_t>(itsDir.itsEntries.size());
+        itsDir.itsDns[theRecord.itsDn].itsEntry =
+            static_cast<std::uint32_t>(itsDir.itsEntries.size());
         itsDir.itsEntries.push_back(theEntry);
     }
     ioPart.itsMembers.resize(theMemberOut);
@@ -173,8 +179,10 @@ void Merger::merge(Part& ioPart)
     {
         const PartRecord& theRecord = ioPart.itsRecords[curRecord];
         const bool theLast = curRecord + 1 == ioPart.itsRecords.size();
-        const std::size_t theAttrEnd = theLast ? ioPart.itsAttrValues.size() : ioPart.itsRecords[curRecord + 1].itsAttrBegin;
-        const std::size_t theMemberEnd = theLast ? ioPart.itsMembers.size() : ioPart.itsRecords[curRecord + 1].itsMemberBegin;
+        const std::size_t theAttrEnd =
+            theLast ? ioPart.itsAttrValues.size() : ioPart.itsRecords[curRecord + 1].itsAttrBegin;
+        const std::size_t theMemberEnd =
+            theLast ? ioPart.itsMembers.size() : ioPart.itsRecords[curRecord + 1].itsMemberBegin;
         report(ioPart, theReported, theRecord.itsLinesBegin);
         theReported = theRecord.itsLinesEnd;
 
@@ -182,10 +190,13 @@ void Merger::merge(Part& ioPart)
         DnRecord& theDnRecord = itsDir.itsDns[theDn];
         if (theDnRecord.itsEntry != NoIndex)
         {
-            reportLine(formatText("LDIF file \"%s\" line %" PRIu32 ": entry \"%s\" already defined at line %" PRIu32 "; record skipped",
-                                  itsDir.itsPath.c_str(), theRecord.itsLine, std::string(theRecord.itsDnText).c_str(),
-                                  itsDir.itsEntries[theDnRecord.itsEntry].itsLine));
-            while (theSpelling < ioPart.itsSpellings.size() && ioPart.itsSpellings[theSpelling].first < theMemberEnd)
+            reportLine(formatText(
+                "LDIF file \"%s\" line %" PRIu32 ": entry \"%s\" already defined at line %" PRIu32
+                "; record skipped",
+                itsDir.itsPath.c_str(), theRecord.itsLine, std::string(theRecord.itsDnText).c_str(),
+                itsDir.itsEntries[theDnRecord.itsEntry].itsLine));
+            while (theSpelling < ioPart.itsSpellings.size() &&
+                   ioPart.itsSpellings[theSpelling].first < theMemberEnd)
                 ++theSpelling;
             continue;
         }
@@ -204,14 +215,17 @@ void Merger::merge(Part& ioPart)
         for (std::size_t curValue = theRecord.itsAttrBegin; curValue < theAttrEnd; ++curValue)
         {
             const AttrValue theValue = ioPart.itsAttrValues[curValue];
-            ioPart.itsAttrValues[theAttrOut++] = AttrValue{mapAttr(ioPart, theValue.itsAttr), theValueBase + theValue.itsValue};
+            ioPart.itsAttrValues[theAttrOut++] =
+                AttrValue{mapAttr(ioPart, theValue.itsAttr), theValueBase + theValue.itsValue};
         }
         theEntry.itsMemberBegin = static_cast<std::uint32_t>(theMemberBase + theMemberOut);
-        for (std::size_t curMember = theRecord.itsMemberBegin; curMember < theMemberEnd; ++curMember)
+        for (std::size_t curMember = theRecord.itsMemberBegin; curMember < theMemberEnd;
+             ++curMember)
         {
             const std::uint32_t thePartDn = ioPart.itsMembers[curMember];
             std::string_view theSpelt = ioPart.itsDns[thePartDn].itsText;
-            if (theSpelling < ioPart.itsSpellings.size() && ioPart.itsSpellings[theSpelling].first == curMember)
+            if (theSpelling < ioPart.itsSpellings.size() &&
+                ioPart.itsSpellings[theSpelling].first == curMember)
                 theSpelt = ioPart.itsSpellings[theSpelling++].second;
             const std::uint32_t theMember = mapDn(ioPart, thePartDn, theSpelt);
             if (theRecord.itsKeepsMembers)
@@ -234,28 +248,32 @@ std::size_t partCount(std::size_t inSize, unsigned inThreads)
 {
     if (inThreads > 0)
         return inThreads;
-    const unsigned theCores = std::max(1u, std::min(theMaxThreads, std::thread::hardware_concurrency()));
+    const unsigned theCores =
+        std::max(1u, std::min(theMaxThreads, std::thread::hardware_concurrency()));
     return std::max<std::size_t>(1, std::min<std::size_t>(theCores, inSize / theMinPartSize));
 }
 
 // Parses the parts of ioText, the first on this thread and the others on
 // threads of their own; the first failure of any is thrown here.
-void parseParts(FileText& ioText, const std::vector<std::size_t>& inStarts, const std::string& inPath,
-                std::vector<Part>& outParts)
+void parseParts(FileText& ioText, const std::vector<std::size_t>& inStarts,
+                const std::string& inPath, std::vector<Part>& outParts)
 {
     outParts.resize(inStarts.size());
     std::vector<unsigned long> theFirstLines(inStarts.size(), 1);
     for (std::size_t curPart = 1; curPart < inStarts.size(); ++curPart)
-        theFirstLines[curPart] = theFirstLines[curPart - 1] +
-            static_cast<unsigned long>(countNewlines(std::string_view(ioText.data() + inStarts[curPart - 1],
-                                                                      inStarts[curPart] - inStarts[curPart - 1])));
+        theFirstLines[curPart] =
+            theFirstLines[curPart - 1] +
+            static_cast<unsigned long>(countNewlines(std::string_view(
+                ioText.data() + inStarts[curPart - 1], inStarts[curPart] - inStarts[curPart - 1])));
     std::vector<std::exception_ptr> theFailures(inStarts.size());
-    const auto parseOne = [&](std::size_t inPart) {
+    const auto parseOne = [&](std::size_t inPart)
+    {
         try
         {
-            const std::size_t theEnd = inPart + 1 < inStarts.size() ? inStarts[inPart + 1] : ioText.size();
-            outParts[inPart].parse(ioText.data() + inStarts[inPart], theEnd - inStarts[inPart], theFirstLines[inPart],
-                                   inPath, &ioText);
+            const std::size_t theEnd =
+                inPart + 1 < inStarts.size() ? inStarts[inPart + 1] : ioText.size();
+            outParts[inPart].parse(ioText.data() + inStarts[inPart], theEnd - inStarts[inPart],
+                                   theFirstLines[inPart], inPath, &ioText);
         }
         catch (...)
         {
@@ -279,12 +297,14 @@ void load(Directory& ioDir, FileText& ioText, unsigned inThreads)
     const unsigned long theNulLine = findNulLine(std::string_view(ioText.data(), ioText.size()));
     if (theNulLine != 0)
     {
-        platform::reportLog(platform::Report_error, "LDIF file \"%s\" line %lu: NUL byte, this is no LDIF text; nothing loaded",
-                            thePath.c_str(), theNulLine);
+        platform::reportLog(
+            platform::Report_error,
+            "LDIF file \"%s\" line %lu: NUL byte, this is no LDIF text; nothing loaded",
+            thePath.c_str(), theNulLine);
         return;
     }
-    const std::vector<std::size_t> theStarts =
-        splitAtBlankLines(std::string_view(ioText.data(), ioText.size()), partCount(ioText.size(), inThreads));
+    const std::vector<std::size_t> theStarts = splitAtBlankLines(
+        std::string_view(ioText.data(), ioText.size()), partCount(ioText.size(), inThreads));
     std::vector<Part> theParts;
     parseParts(ioText, theStarts, thePath, theParts);
     ioText = FileText(); // nothing refers to the text any more
@@ -297,7 +317,9 @@ void load(Directory& ioDir, FileText& ioText, unsigned inThreads)
     {
         if (!curPart.itsOpened)
         {
-            platform::reportLog(platform::Report_error, "LDIF file \"%s\": cannot be read into the LDIF reader", thePath.c_str());
+            platform::reportLog(platform::Report_error,
+                                "LDIF file \"%s\": cannot be read into the LDIF reader",
+                                thePath.c_str());
             ioDir.itsLoaded = false;
             return;
         }
@@ -340,7 +362,8 @@ std::map<std::string, CacheSlot>& cache()
 }
 
 // The directory of inPath; outRead false when the file could not be read.
-std::shared_ptr<Directory> readDirectory(const std::string& inPath, unsigned inThreads, bool& outRead)
+std::shared_ptr<Directory> readDirectory(const std::string& inPath, unsigned inThreads,
+                                         bool& outRead)
 {
     routeLibldapDiagnostics();
     auto theDir = std::make_shared<Directory>();
@@ -350,7 +373,8 @@ std::shared_ptr<Directory> readDirectory(const std::string& inPath, unsigned inT
     outRead = theText.read(inPath, theError);
     if (!outRead)
     {
-        platform::reportLog(platform::Report_error, "LDIF file \"%s\" cannot be read: %s", inPath.c_str(), theError.c_str());
+        platform::reportLog(platform::Report_error, "LDIF file \"%s\" cannot be read: %s",
+                            inPath.c_str(), theError.c_str());
         return theDir;
     }
     load(*theDir, theText, inThreads);
@@ -359,7 +383,8 @@ std::shared_ptr<Directory> readDirectory(const std::string& inPath, unsigned inT
 
 } // namespace
 
-std::shared_ptr<const Directory> loadDirectoryUncached(const std::string& inPath, unsigned inThreads)
+std::shared_ptr<const Directory> loadDirectoryUncached(const std::string& inPath,
+                                                       unsigned inThreads)
 {
     bool theRead = false;
     return readDirectory(inPath, inThreads, theRead);
@@ -371,7 +396,9 @@ std::shared_ptr<const Directory> loadDirectory(const std::string& inPath)
     struct stat theStat;
     const bool theStated = ::stat(inPath.c_str(), &theStat) == 0;
     const std::int64_t theMtime =
-        theStated ? static_cast<std::int64_t>(theStat.st_mtim.tv_sec) * 1000000000 + theStat.st_mtim.tv_nsec : 0;
+        theStated ? static_cast<std::int64_t>(theStat.st_mtim.tv_sec) * 1000000000 +
+                        theStat.st_mtim.tv_nsec
+                  : 0;
     if (theStated)
     {
         auto theFound = cache().find(inPath);

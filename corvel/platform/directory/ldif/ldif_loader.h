@@ -24,6 +24,7 @@ std::shared_ptr<const Directory> loadDirectory(const std::string& inPath);
 
 // inPath read afresh, past the cache, cut into at most inThreads parts (0:
 // as many as pays on this machine).
-std::shared_ptr<const Directory> loadDirectoryUncached(const std::string& inPath, unsigned inThreads);
+std::shared_ptr<const Directory> loadDirectoryUncached(const std::string& inPath,
+                                                       unsigned inThreads);
 
 } // namespace corvel::directory::ldif

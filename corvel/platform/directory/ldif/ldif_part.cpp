@@ -17,7 +17,10 @@ namespace
 {
 
 // Text for a "%s" of a message: up to a NUL, as the C string of the value.
-std::string cText(std::string_view inText) { return std::string(inText.data(), inText.size()).c_str(); }
+std::string cText(std::string_view inText)
+{
+    return std::string(inText.data(), inText.size()).c_str();
+}
 
 std::uint8_t classBit(std::string_view inClass)
 {
@@ -52,8 +55,8 @@ std::uint32_t Part::internDn(std::string_view inText)
     // A spelling that is its own normal form up to case (the common one)
     // is found without a parse; each distinct DN is normalised once.
     const std::uint32_t theHash = hashFolded(inText);
-    const std::uint32_t theFound =
-        itsDnTable.find(theHash, [&](std::uint32_t inId) { return foldedEquals(itsDns[inId].itsKey, inText); });
+    const std::uint32_t theFound = itsDnTable.find(
+        theHash, [&](std::uint32_t inId) { return foldedEquals(itsDns[inId].itsKey, inText); });
     if (theFound != IdTable::None)
         return theFound;
     if (!dn::normalizeDN(std::string(inText), itsKeyScratch))
@@ -69,8 +72,9 @@ std::uint32_t Part::internDn(std::string_view inText)
     {
         // Another spelling of a DN met before, or a DN whose key must be kept.
         theDn.itsHash = hashFolded(itsKeyScratch);
-        const std::uint32_t theAlias = itsDnTable.find(
-            theDn.itsHash, [&](std::uint32_t inId) { return foldedEquals(itsDns[inId].itsKey, itsKeyScratch); });
+        const std::uint32_t theAlias =
+            itsDnTable.find(theDn.itsHash, [&](std::uint32_t inId)
+                            { return foldedEquals(itsDns[inId].itsKey, itsKeyScratch); });
         if (theAlias != IdTable::None)
             return theAlias;
         theDn.itsText = itsArena.add(inText);
@@ -85,8 +89,8 @@ std::uint32_t Part::internDn(std::string_view inText)
 std::uint32_t Part::internValue(std::string_view inText)
 {
     const std::uint32_t theNewId = static_cast<std::uint32_t>(itsValues.size());
-    const std::uint32_t theId = itsValueTable.findOrAdd(hashBytes(inText), theNewId,
-                                                        [&](std::uint32_t inId) { return itsValues[inId] == inText; });
+    const std::uint32_t theId = itsValueTable.findOrAdd(
+        hashBytes(inText), theNewId, [&](std::uint32_t inId) { return itsValues[inId] == inText; });
     if (theId == theNewId)
         itsValues.push_back(itsArena.add(inText));
     return theId;
@@ -101,15 +105,16 @@ std::uint32_t Part::addValue(std::string_view inText)
 std::uint32_t Part::internAttr(std::string_view inLowerName)
 {
     const std::uint32_t theNewId = static_cast<std::uint32_t>(itsAttrNames.size());
-    const std::uint32_t theId = itsAttrTable.findOrAdd(hashBytes(inLowerName), theNewId,
-                                                       [&](std::uint32_t inId) { return itsAttrNames[inId] == inLowerName; });
+    const std::uint32_t theId = itsAttrTable.findOrAdd(
+        hashBytes(inLowerName), theNewId,
+        [&](std::uint32_t inId) { return itsAttrNames[inId] == inLowerName; });
     if (theId == theNewId)
         itsAttrNames.push_back(itsArena.add(inLowerName));
     return theId;
 }
 
-void Part::parse(char* inText, std::size_t inSize, unsigned long inFirstLine, const std::string& inPath,
-                 FileText* ioPages)
+void Part::parse(char* inText, std::size_t inSize, unsigned long inFirstLine,
+                 const std::string& inPath, FileText* ioPages)
 {
     itsPath = &inPath;
     LineCounts theCounts;
@@ -119,7 +124,9 @@ void Part::parse(char* inText, std::size_t inSize, unsigned long inFirstLine, co
 
     // Sized up front from the line counts: most DNs are those of entries,
     // most other lines are values.
-    const std::size_t theValueLines = theCounts.itsLines - std::min(theCounts.itsLines, theCounts.itsDnLines + theCounts.itsMemberLines);
+    const std::size_t theValueLines =
+        theCounts.itsLines -
+        std::min(theCounts.itsLines, theCounts.itsDnLines + theCounts.itsMemberLines);
     itsRecords.reserve(theCounts.itsDnLines);
     itsDns.reserve(theCounts.itsDnLines + 16);
     itsDnTable.reserve(theCounts.itsDnLines + 16);
@@ -147,7 +154,8 @@ void Part::parse(char* inText, std::size_t inSize, unsigned long inFirstLine, co
     constexpr std::size_t theReleaseMargin = std::size_t(256) << 10;
     const std::size_t theOffset = ioPages ? static_cast<std::size_t>(inText - ioPages->data()) : 0;
     std::size_t theReleased = 0;
-    const auto takeLibldapLines = [&] {
+    const auto takeLibldapLines = [&]
+    {
         for (std::string& curLine : theLibldapLines)
             itsLines.push_back(PartLine{std::move(curLine), true});
         theLibldapLines.clear();
@@ -169,24 +177,28 @@ void Part::parse(char* inText, std::size_t inSize, unsigned long inFirstLine, co
         }
         if (theNext == RecordReader::Next::Failed)
         {
-            addLine(formatText("LDIF file \"%s\" line %lu: cannot be read on", inPath.c_str(), theReader.line()));
+            addLine(formatText("LDIF file \"%s\" line %lu: cannot be read on", inPath.c_str(),
+                               theReader.line()));
             itsReadFailed = true;
             break;
         }
         bool theCheckLines = false;
         if (!isParsableRecord(std::string_view(theText, theSize), theScratch, theCheckLines))
         {
-            addLine(formatText("LDIF file \"%s\" line %lu: malformed record skipped", inPath.c_str(), theStart));
+            addLine(formatText("LDIF file \"%s\" line %lu: malformed record skipped",
+                               inPath.c_str(), theStart));
             continue;
         }
-        const bool theParsed = theRecord.parse(theText, theSize, theStart, theCheckLines, theRefusal);
+        const bool theParsed =
+            theRecord.parse(theText, theSize, theStart, theCheckLines, theRefusal);
         takeLibldapLines();
         if (!theRefusal.empty())
             itsLines.push_back(PartLine{theRefusal, true});
         if (theParsed)
             addRecord(theRecord.record(), theStart);
         else
-            addLine(formatText("LDIF file \"%s\" line %lu: malformed record skipped", inPath.c_str(), theStart));
+            addLine(formatText("LDIF file \"%s\" line %lu: malformed record skipped",
+                               inPath.c_str(), theStart));
     }
 }
 
@@ -195,8 +207,9 @@ void Part::addRecord(const ::ldifrecord& inRecord, unsigned long inLine)
     const std::string& thePath = *itsPath;
     if (inRecord.lr_op != LDAP_REQ_ADD)
     {
-        addLine(formatText("LDIF file \"%s\" line %lu: only new entries are loaded; change record skipped",
-                           thePath.c_str(), inLine));
+        addLine(formatText(
+            "LDIF file \"%s\" line %lu: only new entries are loaded; change record skipped",
+            thePath.c_str(), inLine));
         return;
     }
     const std::string_view theDnText(inRecord.lr_dn.bv_val ? inRecord.lr_dn.bv_val : "",
@@ -204,8 +217,9 @@ void Part::addRecord(const ::ldifrecord& inRecord, unsigned long inLine)
     const std::uint32_t theDn = theDnText.empty() ? NoIndex : internDn(theDnText);
     if (theDn == NoIndex)
     {
-        addLine(formatText("LDIF file \"%s\" line %lu: \"%s\" is not a distinguished name; record skipped",
-                           thePath.c_str(), inLine, cText(theDnText).c_str()));
+        addLine(formatText(
+            "LDIF file \"%s\" line %lu: \"%s\" is not a distinguished name; record skipped",
+            thePath.c_str(), inLine, cText(theDnText).c_str()));
         return;
     }
 
@@ -214,7 +228,8 @@ void Part::addRecord(const ::ldifrecord& inRecord, unsigned long inLine)
     PartRecord theRecord{};
     theRecord.itsDn = theDn;
     theRecord.itsLine = static_cast<std::uint32_t>(inLine);
-    theRecord.itsDnText = itsDns[theDn].itsText == theDnText ? itsDns[theDn].itsText : itsArena.add(theDnText);
+    theRecord.itsDnText =
+        itsDns[theDn].itsText == theDnText ? itsDns[theDn].itsText : itsArena.add(theDnText);
     theRecord.itsAttrBegin = static_cast<std::uint32_t>(itsAttrValues.size());
     theRecord.itsMemberBegin = static_cast<std::uint32_t>(itsMembers.size());
     theRecord.itsLinesBegin = static_cast<std::uint32_t>(itsLines.size());
@@ -223,12 +238,14 @@ void Part::addRecord(const ::ldifrecord& inRecord, unsigned long inLine)
     // The first RDN: of a DN that is its own normal form it is the text up
     // to the first ','; others are parsed.
     const std::string_view theDnView = theRecord.itsDnText;
-    if (foldedEquals(itsDns[theDn].itsKey, theDnView) && theDnView.find_first_of("\\+") == std::string_view::npos)
+    if (foldedEquals(itsDns[theDn].itsKey, theDnView) &&
+        theDnView.find_first_of("\\+") == std::string_view::npos)
     {
         const std::size_t theComma = std::min(theDnView.find(','), theDnView.size());
         const std::size_t theEquals = theDnView.find('=');
         theRecord.itsRdnSize = static_cast<std::uint32_t>(theComma);
-        theRecord.itsRdnValue = internValue(theDnView.substr(theEquals + 1, theComma - theEquals - 1));
+        theRecord.itsRdnValue =
+            internValue(theDnView.substr(theEquals + 1, theComma - theEquals - 1));
     }
     else
     {
@@ -271,8 +288,10 @@ void Part::addRecord(const ::ldifrecord& inRecord, unsigned long inLine)
             const std::uint32_t theMember = internDn(theValue);
             if (theMember == NoIndex)
             {
-                addLine(formatText("LDIF file \"%s\" line %lu: member value \"%s\" of \"%s\" is not a distinguished name; ignored",
-                                   thePath.c_str(), inLine, cText(theValue).c_str(), cText(theDnView).c_str()));
+                addLine(formatText("LDIF file \"%s\" line %lu: member value \"%s\" of \"%s\" is "
+                                   "not a distinguished name; ignored",
+                                   thePath.c_str(), inLine, cText(theValue).c_str(),
+                                   cText(theDnView).c_str()));
                 continue;
             }
             // A repeated value is stored once; the mark per DN id keeps
@@ -283,22 +302,24 @@ void Part::addRecord(const ::ldifrecord& inRecord, unsigned long inLine)
                 continue;
             itsMemberMark[theMember] = theMarkEpoch;
             if (itsDns[theMember].itsText != theValue)
-                itsSpellings.emplace_back(static_cast<std::uint32_t>(itsMembers.size()), itsArena.add(theValue));
+                itsSpellings.emplace_back(static_cast<std::uint32_t>(itsMembers.size()),
+                                          itsArena.add(theValue));
             itsMembers.push_back(theMember);
         }
     }
     if (itsMembers.size() > theRecord.itsMemberBegin && (theRecord.itsClasses & Class_Group) == 0)
     {
-        addLine(formatText("LDIF file \"%s\" line %lu: \"%s\" has member values but is no group; they are ignored",
-                           thePath.c_str(), inLine, cText(theDnView).c_str()));
+        addLine(formatText(
+            "LDIF file \"%s\" line %lu: \"%s\" has member values but is no group; they are ignored",
+            thePath.c_str(), inLine, cText(theDnView).c_str()));
         theRecord.itsKeepsMembers = false;
     }
     theRecord.itsLinesEnd = static_cast<std::uint32_t>(itsLines.size());
     itsRecords.push_back(theRecord);
 }
 
-bool Part::addValue(std::uint32_t inAttr, std::string_view inValue, PartRecord& ioRecord, std::string_view inDnText,
-                    unsigned long inLine)
+bool Part::addValue(std::uint32_t inAttr, std::string_view inValue, PartRecord& ioRecord,
+                    std::string_view inDnText, unsigned long inLine)
 {
     std::string theText;
     if (inAttr == Attr_objectSid)
@@ -308,8 +329,9 @@ bool Part::addValue(std::uint32_t inAttr, std::string_view inValue, PartRecord& 
         theText = names::canonicalSid(theValue);
         if (theText.empty() && !names::sidToText(theValue, theText))
         {
-            addLine(formatText("LDIF file \"%s\" line %lu: objectSid of \"%s\" is not a SID; ignored",
-                               itsPath->c_str(), inLine, cText(inDnText).c_str()));
+            addLine(
+                formatText("LDIF file \"%s\" line %lu: objectSid of \"%s\" is not a SID; ignored",
+                           itsPath->c_str(), inLine, cText(inDnText).c_str()));
             return false;
         }
         inValue = theText;
@@ -318,12 +340,14 @@ bool Part::addValue(std::uint32_t inAttr, std::string_view inValue, PartRecord& 
     {
         const std::string theValue(inValue);
         std::string theBytes;
-        if (theValue.size() == 38 && theValue.front() == '{' && names::guidFromText(theValue, theBytes))
+        if (theValue.size() == 38 && theValue.front() == '{' &&
+            names::guidFromText(theValue, theBytes))
             names::guidToText(theBytes, theText);
         else if (!names::guidToText(theValue, theText))
         {
-            addLine(formatText("LDIF file \"%s\" line %lu: objectGUID of \"%s\" is not a GUID; ignored",
-                               itsPath->c_str(), inLine, cText(inDnText).c_str()));
+            addLine(
+                formatText("LDIF file \"%s\" line %lu: objectGUID of \"%s\" is not a GUID; ignored",
+                           itsPath->c_str(), inLine, cText(inDnText).c_str()));
             return false;
         }
         inValue = theText;
@@ -333,7 +357,8 @@ bool Part::addValue(std::uint32_t inAttr, std::string_view inValue, PartRecord& 
     // A SID or GUID is its object's own: there is nothing to share, and a
     // table of a million of them would only cost lookups.
     const bool theUnique = inAttr == Attr_objectSid || inAttr == Attr_objectGUID;
-    itsAttrValues.push_back(AttrValue{inAttr, theUnique ? addValue(inValue) : internValue(inValue)});
+    itsAttrValues.push_back(
+        AttrValue{inAttr, theUnique ? addValue(inValue) : internValue(inValue)});
     return true;
 }
 

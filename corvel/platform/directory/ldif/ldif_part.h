@@ -32,9 +32,9 @@ namespace corvel::directory::ldif
 // A distinct DN of the part.
 struct PartDn
 {
-    std::string_view itsText; // the first spelling met in the part
-    std::string_view itsKey;  // its normal form, compared folded
-    std::uint32_t itsHash;    // hashFolded(itsKey)
+    std::string_view itsText;  // the first spelling met in the part
+    std::string_view itsKey;   // its normal form, compared folded
+    std::uint32_t itsHash;     // hashFolded(itsKey)
     bool itsHasRecord = false; // an add record of the part names it
 };
 
@@ -49,10 +49,10 @@ struct PartLine
 // defined before.
 struct PartRecord
 {
-    std::uint32_t itsDn;          // part DN id
+    std::uint32_t itsDn; // part DN id
     std::uint32_t itsLine;
-    std::string_view itsDnText;   // as its dn line wrote it
-    std::uint32_t itsRdnValue;    // part value id
+    std::string_view itsDnText; // as its dn line wrote it
+    std::uint32_t itsRdnValue;  // part value id
     std::uint32_t itsRdnSize;
     std::uint32_t itsAttrBegin;   // into Part::itsAttrValues, to the next record's
     std::uint32_t itsMemberBegin; // into Part::itsMembers, to the next record's
@@ -73,8 +73,8 @@ public:
     // names the file in messages. When inText lies in ioPages, its pages are
     // given back as the reader leaves them behind: the part keeps no view
     // into the text.
-    void parse(char* inText, std::size_t inSize, unsigned long inFirstLine, const std::string& inPath,
-               FileText* ioPages = nullptr);
+    void parse(char* inText, std::size_t inSize, unsigned long inFirstLine,
+               const std::string& inPath, FileText* ioPages = nullptr);
 
     TextArena itsArena;
     std::vector<PartDn> itsDns;
@@ -88,16 +88,16 @@ public:
     std::vector<std::pair<std::uint32_t, std::string_view>> itsSpellings;
     std::vector<std::string> itsFileLines; // refused file references
     std::vector<PartLine> itsLines;        // about records, in file order
-    bool itsOpened = true;     // false: libldap could not open the text
-    bool itsReadFailed = false; // the reader stopped; nothing after this part is read
-    bool itsRepeats = false;   // two of its records name the same DN
-    IdTable itsDnTable;        // key -> part DN id
-    IdTable itsAttrTable;      // lower-case name -> part attribute id
+    bool itsOpened = true;                 // false: libldap could not open the text
+    bool itsReadFailed = false;            // the reader stopped; nothing after this part is read
+    bool itsRepeats = false;               // two of its records name the same DN
+    IdTable itsDnTable;                    // key -> part DN id
+    IdTable itsAttrTable;                  // lower-case name -> part attribute id
 
 private:
     void addRecord(const ::ldifrecord& inRecord, unsigned long inLine);
-    bool addValue(std::uint32_t inAttr, std::string_view inValue, PartRecord& ioRecord, std::string_view inDnText,
-                  unsigned long inLine);
+    bool addValue(std::uint32_t inAttr, std::string_view inValue, PartRecord& ioRecord,
+                  std::string_view inDnText, unsigned long inLine);
     std::uint32_t internDn(std::string_view inText);
     std::uint32_t internValue(std::string_view inText);
     std::uint32_t addValue(std::string_view inText); // one of its own, not shared

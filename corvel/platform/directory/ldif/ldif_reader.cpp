@@ -57,7 +57,8 @@ bool RecordReader::endedByBlankLine(std::size_t inFrom) const
     return (theLine.empty() || theLine == "\r") && theStart > inFrom;
 }
 
-RecordReader::Next RecordReader::next(char*& outText, std::size_t& outSize, unsigned long& outStartLine)
+RecordReader::Next RecordReader::next(char*& outText, std::size_t& outSize,
+                                      unsigned long& outStartLine)
 {
     if (!itsFile)
         return Next::End;
@@ -147,7 +148,10 @@ RecordReader::Next RecordReader::next(char*& outText, std::size_t& outSize, unsi
 
 void ParsedRecord::Deleter::operator()(ldifrecord* inRecord) const { delete inRecord; }
 
-ParsedRecord::ParsedRecord() : itsRecord(new ldifrecord) { std::memset(itsRecord.get(), 0, sizeof *itsRecord); }
+ParsedRecord::ParsedRecord() : itsRecord(new ldifrecord)
+{
+    std::memset(itsRecord.get(), 0, sizeof *itsRecord);
+}
 
 ParsedRecord::~ParsedRecord() { clear(); }
 
@@ -178,7 +182,10 @@ struct ParsedLine
         if (itsFreeValue && itsValue.bv_val)
             ber_memfree(itsValue.bv_val);
     }
-    bool parse(char* inLine) { return ldif_parse_line2(inLine, &itsType, &itsValue, &itsFreeValue) >= 0; }
+    bool parse(char* inLine)
+    {
+        return ldif_parse_line2(inLine, &itsType, &itsValue, &itsFreeValue) >= 0;
+    }
 };
 
 // The first line libldap's line parser refuses, worded as the record parser
@@ -198,8 +205,8 @@ std::string refusedLine(const char* inText, std::size_t inSize, unsigned long in
             return std::string();
         ParsedLine theLine;
         if (!theLine.parse(theText))
-            return formatText("ldif: invalid format (line %lu) entry: \"%s\"", inStartLine + curIndex,
-                              theDn.c_str());
+            return formatText("ldif: invalid format (line %lu) entry: \"%s\"",
+                              inStartLine + curIndex, theDn.c_str());
         if (!theHaveDn && theLine.itsType.bv_val &&
             foldedEquals(std::string_view(theLine.itsType.bv_val, theLine.itsType.bv_len), "dn"))
         {
@@ -211,8 +218,8 @@ std::string refusedLine(const char* inText, std::size_t inSize, unsigned long in
 
 } // namespace
 
-bool ParsedRecord::parse(char* inText, std::size_t inSize, unsigned long inStartLine, bool inCheckLines,
-                         std::string& outRefusal)
+bool ParsedRecord::parse(char* inText, std::size_t inSize, unsigned long inStartLine,
+                         bool inCheckLines, std::string& outRefusal)
 {
     clear();
     outRefusal.clear();

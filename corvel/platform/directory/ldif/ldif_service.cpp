@@ -26,7 +26,8 @@ std::string lower(const std::string& inText) { return dn::toLowerAscii(inText); 
 
 class LdifObject;
 
-std::unique_ptr<DirObject> makeObject(const std::shared_ptr<const Directory>& inDir, std::uint32_t inDn);
+std::unique_ptr<DirObject> makeObject(const std::shared_ptr<const Directory>& inDir,
+                                      std::uint32_t inDn);
 
 class LdifEnumerator final : public DirEnumerator
 {
@@ -113,8 +114,9 @@ public:
         if (theDn != NoIndex && itsEntry)
         {
             const std::span<const std::uint32_t> theMembers = itsDir->members(*itsEntry);
-            outIsMember = (thePrimary != NoIndex && itsDir->itsEntries[thePrimary].itsDn == itsDn) ||
-                          std::find(theMembers.begin(), theMembers.end(), theDn) != theMembers.end();
+            outIsMember =
+                (thePrimary != NoIndex && itsDir->itsEntries[thePrimary].itsDn == itsDn) ||
+                std::find(theMembers.begin(), theMembers.end(), theDn) != theMembers.end();
         }
         return S_ok;
     }
@@ -153,7 +155,6 @@ public:
     bool isUser() const { return itsEntry && itsEntry->is(Class_User); }
 
 private:
-
     void dnTexts(std::span<const std::uint32_t> inDns, std::vector<std::string>& outValues) const
     {
         for (std::uint32_t curDn : inDns)
@@ -201,7 +202,8 @@ private:
     const Entry* itsEntry; // null for a member value that names no entry
 };
 
-std::unique_ptr<DirObject> makeObject(const std::shared_ptr<const Directory>& inDir, std::uint32_t inDn)
+std::unique_ptr<DirObject> makeObject(const std::shared_ptr<const Directory>& inDir,
+                                      std::uint32_t inDn)
 {
     return std::make_unique<LdifObject>(inDir, inDn);
 }
@@ -221,19 +223,19 @@ public:
             return E_noSuchDomain;
         switch (inKind)
         {
-            case InitType_GC:
-            case InitType_Server: // one file serves every domain, as a global catalog does
-                itsDomain = NoIndex;
-                break;
-            case InitType_Domain:
-                // No path: the first domain of the file, as a member computer
-                // uses its own domain.
-                itsDomain = inPath.empty() ? 0 : itsDir->findDomain(inPath);
-                if (itsDomain == NoIndex)
-                    return E_noSuchDomain;
-                break;
-            default:
-                return E_invalidArg;
+        case InitType_GC:
+        case InitType_Server: // one file serves every domain, as a global catalog does
+            itsDomain = NoIndex;
+            break;
+        case InitType_Domain:
+            // No path: the first domain of the file, as a member computer
+            // uses its own domain.
+            itsDomain = inPath.empty() ? 0 : itsDir->findDomain(inPath);
+            if (itsDomain == NoIndex)
+                return E_noSuchDomain;
+            break;
+        default:
+            return E_invalidArg;
         }
         itsInitialised = true;
         return S_ok;
@@ -254,16 +256,35 @@ public:
         std::vector<std::uint32_t> theMatches;
         switch (inType)
         {
-            case NameType_Unknown: findUnknown(inName, theMatches); break;
-            case NameType_1779: findDn(inName, theMatches); break;
-            case NameType_NT4: findNt4(inName, theMatches); break;
-            case NameType_Canonical: findCanonical(inName, theMatches); break;
-            case NameType_UserPrincipalName: findUpn(inName, theMatches); break;
-            case NameType_SIDOrSIDHistory: findIndexed(itsDir->itsBySid, inName, theMatches); break;
-            case NameType_GUID: findIndexed(itsDir->itsByGuid, inName, theMatches); break;
-            case NameType_Display: findByValue(Attr_displayName, inName, theMatches); break;
-            case NameType_ServicePrincipalName: findByValue(Attr_servicePrincipalName, inName, theMatches); break;
-            default: return E_invalidArg;
+        case NameType_Unknown:
+            findUnknown(inName, theMatches);
+            break;
+        case NameType_1779:
+            findDn(inName, theMatches);
+            break;
+        case NameType_NT4:
+            findNt4(inName, theMatches);
+            break;
+        case NameType_Canonical:
+            findCanonical(inName, theMatches);
+            break;
+        case NameType_UserPrincipalName:
+            findUpn(inName, theMatches);
+            break;
+        case NameType_SIDOrSIDHistory:
+            findIndexed(itsDir->itsBySid, inName, theMatches);
+            break;
+        case NameType_GUID:
+            findIndexed(itsDir->itsByGuid, inName, theMatches);
+            break;
+        case NameType_Display:
+            findByValue(Attr_displayName, inName, theMatches);
+            break;
+        case NameType_ServicePrincipalName:
+            findByValue(Attr_servicePrincipalName, inName, theMatches);
+            break;
+        default:
+            return E_invalidArg;
         }
         if (theMatches.empty())
             return E_nameNotFound;
@@ -278,41 +299,47 @@ public:
         if (itsResult == NoIndex)
             return E_fail;
         const Entry& theEntry = itsDir->itsEntries[itsResult];
-        const Domain* theDomain = theEntry.itsDomain == NoIndex ? nullptr : &itsDir->itsDomains[theEntry.itsDomain];
+        const Domain* theDomain =
+            theEntry.itsDomain == NoIndex ? nullptr : &itsDir->itsDomains[theEntry.itsDomain];
         switch (inType)
         {
-            case NameType_1779:
-                outName = itsDir->dnText(theEntry.itsDn);
-                return S_ok;
-            case NameType_NT4:
+        case NameType_1779:
+            outName = itsDir->dnText(theEntry.itsDn);
+            return S_ok;
+        case NameType_NT4:
+        {
+            if (!theDomain)
+                return E_nameNoMapping;
+            if (theDomain->itsNcDn == theEntry.itsDn)
             {
-                if (!theDomain)
-                    return E_nameNoMapping;
-                if (theDomain->itsNcDn == theEntry.itsDn)
-                {
-                    outName = theDomain->itsNetbios + "\\";
-                    return S_ok;
-                }
-                const std::string_view* theSam = itsDir->firstValue(theEntry, Attr_sAMAccountName);
-                if (!theSam)
-                    return E_nameNoMapping;
                 outName = theDomain->itsNetbios + "\\";
-                outName += *theSam;
                 return S_ok;
             }
-            case NameType_Canonical:
-            {
-                std::string theCanonical = itsDir->canonicalName(theEntry);
-                if (theCanonical.empty())
-                    return E_nameNoMapping;
-                outName = theCanonical;
-                return S_ok;
-            }
-            case NameType_UserPrincipalName: return value(theEntry, Attr_userPrincipalName, outName);
-            case NameType_Display: return value(theEntry, Attr_displayName, outName);
-            case NameType_GUID: return value(theEntry, Attr_objectGUID, outName);
-            case NameType_SIDOrSIDHistory: return value(theEntry, Attr_objectSid, outName);
-            default: return E_notImpl;
+            const std::string_view* theSam = itsDir->firstValue(theEntry, Attr_sAMAccountName);
+            if (!theSam)
+                return E_nameNoMapping;
+            outName = theDomain->itsNetbios + "\\";
+            outName += *theSam;
+            return S_ok;
+        }
+        case NameType_Canonical:
+        {
+            std::string theCanonical = itsDir->canonicalName(theEntry);
+            if (theCanonical.empty())
+                return E_nameNoMapping;
+            outName = theCanonical;
+            return S_ok;
+        }
+        case NameType_UserPrincipalName:
+            return value(theEntry, Attr_userPrincipalName, outName);
+        case NameType_Display:
+            return value(theEntry, Attr_displayName, outName);
+        case NameType_GUID:
+            return value(theEntry, Attr_objectGUID, outName);
+        case NameType_SIDOrSIDHistory:
+            return value(theEntry, Attr_objectSid, outName);
+        default:
+            return E_notImpl;
         }
     }
 
@@ -326,7 +353,10 @@ private:
         return S_ok;
     }
 
-    bool inScope(const Entry& inEntry) const { return itsDomain == NoIndex || inEntry.itsDomain == itsDomain; }
+    bool inScope(const Entry& inEntry) const
+    {
+        return itsDomain == NoIndex || inEntry.itsDomain == itsDomain;
+    }
 
     void addMatch(std::uint32_t inEntry, std::vector<std::uint32_t>& ioMatches) const
     {
@@ -347,16 +377,30 @@ private:
         {
             switch (curForm)
             {
-                case names::NameForm::DistinguishedName: findDn(inName, outMatches); break;
-                case names::NameForm::Nt4: findNt4(inName, outMatches); break;
-                case names::NameForm::UserPrincipalName: findUpn(inName, outMatches); break;
-                case names::NameForm::Canonical: findCanonical(inName, outMatches); break;
-                case names::NameForm::Sid: findIndexed(itsDir->itsBySid, inName, outMatches); break;
-                case names::NameForm::Guid: findIndexed(itsDir->itsByGuid, inName, outMatches); break;
-                case names::NameForm::ServicePrincipalName:
-                    findByValue(Attr_servicePrincipalName, inName, outMatches);
-                    break;
-                case names::NameForm::DisplayName: findByValue(Attr_displayName, inName, outMatches); break;
+            case names::NameForm::DistinguishedName:
+                findDn(inName, outMatches);
+                break;
+            case names::NameForm::Nt4:
+                findNt4(inName, outMatches);
+                break;
+            case names::NameForm::UserPrincipalName:
+                findUpn(inName, outMatches);
+                break;
+            case names::NameForm::Canonical:
+                findCanonical(inName, outMatches);
+                break;
+            case names::NameForm::Sid:
+                findIndexed(itsDir->itsBySid, inName, outMatches);
+                break;
+            case names::NameForm::Guid:
+                findIndexed(itsDir->itsByGuid, inName, outMatches);
+                break;
+            case names::NameForm::ServicePrincipalName:
+                findByValue(Attr_servicePrincipalName, inName, outMatches);
+                break;
+            case names::NameForm::DisplayName:
+                findByValue(Attr_displayName, inName, outMatches);
+                break;
             }
             if (!outMatches.empty())
                 return;
@@ -435,7 +479,8 @@ private:
         for (std::uint32_t curEntry = 0; curEntry < itsDir->itsEntries.size(); ++curEntry)
         {
             const Entry& theEntry = itsDir->itsEntries[curEntry];
-            if (theEntry.itsDomain != theDomain || !foldedEquals(itsDir->rdnValue(theEntry), theParts.back()))
+            if (theEntry.itsDomain != theDomain ||
+                !foldedEquals(itsDir->rdnValue(theEntry), theParts.back()))
                 continue;
             std::vector<std::string> theOwn;
             if (!names::splitCanonicalName(itsDir->canonicalName(theEntry), theOwn) ||
@@ -456,11 +501,13 @@ private:
             addMatch(curEntry, outMatches);
     }
 
-    void findByValue(std::uint32_t inAttr, const std::string& inName, std::vector<std::uint32_t>& outMatches) const
+    void findByValue(std::uint32_t inAttr, const std::string& inName,
+                     std::vector<std::uint32_t>& outMatches) const
     {
         for (std::uint32_t curEntry = 0; curEntry < itsDir->itsEntries.size(); ++curEntry)
             for (const AttrValue& curValue : itsDir->attrs(itsDir->itsEntries[curEntry]))
-                if (curValue.itsAttr == inAttr && foldedEquals(itsDir->itsValues[curValue.itsValue], inName))
+                if (curValue.itsAttr == inAttr &&
+                    foldedEquals(itsDir->itsValues[curValue.itsValue], inName))
                     addMatch(curEntry, outMatches);
     }
 
@@ -485,8 +532,8 @@ public:
     }
 
     // Credentials are accepted and not checked: the file has no one to ask.
-    Status openObject(const std::string& inPath, const Credentials* /*inCredentials*/, ObjectKind inKind,
-                      std::unique_ptr<DirObject>& outObject) override
+    Status openObject(const std::string& inPath, const Credentials* /*inCredentials*/,
+                      ObjectKind inKind, std::unique_ptr<DirObject>& outObject) override
     {
         outObject.reset();
         std::string theServer;

@@ -23,11 +23,13 @@ protected:
         for (const char* curName : theNames)
         {
             const char* theValue = std::getenv(curName);
-            itsSaved.emplace_back(curName, theValue ? std::optional<std::string>(theValue) : std::nullopt);
+            itsSaved.emplace_back(curName,
+                                  theValue ? std::optional<std::string>(theValue) : std::nullopt);
             ::unsetenv(curName);
         }
-        itsHome = dirtest::scratchDir() / ("home-" + std::to_string(itsSaved.size()) +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        itsHome = dirtest::scratchDir() /
+                  ("home-" + std::to_string(itsSaved.size()) +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(itsHome);
         ::setenv("HOME", itsHome.c_str(), 1);
         // No system file: the machine's own ldap.conf must not decide, nor
@@ -56,8 +58,8 @@ protected:
         return theStatus == S_ok ? theTranslator->init(InitType_GC, "") : theStatus;
     }
 
-    static constexpr const char* theNames[] = {"CORVEL_DIRECTORY", "LDAPURI",     "LDAPNOINIT",
-                                               "LDAPCONF",         "LDAPRC",      "HOME",
+    static constexpr const char* theNames[] = {"CORVEL_DIRECTORY", "LDAPURI",   "LDAPNOINIT",
+                                               "LDAPCONF",         "LDAPRC",    "HOME",
                                                "KRB5_CONFIG",      "KRB5CCNAME"};
     std::vector<std::pair<std::string, std::optional<std::string>>> itsSaved;
     std::filesystem::path itsHome;
@@ -92,7 +94,8 @@ TEST_F(DirectoryEnv, NothingConfiguredAndNoRealmIsNoDomain)
     EXPECT_EQ(theTranslator->init(InitType_Domain, "CORP"), E_noSuchDomain);
     EXPECT_TRUE(failed(theTranslator->set(NameType_Unknown, "CORP\\alice")));
     std::unique_ptr<DirObject> theObject;
-    Status theOpen = theSession.service().openObject("LDAP://CN=x,DC=y", nullptr, ObjectKind::Group, theObject);
+    Status theOpen =
+        theSession.service().openObject("LDAP://CN=x,DC=y", nullptr, ObjectKind::Group, theObject);
     EXPECT_TRUE(theOpen == E_noSuchDomain || theOpen == E_serverDown);
     EXPECT_EQ(theObject, nullptr);
 
@@ -104,13 +107,16 @@ TEST_F(DirectoryEnv, NothingConfiguredAndNoRealmIsNoDomain)
 
 TEST_F(DirectoryEnv, OpenLdapClientConfigurationOrder)
 {
-    std::ofstream(itsHome / "no-ldap.conf") << "# system file\nBASE dc=example,dc=test\nURI ldap://system.example.test\n";
+    std::ofstream(itsHome / "no-ldap.conf")
+        << "# system file\nBASE dc=example,dc=test\nURI ldap://system.example.test\n";
     EXPECT_EQ(configuredDirectory(), "ldap://system.example.test");
 
-    std::ofstream(itsHome / ".ldaprc") << "  uri   ldaps://user.example.test  ldaps://backup.example.test\n";
+    std::ofstream(itsHome / ".ldaprc")
+        << "  uri   ldaps://user.example.test  ldaps://backup.example.test\n";
     EXPECT_EQ(configuredDirectory(), "ldaps://user.example.test  ldaps://backup.example.test");
 
-    std::ofstream(itsHome / "myrc") << "URI ldap://named-rc.example.test\n#URI ldap://commented.example.test\n";
+    std::ofstream(itsHome / "myrc")
+        << "URI ldap://named-rc.example.test\n#URI ldap://commented.example.test\n";
     ::setenv("LDAPRC", "myrc", 1);
     EXPECT_EQ(configuredDirectory(), "ldap://named-rc.example.test");
 
@@ -151,13 +157,15 @@ TEST_F(DirectoryEnv, SessionsNestPerThread)
 
     DirectoryService* theOtherThread = nullptr;
     Status theOtherInit = E_fail;
-    std::thread theThread([&] {
-        Session theSession;
-        theOtherThread = &theSession.service();
-        std::unique_ptr<NameTranslator> theTranslator;
-        if (theSession.service().createNameTranslator(theTranslator) == S_ok)
-            theOtherInit = theTranslator->init(InitType_GC, "");
-    });
+    std::thread theThread(
+        [&]
+        {
+            Session theSession;
+            theOtherThread = &theSession.service();
+            std::unique_ptr<NameTranslator> theTranslator;
+            if (theSession.service().createNameTranslator(theTranslator) == S_ok)
+                theOtherInit = theTranslator->init(InitType_GC, "");
+        });
     theThread.join();
     EXPECT_NE(theOtherThread, theOuterService);
     EXPECT_EQ(theOtherInit, S_ok);
@@ -170,9 +178,10 @@ TEST_F(DirectoryEnv, ObjectsOutliveNothingTheyNeed)
     {
         Session theSession;
         std::unique_ptr<DirObject> theGroup;
-        ASSERT_EQ(theSession.service().openObject("LDAP://CN=Staff,OU=Groups,DC=corp,DC=example,DC=test", nullptr,
-                                                  ObjectKind::Group, theGroup),
-                  S_ok);
+        ASSERT_EQ(
+            theSession.service().openObject("LDAP://CN=Staff,OU=Groups,DC=corp,DC=example,DC=test",
+                                            nullptr, ObjectKind::Group, theGroup),
+            S_ok);
         ASSERT_EQ(theGroup->asGroup()->members(theEnum), S_ok);
     }
     // Released late by a careless caller: still no dangling memory.

@@ -24,9 +24,12 @@ inline std::string corpPath() { return sourcePath("examples/corp.ldif"); }
 // A scratch directory of its own for each test process.
 inline std::filesystem::path scratchDir()
 {
-    static std::filesystem::path theDir = [] {
-        std::filesystem::path thePath = std::filesystem::temp_directory_path() /
-                                        ("corvel-dirtest-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    static std::filesystem::path theDir = []
+    {
+        std::filesystem::path thePath =
+            std::filesystem::temp_directory_path() /
+            ("corvel-dirtest-" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         std::filesystem::create_directories(thePath);
         return thePath;
     }();

@@ -37,11 +37,11 @@ TEST(DnPathSlash, EscapedSlashBecomesOneHexEscape)
     };
     const std::vector<Case> theCases = {
         {"CN=Ops\\/Dev,OU=Groups,DC=x", "CN=Ops\\2fDev,OU=Groups,DC=x"},
-        {"CN=a/b,DC=x", "CN=a\\2fb,DC=x"},                 // plain '/' as before
-        {"CN=a\\//b,DC=x", "CN=a\\2f\\2fb,DC=x"},          // escaped then plain
-        {"CN=a\\\\/b,DC=x", "CN=a\\\\\\2fb,DC=x"},         // escaped backslash, plain '/'
-        {"CN=a\\\\\\/b,DC=x", "CN=a\\\\\\2fb,DC=x"},       // escaped backslash, escaped '/'
-        {"CN=a\\2fb,DC=x", "CN=a\\2fb,DC=x"},              // hex escape untouched
+        {"CN=a/b,DC=x", "CN=a\\2fb,DC=x"},           // plain '/' as before
+        {"CN=a\\//b,DC=x", "CN=a\\2f\\2fb,DC=x"},    // escaped then plain
+        {"CN=a\\\\/b,DC=x", "CN=a\\\\\\2fb,DC=x"},   // escaped backslash, plain '/'
+        {"CN=a\\\\\\/b,DC=x", "CN=a\\\\\\2fb,DC=x"}, // escaped backslash, escaped '/'
+        {"CN=a\\2fb,DC=x", "CN=a\\2fb,DC=x"},        // hex escape untouched
         {"CN=Smith\\, John/x,DC=x", "CN=Smith\\, John\\2fx,DC=x"},
         {"=\\/", "=\\2f"},
         {"CN=end\\", "CN=end\\"}, // a dangling backslash is left as it is

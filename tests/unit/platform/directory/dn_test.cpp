@@ -39,8 +39,8 @@ TEST(DnParse, SplitsRdnsAndUnescapesValues)
 TEST(DnParse, RejectsWhatIsNoDN)
 {
     std::vector<Rdn> theRdns{Rdn{"keep", {}}};
-    for (const char* curBad : {"", "alice", "CN=a,,DC=b", "=x,DC=y", "CN=a\\", "CN=a\\4", "CN=a\\4g",
-                               "C N=a", "CN=a,"})
+    for (const char* curBad :
+         {"", "alice", "CN=a,,DC=b", "=x,DC=y", "CN=a\\", "CN=a\\4", "CN=a\\4g", "C N=a", "CN=a,"})
     {
         EXPECT_FALSE(parseDN(curBad, theRdns)) << curBad;
         std::string theKey;
@@ -52,7 +52,8 @@ TEST(DnParse, RejectsWhatIsNoDN)
 
 TEST(DnNormalize, EqualForTheSameObject)
 {
-    EXPECT_EQ(keyOf("CN=Sales/Marketing,OU=Groups,DC=corp"), keyOf("cn=sales\\2fmarketing, ou=GROUPS,dc=CORP"));
+    EXPECT_EQ(keyOf("CN=Sales/Marketing,OU=Groups,DC=corp"),
+              keyOf("cn=sales\\2fmarketing, ou=GROUPS,dc=CORP"));
     EXPECT_EQ(keyOf("CN=Smith\\, John,DC=x"), keyOf("CN=Smith\\2C John,DC=x"));
     EXPECT_EQ(keyOf("CN=Smith\\, John,DC=x"), keyOf("cn=SMITH\\2c JOHN , dc=X"));
     EXPECT_EQ(keyOf("CN=a\\+b,DC=x"), keyOf("CN=a\\2Bb,DC=x"));
@@ -106,7 +107,8 @@ TEST(DnEscape, FilterValueAndPath)
     EXPECT_EQ(escapeFilterValue("a*(b)\\c"), "a\\2a\\28b\\29\\5cc");
     EXPECT_EQ(escapeFilterValue(std::string("x\0y", 3)), "x\\00y");
     EXPECT_EQ(escapeFilterValue("plain name"), "plain name");
-    EXPECT_EQ(escapePathDN("CN=Sales/Marketing,OU=a/b,DC=x"), "CN=Sales\\2fMarketing,OU=a\\2fb,DC=x");
+    EXPECT_EQ(escapePathDN("CN=Sales/Marketing,OU=a/b,DC=x"),
+              "CN=Sales\\2fMarketing,OU=a\\2fb,DC=x");
     EXPECT_EQ(escapePathDN("CN=Smith\\, John"), "CN=Smith\\, John");
 }
 

@@ -34,11 +34,12 @@ TEST(Sid, TextAndBytesAgreeBothWays)
         {bytes({1, 0, 0, 0, 0, 0, 0, 1}), "S-1-1"},
         // Any revision, and an authority of 2^32 or more in hex.
         {bytes({2, 1, 0, 0, 0, 0, 0, 5, 1, 0, 0, 0}), "S-2-5-1"},
-        {bytes({1, 1, 0x01, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}), "S-1-0x010000000000-4294967295"},
+        {bytes({1, 1, 0x01, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}),
+         "S-1-0x010000000000-4294967295"},
         {bytes({1, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), "S-1-0xFFFFFFFFFFFF"},
         {bytes({1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}), "S-1-4294967295"},
-        {bytes({1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8,
-                0, 2, 0, 0}),
+        {bytes({1,    5,    0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 0xFF, 0xFF,
+                0xFF, 0xFF, 1, 2, 3, 4, 5, 6, 7,  8, 0, 2, 0,    0}),
          "S-1-5-21-4294967295-67305985-134678021-512"},
     };
     for (const Case& curCase : theCases)
@@ -61,9 +62,9 @@ TEST(Sid, RefusesWhatIsNoSid)
 {
     std::string theBytes = "untouched";
     for (const char* curText :
-         {"", "S-1", "S-", "X-1-5", "S-1-5-", "S-1-5-21-", "S-1--5", "S-256-5", "S-1-281474976710656",
-          "S-1-5-4294967296", "S-1-5-21x", "S-1-0x12", "S-1-0x0000000000001", "S-1-0xGG0000000000",
-          "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16"})
+         {"", "S-1", "S-", "X-1-5", "S-1-5-", "S-1-5-21-", "S-1--5", "S-256-5",
+          "S-1-281474976710656", "S-1-5-4294967296", "S-1-5-21x", "S-1-0x12", "S-1-0x0000000000001",
+          "S-1-0xGG0000000000", "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16"})
     {
         EXPECT_FALSE(names::sidFromText(curText, theBytes)) << curText;
         EXPECT_EQ(theBytes, "untouched") << curText;
@@ -74,8 +75,8 @@ TEST(Sid, RefusesWhatIsNoSid)
     std::string theText = "untouched";
     const std::string theAdmins = bytes({1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0});
     for (const std::string& curBytes :
-         {std::string(), theAdmins.substr(0, 15), theAdmins + "x", bytes({1, 200, 0, 0, 0, 0, 0, 5}),
-          bytes({1, 16, 0, 0, 0, 0, 0, 5})})
+         {std::string(), theAdmins.substr(0, 15), theAdmins + "x",
+          bytes({1, 200, 0, 0, 0, 0, 0, 5}), bytes({1, 16, 0, 0, 0, 0, 0, 5})})
         EXPECT_FALSE(names::sidToText(curBytes, theText));
     EXPECT_EQ(theText, "untouched");
 }
@@ -127,7 +128,8 @@ TEST(PrimaryGroup, GroupSidIsTheDomainSidAndTheRid)
         std::string theGroup = "untouched";
         const bool theFound =
             names::primaryGroupSid(curCase.itsObjectSid, true, curCase.itsRid, theGroup);
-        EXPECT_EQ(theFound, curCase.itsGroupSid != nullptr) << curCase.itsObjectSid << " " << curCase.itsRid;
+        EXPECT_EQ(theFound, curCase.itsGroupSid != nullptr)
+            << curCase.itsObjectSid << " " << curCase.itsRid;
         EXPECT_EQ(theGroup, curCase.itsGroupSid ? curCase.itsGroupSid : "untouched");
     }
     // The binary objectSid a live directory returns.
@@ -182,7 +184,8 @@ TEST(Names, PartsOfCanonicalPrincipalAndNt4Names)
     ASSERT_TRUE(names::splitCanonicalName("corp.test/", theParts));
     EXPECT_EQ(theParts, (std::vector<std::string>{"corp.test", ""}));
     theParts = {"kept"};
-    for (const char* curName : {"", "corp.test", "/People", "corp.test//x", "corp.test/x/", "a\\/b"})
+    for (const char* curName :
+         {"", "corp.test", "/People", "corp.test//x", "corp.test/x/", "a\\/b"})
     {
         EXPECT_FALSE(names::splitCanonicalName(curName, theParts)) << curName;
         EXPECT_EQ(theParts, std::vector<std::string>{"kept"}) << curName;

@@ -36,10 +36,12 @@ std::string accountLdif(const std::string& inCn, const std::string& inSam, int i
            std::to_string(inRid) + "\nprimaryGroupID: " + std::to_string(inPrimaryRid) + "\n\n";
 }
 
-std::string sidGroupLdif(const std::string& inCn, int inRid, const std::vector<std::string>& inMembers)
+std::string sidGroupLdif(const std::string& inCn, int inRid,
+                         const std::vector<std::string>& inMembers)
 {
     std::string theText = authtest::groupLdif(inCn, inCn, inMembers);
-    return theText.insert(theText.size() - 1, "objectSid: " + theSidPrefix + std::to_string(inRid) + "\n");
+    return theText.insert(theText.size() - 1,
+                          "objectSid: " + theSidPrefix + std::to_string(inRid) + "\n");
 }
 
 // The sample domain with a loop holding carol and a primary group chain:
@@ -47,8 +49,7 @@ std::string sidGroupLdif(const std::string& inCn, int inRid, const std::vector<s
 // Parent, in Grand.
 std::string pathsLdif()
 {
-    return authtest::corpLdif() +
-           authtest::groupLdif("LoopA", "LoopA", {groupDN("LoopB")}) +
+    return authtest::corpLdif() + authtest::groupLdif("LoopA", "LoopA", {groupDN("LoopB")}) +
            authtest::groupLdif("LoopB", "LoopB", {groupDN("LoopA"), personDN("Carol Test")}) +
            accountLdif("Dan Test", "dan", 1105, 1200) + sidGroupLdif("PosixStaff", 1200, {}) +
            sidGroupLdif("Parent", 1201, {groupDN("PosixStaff")}) +
@@ -143,7 +144,8 @@ TEST(LookupObjectDN, TellsNotFoundFromADirectoryThatCannotAnswer)
         std::string itsDN;
     };
     const Case theCases[] = {
-        {"", "alice@corp.example.test", false, qzAuthenticator::lookupFound, personDN("Alice Test")},
+        {"", "alice@corp.example.test", false, qzAuthenticator::lookupFound,
+         personDN("Alice Test")},
         {"", "CORP\\Staff", true, qzAuthenticator::lookupFound, groupDN("Staff")},
         {"", "Staff", true, qzAuthenticator::lookupFound, groupDN("Staff")}, // the domain retry
         {"", "nobody@corp.example.test", false, qzAuthenticator::lookupNotFound, ""},
@@ -159,11 +161,13 @@ TEST(LookupObjectDN, TellsNotFoundFromADirectoryThatCannotAnswer)
             ::setenv("CORVEL_DIRECTORY", curCase.itsDirectory.c_str(), 1);
         std::string theDN;
         Status theStatus = 0;
-        EXPECT_EQ(qzAuthenticator::lookupObjectDN(curCase.itsName, theDN, curCase.itsIsGroup, theStatus),
-                  curCase.itsResult)
+        EXPECT_EQ(
+            qzAuthenticator::lookupObjectDN(curCase.itsName, theDN, curCase.itsIsGroup, theStatus),
+            curCase.itsResult)
             << curCase.itsName << " in " << curCase.itsDirectory;
         EXPECT_EQ(theDN, curCase.itsDN) << curCase.itsName;
-        EXPECT_EQ(theStatus == 0, curCase.itsResult == qzAuthenticator::lookupFound) << curCase.itsName;
+        EXPECT_EQ(theStatus == 0, curCase.itsResult == qzAuthenticator::lookupFound)
+            << curCase.itsName;
         std::string theOldDN;
         EXPECT_EQ(qzAuthenticator::getObjectDN(curCase.itsName, theOldDN, curCase.itsIsGroup),
                   curCase.itsResult == qzAuthenticator::lookupFound);
@@ -186,20 +190,38 @@ TEST(CheckMembership, PathRunsFromTheGroupDownToTheUserLiveAndFromMemory)
     const std::string theDan = personDN("Dan Test");
     const std::string theAlice = personDN("Alice Test");
     const Case theCases[] = {
-        {groupDN("Engineering"), theAlice, qzAuthenticator::verdictMember,
-         {groupDN("Engineering"), theAlice}, 0},
-        {groupDN("Level0"), theCarol, qzAuthenticator::verdictMember,
-         {groupDN("Level0"), groupDN("Level1"), groupDN("Level2"), groupDN("Level3"), theCarol}, 0},
-        {groupDN("LoopA"), theCarol, qzAuthenticator::verdictMember,
-         {groupDN("LoopA"), groupDN("LoopB"), theCarol}, 0},
-        {groupDN("Grand"), theDan, qzAuthenticator::verdictMember,
-         {groupDN("Grand"), groupDN("Parent"), groupDN("PosixStaff"), theDan}, 0},
+        {groupDN("Engineering"),
+         theAlice,
+         qzAuthenticator::verdictMember,
+         {groupDN("Engineering"), theAlice},
+         0},
+        {groupDN("Level0"),
+         theCarol,
+         qzAuthenticator::verdictMember,
+         {groupDN("Level0"), groupDN("Level1"), groupDN("Level2"), groupDN("Level3"), theCarol},
+         0},
+        {groupDN("LoopA"),
+         theCarol,
+         qzAuthenticator::verdictMember,
+         {groupDN("LoopA"), groupDN("LoopB"), theCarol},
+         0},
+        {groupDN("Grand"),
+         theDan,
+         qzAuthenticator::verdictMember,
+         {groupDN("Grand"), groupDN("Parent"), groupDN("PosixStaff"), theDan},
+         0},
         {groupDN("Sales"), theAlice, qzAuthenticator::verdictNotMember, {}, 0},
         {groupDN("LoopA"), theAlice, qzAuthenticator::verdictNotMember, {}, 0},
         // Not a group, and no object at all: failures of the first step.
-        {personDN("Bob Test"), theAlice, qzAuthenticator::verdictUnknown, {},
+        {personDN("Bob Test"),
+         theAlice,
+         qzAuthenticator::verdictUnknown,
+         {},
          corvel::directory::E_noInterface},
-        {groupDN("Nothing"), theAlice, qzAuthenticator::verdictUnknown, {},
+        {groupDN("Nothing"),
+         theAlice,
+         qzAuthenticator::verdictUnknown,
+         {},
          corvel::directory::E_noSuchObject},
     };
     corvel::directory::Session theRun;
@@ -292,23 +314,26 @@ TEST(WalkMemory, AnswersAsTheLiveWalkOverRandomDirectories)
         // or Domain Users (RID 513, outside the trees).
         constexpr int theGroups = 24;
         constexpr int theUsers = 12;
-        const auto theName = [](const char* inKind, int inIndex) {
-            return std::string(inKind) + std::to_string(inIndex);
-        };
+        const auto theName = [](const char* inKind, int inIndex)
+        { return std::string(inKind) + std::to_string(inIndex); };
         std::string theLdif = authtest::corpLdif() + sidGroupLdif("Domain Users", 513, {});
         for (int curUser = 0; curUser < theUsers; ++curUser)
         {
-            const int thePrimary = theRandom() % 3 == 0 ? 2000 + static_cast<int>(theRandom() % theGroups) : 513;
-            theLdif += accountLdif(theName("U", curUser), theName("u", curUser), 1300 + curUser, thePrimary);
+            const int thePrimary =
+                theRandom() % 3 == 0 ? 2000 + static_cast<int>(theRandom() % theGroups) : 513;
+            theLdif += accountLdif(theName("U", curUser), theName("u", curUser), 1300 + curUser,
+                                   thePrimary);
         }
         for (int curGroup = 0; curGroup < theGroups; ++curGroup)
         {
             std::vector<std::string> theMembers;
             const int theCount = static_cast<int>(theRandom() % 4);
             for (int i = 0; i < theCount; ++i)
-                theMembers.push_back(groupDN(theName("G", static_cast<int>(theRandom() % theGroups))));
+                theMembers.push_back(
+                    groupDN(theName("G", static_cast<int>(theRandom() % theGroups))));
             if (theRandom() % 3 == 0)
-                theMembers.push_back(personDN(theName("U", static_cast<int>(theRandom() % theUsers))));
+                theMembers.push_back(
+                    personDN(theName("U", static_cast<int>(theRandom() % theUsers))));
             std::sort(theMembers.begin(), theMembers.end());
             theMembers.erase(std::unique(theMembers.begin(), theMembers.end()), theMembers.end());
             std::shuffle(theMembers.begin(), theMembers.end(), theRandom);

@@ -141,8 +141,10 @@ member: CN=Level1,OU=Groups,DC=corp,DC=example,DC=test
 inline std::string groupLdif(const std::string& inRdnValue, const std::string& inSam,
                              const std::vector<std::string>& inMembers)
 {
-    std::string theText = "dn: CN=" + inRdnValue + ",OU=Groups,DC=corp,DC=example,DC=test\n"
-                          "objectClass: top\nobjectClass: group\nsAMAccountName: " + inSam + "\n";
+    std::string theText = "dn: CN=" + inRdnValue +
+                          ",OU=Groups,DC=corp,DC=example,DC=test\n"
+                          "objectClass: top\nobjectClass: group\nsAMAccountName: " +
+                          inSam + "\n";
     for (const std::string& curMember : inMembers)
         theText += "member: " + curMember + "\n";
     return theText + "\n";
@@ -230,9 +232,9 @@ class LdifDirectory
 public:
     explicit LdifDirectory(const std::string& inText)
     {
-        itsPath = std::filesystem::temp_directory_path() /
-                  ("qzauth_" + std::to_string(::getpid()) + "_" + std::to_string(counter()++) +
-                   ".ldif");
+        itsPath =
+            std::filesystem::temp_directory_path() /
+            ("qzauth_" + std::to_string(::getpid()) + "_" + std::to_string(counter()++) + ".ldif");
         std::ofstream theFile(itsPath, std::ios::binary);
         theFile << inText;
         theFile.close();

@@ -82,12 +82,9 @@ TEST(CurrentAccount, IsPerThreadAfterARawEffectiveUidChange)
 
     std::string theThreadAccount, theThreadSid;
     bool theThreadResult = false;
-    ASSERT_TRUE(onThreadAs(theNobodyUid,
-                           [&]
-                           {
-                               theThreadResult = qzAuthenticator::getCurrentUser(theThreadAccount,
-                                                                                 theThreadSid);
-                           }));
+    ASSERT_TRUE(onThreadAs(
+        theNobodyUid, [&]
+        { theThreadResult = qzAuthenticator::getCurrentUser(theThreadAccount, theThreadSid); }));
     ASSERT_TRUE(theThreadResult);
     EXPECT_EQ(theThreadAccount, "Unix User\\nobody");
     EXPECT_EQ(theThreadSid, "S-1-22-1-" + std::to_string(theNobodyUid));
@@ -111,8 +108,8 @@ TEST(CurrentAccount, UidWithoutAccountFailsAndLeavesOutStringsAlone)
     ASSERT_TRUE(onThreadAs(theUnknown,
                            [&]
                            {
-                               theInfo = qzAuthenticator::getCurrentUserInfo(theName, theDomain,
-                                                                            theSid);
+                               theInfo =
+                                   qzAuthenticator::getCurrentUserInfo(theName, theDomain, theSid);
                                theUser = qzAuthenticator::getCurrentUser(theAccount, theSid);
                            }));
     EXPECT_FALSE(theInfo);
@@ -148,8 +145,7 @@ TEST(AccountSid, LocalAccountsByBareAndUnixUserQualifiedName)
 {
     const std::string theName = passwdName(0);
     ASSERT_FALSE(theName.empty());
-    for (const std::string& curName :
-         {theName, "Unix User\\" + theName, "unix user\\" + theName})
+    for (const std::string& curName : {theName, "Unix User\\" + theName, "unix user\\" + theName})
     {
         std::string theSid, theDomain;
         ASSERT_TRUE(qzAuthenticator::getAccountSid(curName, theSid, theDomain)) << curName;

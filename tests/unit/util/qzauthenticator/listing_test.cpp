@@ -91,8 +91,8 @@ TEST_F(ListingTest, DirectModeTakesRelativeNames)
     EXPECT_EQ(theGroups, (GroupSet{"Developers", "Domain Users", "Staff"}));
 
     GroupSet theJohn;
-    EXPECT_TRUE(qzAuthenticator::getUserGroups(exampleUser("Smith\\, John"), L"", L"", theJohn,
-                                               false));
+    EXPECT_TRUE(
+        qzAuthenticator::getUserGroups(exampleUser("Smith\\, John"), L"", L"", theJohn, false));
     EXPECT_EQ(theJohn, (GroupSet{"Domain Users", "Sales/Marketing"}));
 }
 
@@ -100,10 +100,10 @@ TEST(ListingShortNames, RelativeNamesOfThreeCharactersOrFewerAreSkipped)
 {
     // "CN=X" (4 characters) gives "X"; "O=Q" (3) gives nothing.
     const std::string theLdif =
-        authtest::corpLdif() +
-        authtest::groupLdif("X", "X", {authtest::personDN("Carol Test")}) +
+        authtest::corpLdif() + authtest::groupLdif("X", "X", {authtest::personDN("Carol Test")}) +
         "dn: O=Q,DC=corp,DC=example,DC=test\nobjectClass: group\nsAMAccountName: Q\n"
-        "member: " + authtest::personDN("Carol Test") + "\n\n";
+        "member: " +
+        authtest::personDN("Carol Test") + "\n\n";
     authtest::LdifDirectory theDirectory(theLdif);
     GroupSet theGroups;
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\carol", "", theGroups, false));
@@ -154,8 +154,8 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
     authtest::Capture theCapture;
     // A group that cannot be opened is logged; its siblings are still walked.
     corvel::directory::faults::injectFault(FaultOp::Open,
-                                         "CN=Developers,OU=Groups,DC=corp,DC=example,DC=test",
-                                         corvel::directory::E_accessDenied);
+                                           "CN=Developers,OU=Groups,DC=corp,DC=example,DC=test",
+                                           corvel::directory::E_accessDenied);
     GroupSet theGroups;
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\alice", "", theGroups, true));
     EXPECT_EQ(theGroups, (GroupSet{"Domain Users", "IT-Admins", "Staff"}));
@@ -167,7 +167,7 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
 
     // The user cannot be opened.
     corvel::directory::faults::injectFault(FaultOp::Open, exampleUser("Bob Brown"),
-                                         corvel::directory::E_accessDenied);
+                                           corvel::directory::E_accessDenied);
     GroupSet theBob;
     EXPECT_FALSE(qzAuthenticator::getADUserGroups("CORP\\bob", "", theBob, true));
     EXPECT_TRUE(theBob.empty());
@@ -179,7 +179,7 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
 
     // memberOf cannot be read (not "no value"): false with its line.
     corvel::directory::faults::injectFault(FaultOp::GetEx, exampleUser("Bob Brown"),
-                                         corvel::directory::E_fail);
+                                           corvel::directory::E_fail);
     EXPECT_FALSE(qzAuthenticator::getADUserGroups("CORP\\bob", "", theBob, true));
     EXPECT_EQ(theCapture.count("0|getUserGroups unable to retrieve member of for user \"" +
                                exampleUser("Bob Brown") + "\", error 0x80004005"),
@@ -188,7 +188,7 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
 
     // The user's group collection cannot be had in the direct mode.
     corvel::directory::faults::injectFault(FaultOp::Groups, exampleUser("Bob Brown"),
-                                         corvel::directory::E_fail);
+                                           corvel::directory::E_fail);
     EXPECT_FALSE(qzAuthenticator::getADUserGroups("CORP\\bob", "", theBob, false));
     EXPECT_EQ(theCapture.count("0|getUserGroups error getting groups for user \"" +
                                exampleUser("Bob Brown") + "\", error 0x80004005"),
@@ -199,7 +199,7 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
     // The primary group cannot be looked up: a failure in both modes, not
     // a listing without it.
     corvel::directory::faults::injectFault(FaultOp::PrimaryGroup, exampleUser("Bob Brown"),
-                                         corvel::directory::E_serverDown);
+                                           corvel::directory::E_serverDown);
     for (bool curRecursive : {true, false})
         EXPECT_FALSE(qzAuthenticator::getADUserGroups("CORP\\bob", "", theBob, curRecursive));
     EXPECT_EQ(theCapture.count("0|getUserGroups unable to retrieve the primary group of user \"" +
@@ -214,9 +214,9 @@ TEST_F(ListingTest, FailuresAreLoggedAndTheWalkGoesOn)
 TEST_F(ListingTest, SlashInADnIsEscapedInThePath)
 {
     authtest::Capture theCapture;
-    corvel::directory::faults::injectFault(FaultOp::Open,
-                                         "CN=Sales/Marketing,OU=Groups,DC=corp,DC=example,DC=test",
-                                         corvel::directory::E_fail);
+    corvel::directory::faults::injectFault(
+        FaultOp::Open, "CN=Sales/Marketing,OU=Groups,DC=corp,DC=example,DC=test",
+        corvel::directory::E_fail);
     GroupSet theGroups;
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\jsmith", "", theGroups, true));
     EXPECT_EQ(theGroups, (GroupSet{"Domain Users"}));
@@ -234,8 +234,8 @@ TEST_F(ListingTest, CredentialsOnlyWithADomainAndAPassword)
 
     EXPECT_TRUE(qzAuthenticator::getADUserGroups("CORP\\alice", thePassword, theGroups, true));
     EXPECT_EQ(theCapture.count("with the credentials of \"CORP\\alice\""), 1u);
-    EXPECT_TRUE(qzAuthenticator::getADUserGroups("alice@corp.example.test", thePassword, theGroups,
-                                                 false));
+    EXPECT_TRUE(
+        qzAuthenticator::getADUserGroups("alice@corp.example.test", thePassword, theGroups, false));
     EXPECT_EQ(theCapture.count("with the credentials of \"alice@corp.example.test\""), 1u);
 
     // An empty password: no credentials.
@@ -256,8 +256,8 @@ TEST_F(ListingTest, CredentialsOnlyWithADomainAndAPassword)
     theCapture.clear();
     EXPECT_TRUE(qzAuthenticator::getUserGroups(exampleUser("Alice Anders"), L"CORP\\alice", L"",
                                                theGroups, true));
-    EXPECT_TRUE(qzAuthenticator::getUserGroups(exampleUser("Alice Anders"), L"", L"pw", theGroups,
-                                               true));
+    EXPECT_TRUE(
+        qzAuthenticator::getUserGroups(exampleUser("Alice Anders"), L"", L"pw", theGroups, true));
     EXPECT_EQ(theCapture.count(theOwn), 2u);
     EXPECT_TRUE(qzAuthenticator::getUserGroups(exampleUser("Alice Anders"), L"CORP\\\u00e9lise",
                                                L"pw\u20ac", theGroups, true));

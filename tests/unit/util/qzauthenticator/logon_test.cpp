@@ -20,7 +20,7 @@
 // hashlib.
 #define QZ_SHA1_TEST "xyx8lBAuE2chgbvAUWBMXfqtw7w="
 #define QZ_SSHA256_TEST "tZu5P/koe8t2VL9aFyVR+eItksc/p7m3bIrdruAutfQBAgMEBQ=="
-#define QZ_SSHA512_TEST                                                                          \
+#define QZ_SSHA512_TEST                                                                            \
     "cNK9DZs6/OTGVdMGycg3UwZ51rZ0yVENzBHQpOpQzordD2F2zefAigAXBTYN2fntOXVZBsOxoFEfSDtbJXCmtnNhbHRz" \
     "YWx0c2FsdDEyMzQ1Njc4"
 
@@ -106,14 +106,13 @@ TEST_F(LogonTest, NamesReachThePluginNormalised)
     // DOMAIN\user is never looked up: unknown to the directory, still passed.
     EXPECT_EQ(qzAuthenticator::authenticateUser("NOSUCH\\ghost", "Secret-1", "", theStatus), 0);
     // A user principal name is translated to DOMAIN\user and split.
-    EXPECT_EQ(qzAuthenticator::authenticateUser("dave@corp.example.test", "Secret-2", "",
-                                                theStatus),
-              0);
+    EXPECT_EQ(
+        qzAuthenticator::authenticateUser("dave@corp.example.test", "Secret-2", "", theStatus), 0);
     // Both a backslash and an '@': looked up, not passed on as DOMAIN\user
     // (the translator knows no such name).
-    EXPECT_EQ(qzAuthenticator::authenticateUser("XX\\carol@corp.example.test", "Secret-3", "",
-                                                theStatus),
-              1);
+    EXPECT_EQ(
+        qzAuthenticator::authenticateUser("XX\\carol@corp.example.test", "Secret-3", "", theStatus),
+        1);
     const std::vector<std::string> theCalls = calls();
     ASSERT_EQ(theCalls.size(), 2u);
     EXPECT_EQ(theCalls[0], "logon|NOSUCH|ghost|Secret-1");
@@ -125,9 +124,8 @@ TEST_F(LogonTest, UnknownNameGivesOneWithoutLoadingThePlugin)
     corvel::platform::setPluginDirectory(fakeDir("recorder"));
     authtest::Capture theCapture;
     std::uint32_t theStatus = 55;
-    EXPECT_EQ(qzAuthenticator::authenticateUser("nobody@corp.example.test", "pw", "LDIF",
-                                                theStatus),
-              1);
+    EXPECT_EQ(
+        qzAuthenticator::authenticateUser("nobody@corp.example.test", "pw", "LDIF", theStatus), 1);
     EXPECT_EQ(theStatus, 0u);
     EXPECT_TRUE(calls().empty());
     EXPECT_EQ(theCapture.count("0|qzAuthenticator::authenticateUser - user "
@@ -175,7 +173,8 @@ TEST_F(LogonTest, LoaderFailuresGiveFourWithTheLoaderCode)
     theStatus = 0;
     EXPECT_EQ(qzAuthenticator::authenticateUser("CORP\\alice", "Missing-Pw", "LDIF", theStatus), 4);
     EXPECT_EQ(theStatus, corvel::platform::LoaderError_procNotFound);
-    EXPECT_EQ(theCapture.count("5|qzAuthenticator::authenticateUser domain: CORP, user: alice"), 2u);
+    EXPECT_EQ(theCapture.count("5|qzAuthenticator::authenticateUser domain: CORP, user: alice"),
+              2u);
     for (const std::string& curLine : theCapture.all())
         EXPECT_EQ(curLine.find("Missing-Pw"), std::string::npos) << curLine;
 }
@@ -266,16 +265,11 @@ TEST_F(LdifPackageTest, GoodBadDisabledAndUnknownUsers)
         std::uint32_t itsStatus;
     };
     const Case theCases[] = {
-        {"CORP\\alice", "Alice-Pass1", 0, 0},
-        {"alice@corp.example.test", "Alice-Pass1", 0, 0},
-        {"CORP\\alice", "alice-pass1", 1, 0x52e},
-        {"CORP\\alice", "Alice-Pass1x", 1, 0x52e},
-        {"CORP\\jsmith", "John-Pass1", 0, 0},
-        {"CORP\\erin", "Erin-Pass1", 2, 0x533},
-        {"CORP\\erin", "wrong", 1, 0x52e},
-        {"CORP\\nobody", "Alice-Pass1", 1, 0x525},
-        {"OTHER\\alice", "Alice-Pass1", 1, 0x525},
-        {"CORP\\alice", "", 1, 0},
+        {"CORP\\alice", "Alice-Pass1", 0, 0},      {"alice@corp.example.test", "Alice-Pass1", 0, 0},
+        {"CORP\\alice", "alice-pass1", 1, 0x52e},  {"CORP\\alice", "Alice-Pass1x", 1, 0x52e},
+        {"CORP\\jsmith", "John-Pass1", 0, 0},      {"CORP\\erin", "Erin-Pass1", 2, 0x533},
+        {"CORP\\erin", "wrong", 1, 0x52e},         {"CORP\\nobody", "Alice-Pass1", 1, 0x525},
+        {"OTHER\\alice", "Alice-Pass1", 1, 0x525}, {"CORP\\alice", "", 1, 0},
     };
     for (const Case& curCase : theCases)
     {
@@ -310,7 +304,8 @@ TEST_F(LdifPackageTest, HashSchemesOfTheLdapTools)
 {
     // {SHA}, {SSHA256}, {SSHA512} and a plain value for "Test-Pass1"; salts
     // of various lengths. Made with Python's hashlib, as slappasswd would.
-    const std::string theLdif = authtest::corpLdif() +
+    const std::string theLdif =
+        authtest::corpLdif() +
         "dn: CN=Sha1 User,OU=People,DC=corp,DC=example,DC=test\nobjectClass: user\n"
         "sAMAccountName: sha1\nuserPassword: {SHA}" QZ_SHA1_TEST "\n\n"
         "dn: CN=Sha256 User,OU=People,DC=corp,DC=example,DC=test\nobjectClass: user\n"
@@ -332,9 +327,9 @@ TEST_F(LdifPackageTest, HashSchemesOfTheLdapTools)
     }
     // A scheme the plug-in does not know is never compared as plain text.
     std::uint32_t theStatus = 0;
-    EXPECT_EQ(qzAuthenticator::authenticateUser("CORP\\crypt", "{CRYPT}Test-Pass1", "LDIF",
-                                                theStatus),
-              1);
+    EXPECT_EQ(
+        qzAuthenticator::authenticateUser("CORP\\crypt", "{CRYPT}Test-Pass1", "LDIF", theStatus),
+        1);
 }
 
 } // namespace

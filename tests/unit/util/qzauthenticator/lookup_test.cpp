@@ -34,14 +34,14 @@ std::string retryLine(const std::string& inPrefixed)
 
 std::string optionsTrace(const std::string& inName, const std::string& inHex)
 {
-    return "5|* qzAuthenticator::getObjectDN error translating object \"" + inName + "\", error 0x" +
-           inHex + ", evaluating options";
+    return "5|* qzAuthenticator::getObjectDN error translating object \"" + inName +
+           "\", error 0x" + inHex + ", evaluating options";
 }
 
 std::string finalTrace(const std::string& inName, const std::string& inHex)
 {
-    return "5|* qzAuthenticator::getObjectDN error translating object \"" + inName + "\", error 0x" +
-           inHex;
+    return "5|* qzAuthenticator::getObjectDN error translating object \"" + inName +
+           "\", error 0x" + inHex;
 }
 
 // The capture's lines of getObjectDN alone (the directory may log too).
@@ -91,7 +91,8 @@ TEST(ObjectLookup, NamesFoundOnTheFirstTryAreNeverRetried)
         ASSERT_TRUE(qzAuthenticator::getObjectDN(curCase.itsName, theDN, curCase.itsIsGroup))
             << curCase.itsName;
         EXPECT_EQ(theDN, curCase.itsDN);
-        EXPECT_EQ(lookupLines(theCapture), std::vector<std::string>{theInitLine}) << curCase.itsName;
+        EXPECT_EQ(lookupLines(theCapture), std::vector<std::string>{theInitLine})
+            << curCase.itsName;
     }
 }
 
@@ -356,8 +357,8 @@ TEST(FindUser, FailuresToCreateOrInitAreErrorLines)
         EXPECT_FALSE(qzAuthenticator::findUser("bob@nowhere.test", "", theResult, theUsedGC,
                                                corvel::directory::NameType_NT4));
         EXPECT_FALSE(theUsedGC);
-        EXPECT_EQ(theCapture.count("0|findUser error initing the name translator, error 0x8007054B"),
-                  1u);
+        EXPECT_EQ(
+            theCapture.count("0|findUser error initing the name translator, error 0x8007054B"), 1u);
     }
     {
         injectFault(FaultOp::CreateTranslator, "", corvel::directory::E_outOfMemory);

@@ -50,7 +50,8 @@ std::string returning(bool inFound, const std::string& inGroup, const std::strin
 }
 
 // The four lines of a group that does not hold the user directly.
-void descend(std::vector<std::string>& ioLines, const std::string& inGroup, const std::string& inUser)
+void descend(std::vector<std::string>& ioLines, const std::string& inGroup,
+             const std::string& inUser)
 {
     ioLines.push_back(checking(inGroup, inUser));
     ioLines.push_back(doneIsMember(inUser));
@@ -141,8 +142,8 @@ TEST(IsUserInGroup, SlashIsEscapedInTheGroupPathAndTheUserPath)
 {
     const std::string theDana = "CN=Dana/Ops,OU=People,DC=corp,DC=example,DC=test";
     authtest::LdifDirectory theDirectory(
-        authtest::corpLdif() +
-        "dn: " + theDana + "\nobjectClass: top\nobjectClass: user\nsAMAccountName: dana\n\n" +
+        authtest::corpLdif() + "dn: " + theDana +
+        "\nobjectClass: top\nobjectClass: user\nsAMAccountName: dana\n\n" +
         authtest::groupLdif("R/D Inner", "RnD Inner", {theDana}) +
         authtest::groupLdif("R/D Team", "RnD Team", {groupDN("R/D Inner")}));
     authtest::Capture theCapture;
@@ -150,9 +151,9 @@ TEST(IsUserInGroup, SlashIsEscapedInTheGroupPathAndTheUserPath)
     const std::string theEscapedUser = "CN=Dana\\2fOps,OU=People,DC=corp,DC=example,DC=test";
     const std::vector<std::string> theTraces = theCapture.traces();
     ASSERT_FALSE(theTraces.empty());
-    EXPECT_EQ(theTraces.front(),
-              opening("CN=R\\2fD Team,OU=Groups,DC=corp,DC=example,DC=test"));
-    EXPECT_EQ(countOf(theTraces, checking("CN=R/D Inner", theEscapedUser) + ", returning true"), 1u);
+    EXPECT_EQ(theTraces.front(), opening("CN=R\\2fD Team,OU=Groups,DC=corp,DC=example,DC=test"));
+    EXPECT_EQ(countOf(theTraces, checking("CN=R/D Inner", theEscapedUser) + ", returning true"),
+              1u);
     for (const std::string& curLine : theTraces)
         EXPECT_EQ(curLine.find("Dana/Ops"), std::string::npos) << curLine;
 }
@@ -180,7 +181,8 @@ TEST(IsUserInGroup, MembersThatCannotBeReadCountAsFalseForThatGroup)
     const std::string theAlice = personDN("Alice Test");
     authtest::LdifDirectory theDirectory(
         authtest::corpLdif() +
-        authtest::groupLdif("Outer", "Outer", {groupDN("Staff"), groupDN("Sales"), groupDN("Engineering")}));
+        authtest::groupLdif("Outer", "Outer",
+                            {groupDN("Staff"), groupDN("Sales"), groupDN("Engineering")}));
     {
         // Staff's member list fails; the walk goes on to Sales and Engineering.
         injectFault(FaultOp::Members, groupDN("Staff"), corvel::directory::E_accessDenied);
@@ -217,8 +219,7 @@ TEST(IsUserInGroup, LoopsEndWithEachGroupEnteredOnce)
     const std::string theCarol = personDN("Carol Test");
     const std::string theBob = personDN("Bob Test");
     authtest::LdifDirectory theDirectory(
-        authtest::corpLdif() +
-        authtest::groupLdif("LoopA", "LoopA", {groupDN("LoopB")}) +
+        authtest::corpLdif() + authtest::groupLdif("LoopA", "LoopA", {groupDN("LoopB")}) +
         authtest::groupLdif("LoopB", "LoopB", {groupDN("LoopA"), groupDN("LoopC"), theCarol}) +
         authtest::groupLdif("LoopC", "LoopC", {groupDN("LoopB"), groupDN("LoopA")}));
     {
@@ -271,8 +272,8 @@ TEST(IsUserInGroup, SharedGroupsOfALatticeAreWalkedOnce)
         const std::vector<std::string> theTraces = theCapture.traces();
         for (int curLevel = 1; curLevel < theLevels; ++curLevel)
             for (char curSide : {'a', 'b'})
-                EXPECT_EQ(countOf(theTraces, checking("CN=" + theName(curLevel, curSide), theAlice)),
-                          1u);
+                EXPECT_EQ(
+                    countOf(theTraces, checking("CN=" + theName(curLevel, curSide), theAlice)), 1u);
     }
     {
         // Carol sits only in the last right-hand group.
@@ -323,12 +324,15 @@ TEST(IsUserInGroup, PrimaryGroupsCountAsActiveDirectoryDefinesThem)
     // PosixStaff (RID 1200), which, as in the directory, does not list him.
     const std::string theDomain = "S-1-5-21-1-2-3-";
     const auto theSid = [&](const char* inRid) { return "objectSid: " + theDomain + inRid + "\n"; };
-    const std::string theFsp = "CN=S-1-5-11,CN=ForeignSecurityPrincipals,DC=corp,DC=example,DC=test";
+    const std::string theFsp =
+        "CN=S-1-5-11,CN=ForeignSecurityPrincipals,DC=corp,DC=example,DC=test";
     std::string theLdif = authtest::corpLdif();
     const auto theAccount = [&](const char* inCn, const char* inSam, const char* inRid,
-                                const char* inPrimary, const char* inClass) {
-        theLdif += "dn: " + personDN(inCn) + "\nobjectClass: " + inClass + "\nsAMAccountName: " +
-                   inSam + "\n" + theSid(inRid) + "primaryGroupID: " + inPrimary + "\n\n";
+                                const char* inPrimary, const char* inClass)
+    {
+        theLdif += "dn: " + personDN(inCn) + "\nobjectClass: " + inClass +
+                   "\nsAMAccountName: " + inSam + "\n" + theSid(inRid) +
+                   "primaryGroupID: " + inPrimary + "\n\n";
     };
     theAccount("Dan Test", "dan", "1105", "1200", "user");
     theAccount("Erin Test", "erin", "1106", "513", "user");
@@ -336,7 +340,8 @@ TEST(IsUserInGroup, PrimaryGroupsCountAsActiveDirectoryDefinesThem)
     theAccount("Nosid Test", "nosid", "1108", "513", "user");
     theLdif.replace(theLdif.find(theSid("1108")), theSid("1108").size(), "");
     const auto theGroup = [&](const char* inCn, const std::string& inSidLine,
-                              const std::vector<std::string>& inMembers) {
+                              const std::vector<std::string>& inMembers)
+    {
         std::string theText = authtest::groupLdif(inCn, inCn, inMembers);
         theLdif += theText.insert(theText.size() - 1, inSidLine);
     };
@@ -349,9 +354,13 @@ TEST(IsUserInGroup, PrimaryGroupsCountAsActiveDirectoryDefinesThem)
     // principals, which are no users and no groups.
     theGroup("Users", "objectSid: S-1-5-32-545\n",
              {theFsp, groupDN("Domain Users"), personDN("Vendor Contact")});
-    theLdif += "dn: CN=ForeignSecurityPrincipals,DC=corp,DC=example,DC=test\nobjectClass: container\n\n"
-               "dn: " + theFsp + "\nobjectClass: foreignSecurityPrincipal\nobjectSid: S-1-5-11\n\n"
-               "dn: " + personDN("Vendor Contact") + "\nobjectClass: contact\n\n";
+    theLdif +=
+        "dn: CN=ForeignSecurityPrincipals,DC=corp,DC=example,DC=test\nobjectClass: container\n\n"
+        "dn: " +
+        theFsp +
+        "\nobjectClass: foreignSecurityPrincipal\nobjectSid: S-1-5-11\n\n"
+        "dn: " +
+        personDN("Vendor Contact") + "\nobjectClass: contact\n\n";
     authtest::LdifDirectory theDirectory(theLdif);
 
     struct Case
@@ -361,21 +370,22 @@ TEST(IsUserInGroup, PrimaryGroupsCountAsActiveDirectoryDefinesThem)
         bool itsMember;
     };
     const Case theCases[] = {
-        {"Dan Test", "PosixStaff", true},     {"Dan Test", "Grand", true},
-        {"Dan Test", "Domain Users", false},  {"Erin Test", "Domain Users", true},
-        {"Erin Test", "Users", true},         {"Erin Test", "PosixStaff", false},
-        {"WS01", "Domain Computers", true},   {"WS01", "Domain Users", false},
+        {"Dan Test", "PosixStaff", true},      {"Dan Test", "Grand", true},
+        {"Dan Test", "Domain Users", false},   {"Erin Test", "Domain Users", true},
+        {"Erin Test", "Users", true},          {"Erin Test", "PosixStaff", false},
+        {"WS01", "Domain Computers", true},    {"WS01", "Domain Users", false},
         {"Nosid Test", "Domain Users", false}, {"Alice Test", "Users", false},
     };
     for (const Case& curCase : theCases)
-        EXPECT_EQ(qzAuthenticator::isUserInGroup(groupDN(curCase.itsGroup), personDN(curCase.itsUser)),
-                  curCase.itsMember)
+        EXPECT_EQ(
+            qzAuthenticator::isUserInGroup(groupDN(curCase.itsGroup), personDN(curCase.itsUser)),
+            curCase.itsMember)
             << curCase.itsUser << " in " << curCase.itsGroup;
 
     // The primary group answers the direct question itself, in the usual lines.
     authtest::Capture theCapture;
     EXPECT_TRUE(qzAuthenticator::isUserInGroup(groupDN("PosixStaff"), personDN("Dan Test")));
-    EXPECT_EQ(countOf(theCapture.traces(), checking("CN=PosixStaff", personDN("Dan Test")) +
-                                               ", returning true"),
+    EXPECT_EQ(countOf(theCapture.traces(),
+                      checking("CN=PosixStaff", personDN("Dan Test")) + ", returning true"),
               1u);
 }

@@ -34,7 +34,10 @@ struct Node
     int itsIsMemberCalls = 0;
     int itsMembersCalls = 0;
 
-    std::string dn() const { return itsName + (itsIsGroup ? ",OU=Groups,DC=t" : ",OU=People,DC=t"); }
+    std::string dn() const
+    {
+        return itsName + (itsIsGroup ? ",OU=Groups,DC=t" : ",OU=People,DC=t");
+    }
 };
 
 class Tree
@@ -127,10 +130,7 @@ Status FakeObject::members(std::unique_ptr<DirEnumerator>& outMembers)
 }
 
 // The user whose path is theUserPath.
-Node& target(Tree& ioTree)
-{
-    return ioTree.user("Target");
-}
+Node& target(Tree& ioTree) { return ioTree.user("Target"); }
 
 // The walk as the plain recursive description gives it, without any record
 // of groups entered: the reference for directories without loops.
@@ -181,7 +181,6 @@ bool walk(Node& inTop)
     FakeObject theTop(inTop);
     return qzAuthenticator::_isUserInGroup(theTop, theUserPath);
 }
-
 
 } // namespace
 
@@ -310,7 +309,7 @@ TEST(MembershipWalk, RandomSharedGroupsKeepTheVerdictAndAreEnteredOnce)
         const bool theVerdict = referenceWalk(*theGroups.front(), theReferenceTraces);
         EXPECT_EQ(walk(*theGroups.front()), theVerdict) << "round " << curRound;
         for (Node* curGroup : theGroups)
-            EXPECT_LE(curGroup->itsIsMemberCalls, 1) << "round " << curRound << " "
-                                                     << curGroup->itsName;
+            EXPECT_LE(curGroup->itsIsMemberCalls, 1)
+                << "round " << curRound << " " << curGroup->itsName;
     }
 }

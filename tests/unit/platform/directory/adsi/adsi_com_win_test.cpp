@@ -158,7 +158,8 @@ TEST(AdsiVariants, ArraysAreReadInIndexOrderFromAnyLowerBound)
         theObject.AddRef();
         theObjectElement.get()->vt = VT_DISPATCH;
         theObjectElement.get()->pdispVal = &theObject;
-        ASSERT_EQ(SafeArrayPutElement(theValue.get()->parray, &theIndex, theObjectElement.get()), S_OK);
+        ASSERT_EQ(SafeArrayPutElement(theValue.get()->parray, &theIndex, theObjectElement.get()),
+                  S_OK);
         ASSERT_EQ(variantStrings(*theValue.get(), theValues), S_ok);
         EXPECT_EQ(theValues, (std::vector<std::string>{"first", "third"}));
     }

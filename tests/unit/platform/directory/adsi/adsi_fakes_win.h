@@ -65,8 +65,12 @@ public:
 
     HRESULT WINAPI GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     HRESULT WINAPI GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT WINAPI Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    HRESULT WINAPI GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT WINAPI Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                          UINT*) override
     {
         return E_NOTIMPL;
     }
@@ -88,7 +92,8 @@ private:
 class FakeEnum final : public IEnumVARIANT
 {
 public:
-    FakeEnum(std::vector<IDispatch*> inElements, std::size_t inFailAt, HRESULT inFailure, int* ioNextCalls)
+    FakeEnum(std::vector<IDispatch*> inElements, std::size_t inFailAt, HRESULT inFailure,
+             int* ioNextCalls)
         : itsElements(std::move(inElements)), itsFailAt(inFailAt), itsFailure(inFailure),
           itsNextCalls(ioNextCalls)
     {
@@ -328,10 +333,11 @@ public:
         itsCalls.push_back(L"Init " + std::to_wstring(inKind) + L" " + text(inPath));
         return itsResult;
     }
-    HRESULT WINAPI InitEx(__LONG32 inKind, BSTR inPath, BSTR inUser, BSTR inDomain, BSTR inPassword) override
+    HRESULT WINAPI InitEx(__LONG32 inKind, BSTR inPath, BSTR inUser, BSTR inDomain,
+                          BSTR inPassword) override
     {
-        itsCalls.push_back(L"InitEx " + std::to_wstring(inKind) + L" " + text(inPath) + L" " + text(inUser) +
-                           L" " + text(inDomain));
+        itsCalls.push_back(L"InitEx " + std::to_wstring(inKind) + L" " + text(inPath) + L" " +
+                           text(inUser) + L" " + text(inDomain));
         itsPassword = text(inPassword);
         return itsResult;
     }
@@ -346,7 +352,8 @@ public:
         *outName = nullptr;
         if (FAILED(itsResult))
             return itsResult;
-        *outName = SysAllocStringLen(itsReturnedName.data(), static_cast<UINT>(itsReturnedName.size()));
+        *outName =
+            SysAllocStringLen(itsReturnedName.data(), static_cast<UINT>(itsReturnedName.size()));
         return S_OK;
     }
     HRESULT WINAPI SetEx(__LONG32, VARIANT) override { return E_NOTIMPL; }
@@ -356,7 +363,10 @@ protected:
     bool answers(REFIID inIid) override { return inIid == IID_IADsNameTranslate; }
 
 private:
-    static std::wstring text(BSTR inText) { return inText ? std::wstring(inText, SysStringLen(inText)) : L"<null>"; }
+    static std::wstring text(BSTR inText)
+    {
+        return inText ? std::wstring(inText, SysStringLen(inText)) : L"<null>";
+    }
 };
 
 } // namespace adsitest

@@ -20,7 +20,10 @@ using adsitest::liveObjects;
 class AdsiObjects : public ::testing::Test
 {
 protected:
-    void TearDown() override { EXPECT_EQ(liveObjects(), 0) << "collections or enumerations leaked"; }
+    void TearDown() override
+    {
+        EXPECT_EQ(liveObjects(), 0) << "collections or enumerations leaked";
+    }
 };
 
 TEST_F(AdsiObjects, AttributesAndNameAreReadAsText)
@@ -74,7 +77,8 @@ TEST_F(AdsiObjects, IsMemberAsksWithThePathAsGivenAndPassesFailuresOn)
 
         theGroup.itsIsMemberResult = static_cast<HRESULT>(E_accessDenied);
         theAnswer = true;
-        EXPECT_EQ(theAsGroup->isMember("LDAP://CN=Ann,OU=A\\2fB,DC=corp", theAnswer), E_accessDenied);
+        EXPECT_EQ(theAsGroup->isMember("LDAP://CN=Ann,OU=A\\2fB,DC=corp", theAnswer),
+                  E_accessDenied);
         EXPECT_FALSE(theAnswer) << "a failed question is no";
     }
     EXPECT_EQ(theGroup.refs(), 1);
@@ -112,7 +116,8 @@ TEST_F(AdsiObjects, MembersComeInDirectoryOrderAndTheEndStaysTheEnd)
         std::vector<bool> theGroups;
         std::unique_ptr<DirObject> theMember;
         Status theStatus = S_ok;
-        for (int curGuard = 0; curGuard < 10 && (theStatus = theMembers->next(theMember)) == S_ok; ++curGuard)
+        for (int curGuard = 0; curGuard < 10 && (theStatus = theMembers->next(theMember)) == S_ok;
+             ++curGuard)
         {
             ASSERT_TRUE(theMember);
             std::string theName;
@@ -127,7 +132,8 @@ TEST_F(AdsiObjects, MembersComeInDirectoryOrderAndTheEndStaysTheEnd)
 
         int theCalls = theTop.itsMembers.itsNextCalls;
         EXPECT_EQ(theMembers->next(theMember), S_false);
-        EXPECT_EQ(theTop.itsMembers.itsNextCalls, theCalls) << "an ended enumeration is not asked again";
+        EXPECT_EQ(theTop.itsMembers.itsNextCalls, theCalls)
+            << "an ended enumeration is not asked again";
     }
     EXPECT_EQ(theTop.refs(), 1);
     EXPECT_EQ(theNested.refs(), 1);
@@ -200,8 +206,8 @@ TEST_F(AdsiObjects, TranslatorPassesNamesCredentialsAndCodesThrough)
         EXPECT_EQ(theTranslator->get(NameType_1779, theName), S_ok);
         EXPECT_EQ(theName, "CN=Ann Lee,OU=Staff,DC=corp,DC=example");
         EXPECT_EQ(theFake.itsCalls,
-                  (std::vector<std::wstring>{L"Init 3 ", L"InitEx 1 CORP ann CORP", L"Set 8 ann@corp.example",
-                                             L"Get 1"}));
+                  (std::vector<std::wstring>{L"Init 3 ", L"InitEx 1 CORP ann CORP",
+                                             L"Set 8 ann@corp.example", L"Get 1"}));
 
         // The not-found code comes back whole, so its low 16 bits still
         // read 8470.
@@ -215,7 +221,8 @@ TEST_F(AdsiObjects, TranslatorPassesNamesCredentialsAndCodesThrough)
         // A name the directory would read shorter never reaches it.
         theFake.itsResult = S_OK;
         std::size_t theCallCount = theFake.itsCalls.size();
-        EXPECT_EQ(theTranslator->set(NameType_Unknown, std::string("CORP\\ann\0x", 10)), E_invalidArg);
+        EXPECT_EQ(theTranslator->set(NameType_Unknown, std::string("CORP\\ann\0x", 10)),
+                  E_invalidArg);
         EXPECT_EQ(theFake.itsCalls.size(), theCallCount);
     }
     EXPECT_EQ(theFake.refs(), 1);
@@ -257,12 +264,13 @@ TEST_F(AdsiObjects, PrimaryGroupMembershipIsReadFromTheMembersAttributes)
     theErin.itsNumbers[L"primaryGroupID"] = 513;
     std::vector<std::wstring> theOpened;
     HRESULT theFailure = S_OK;
-    Opener theOpener = [&](const std::wstring& inPath, ComPtr<IADs>& outObject) -> HRESULT {
+    Opener theOpener = [&](const std::wstring& inPath, ComPtr<IADs>& outObject) -> HRESULT
+    {
         theOpened.push_back(inPath);
         if (FAILED(theFailure))
             return theFailure;
-        FakeObject* theObject = inPath == L"LDAP://CN=Dan,DC=corp"    ? &theDan
-                                : inPath == L"LDAP://CN=Erin,DC=corp" ? &theErin
+        FakeObject* theObject = inPath == L"LDAP://CN=Dan,DC=corp"              ? &theDan
+                                : inPath == L"LDAP://CN=Erin,DC=corp"           ? &theErin
                                 : inPath == L"LDAP://<SID=S-1-5-21-1-2-3-1200>" ? &theGroup
                                                                                 : nullptr;
         if (!theObject)
@@ -279,9 +287,9 @@ TEST_F(AdsiObjects, PrimaryGroupMembershipIsReadFromTheMembersAttributes)
             const char* itsPath;
             bool itsMember;
         };
-        for (const Case& curCase : {Case{"LDAP://CN=Dan,DC=corp", true}, Case{"LDAP://CN=Dan,DC=corp", true},
-                                    Case{"LDAP://CN=Erin,DC=corp", false},
-                                    Case{"LDAP://CN=Gone,DC=corp", false}})
+        for (const Case& curCase :
+             {Case{"LDAP://CN=Dan,DC=corp", true}, Case{"LDAP://CN=Dan,DC=corp", true},
+              Case{"LDAP://CN=Erin,DC=corp", false}, Case{"LDAP://CN=Gone,DC=corp", false}})
         {
             bool theAnswer = !curCase.itsMember;
             EXPECT_EQ(theAsGroup->isMember(curCase.itsPath, theAnswer), S_ok) << curCase.itsPath;

@@ -85,14 +85,16 @@ TEST(AdsiService, OpeningFailsCleanlyWithAndWithoutCredentials)
         for (ObjectKind curKind : {ObjectKind::Object, ObjectKind::Group, ObjectKind::User})
         {
             theObject = adsi::wrapObject(nullptr, &theStale); // what the call must drop
-            Status theStatus = theService->openObject("LDAP://dc.corp.invalid/CN=Sales,DC=corp,DC=invalid", curCredentials,
-                                                      curKind, theObject);
+            Status theStatus =
+                theService->openObject("LDAP://dc.corp.invalid/CN=Sales,DC=corp,DC=invalid",
+                                       curCredentials, curKind, theObject);
             EXPECT_TRUE(failed(theStatus)) << std::hex << theStatus;
             EXPECT_FALSE(theObject);
         }
     }
     // A path the directory would read shorter is refused before it is asked.
-    EXPECT_EQ(theService->openObject(std::string("LDAP://CN=a\0,DC=b", 17), nullptr, ObjectKind::Group, theObject),
+    EXPECT_EQ(theService->openObject(std::string("LDAP://CN=a\0,DC=b", 17), nullptr,
+                                     ObjectKind::Group, theObject),
               E_invalidArg);
     EXPECT_FALSE(theObject);
     EXPECT_EQ(theStale.refs(), 1);

@@ -41,7 +41,8 @@ struct FakeDns
     std::vector<std::string> itsAsked;
     SrvLookup lookup()
     {
-        return [this](const std::string& inName, std::vector<SrvRecord>& outRecords) {
+        return [this](const std::string& inName, std::vector<SrvRecord>& outRecords)
+        {
             itsAsked.push_back(inName);
             const auto theAt = itsRecords.find(inName);
             if (theAt == itsRecords.end())
@@ -60,7 +61,8 @@ int closedPort()
     theAddress.sin_family = AF_INET;
     theAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t theSize = sizeof(theAddress);
-    if (theSocket < 0 || ::bind(theSocket, reinterpret_cast<sockaddr*>(&theAddress), theSize) != 0 ||
+    if (theSocket < 0 ||
+        ::bind(theSocket, reinterpret_cast<sockaddr*>(&theAddress), theSize) != 0 ||
         ::getsockname(theSocket, reinterpret_cast<sockaddr*>(&theAddress), &theSize) != 0)
         return 0;
     ::close(theSocket);
@@ -78,7 +80,8 @@ TEST(Locator, Rfc2782OrderByPriorityThenWeight)
     // the weights left against the random number drawn.
     std::deque<std::uint32_t> theDraws = {0, 15, 0, 7};
     std::vector<std::uint32_t> theLimits;
-    const auto theRandom = [&](std::uint32_t inLimit) {
+    const auto theRandom = [&](std::uint32_t inLimit)
+    {
         theLimits.push_back(inLimit);
         const std::uint32_t theDraw = theDraws.empty() ? 0 : theDraws.front();
         if (!theDraws.empty())
@@ -102,7 +105,8 @@ TEST(Locator, Rfc2782OrderByPriorityThenWeight)
 TEST(Locator, RecordsAskedForDomainsAndForests)
 {
     FakeDns theDns;
-    theDns.itsRecords["_ldap._tcp.dc._msdcs.corp.example.com"] = {record("dc1.corp.example.com", 389, 0, 100)};
+    theDns.itsRecords["_ldap._tcp.dc._msdcs.corp.example.com"] = {
+        record("dc1.corp.example.com", 389, 0, 100)};
     theDns.itsRecords["_gc._tcp.example.com"] = {record("gc1.example.com", 3268, 0, 100)};
     const auto theDcs = domainControllers("CORP.Example.COM", false, theDns.lookup());
     ASSERT_EQ(theDcs.size(), 1u);
@@ -119,8 +123,8 @@ TEST(Locator, RecordsAskedForDomainsAndForests)
     EXPECT_TRUE(domainControllers("", false, theDns.lookup()).empty());
     EXPECT_EQ(theDns.itsAsked,
               (std::vector<std::string>{"_ldap._tcp.dc._msdcs.corp.example.com",
-                                        "_ldap._tcp.dc._msdcs.corp.example.com", "_gc._tcp.example.com",
-                                        "_gc._tcp.nowhere.test"}));
+                                        "_ldap._tcp.dc._msdcs.corp.example.com",
+                                        "_gc._tcp.example.com", "_gc._tcp.nowhere.test"}));
 
     EXPECT_EQ(dnsNameOfDN("DC=Child,DC=corp,DC=example,DC=com"), "child.corp.example.com");
     EXPECT_EQ(dnsNameOfDN("OU=x,DC=corp"), "");
@@ -187,7 +191,8 @@ TEST(Locator, ServersTheDnsNamedAreTriedInTurnAndNothingFoundFailsClearly)
         ASSERT_EQ(theNone->createNameTranslator(theTranslator), S_ok);
         EXPECT_EQ(theTranslator->init(InitType_GC, ""), E_noSuchDomain) << curDomain;
         std::unique_ptr<DirObject> theObject;
-        EXPECT_EQ(theNone->openObject("LDAP://CN=x,DC=corp,DC=test", nullptr, ObjectKind::Group, theObject),
+        EXPECT_EQ(theNone->openObject("LDAP://CN=x,DC=corp,DC=test", nullptr, ObjectKind::Group,
+                                      theObject),
                   E_noSuchDomain)
             << curDomain;
     }

@@ -180,7 +180,8 @@ int closedPort()
     theAddress.sin_family = AF_INET;
     theAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t theSize = sizeof(theAddress);
-    if (theSocket < 0 || ::bind(theSocket, reinterpret_cast<sockaddr*>(&theAddress), theSize) != 0 ||
+    if (theSocket < 0 ||
+        ::bind(theSocket, reinterpret_cast<sockaddr*>(&theAddress), theSize) != 0 ||
         ::getsockname(theSocket, reinterpret_cast<sockaddr*>(&theAddress), &theSize) != 0)
         return 0;
     ::close(theSocket);
@@ -197,8 +198,8 @@ TEST(LdapServers, EachConfiguredServerIsTriedInTurn)
     ASSERT_GT(theSecond, 0);
     ::setenv("CORVEL_LDAP_TIMEOUT", "2", 1);
     const std::shared_ptr<DirectoryService> theService =
-        makeLdapService("ldap://127.0.0.1:" + std::to_string(theFirst) + " bogus ldap://127.0.0.1:" +
-                        std::to_string(theSecond));
+        makeLdapService("ldap://127.0.0.1:" + std::to_string(theFirst) +
+                        " bogus ldap://127.0.0.1:" + std::to_string(theSecond));
     ASSERT_TRUE(theService);
     setInfoLog("", 0);
     addInfoLogCallback(captureLine, qzLogDebug);
@@ -210,13 +211,15 @@ TEST(LdapServers, EachConfiguredServerIsTriedInTurn)
     // Both refuse: the failure is the last server's, reported as such.
     EXPECT_EQ(theStatus, E_serverDown);
     std::lock_guard<std::mutex> theLock(gLinesLock);
-    const auto theHas = [&](const std::string& inText) {
+    const auto theHas = [&](const std::string& inText)
+    {
         for (const std::string& curLine : gLines)
             if (curLine.find(inText) != std::string::npos)
                 return true;
         return false;
     };
-    EXPECT_TRUE(theHas("127.0.0.1:" + std::to_string(theFirst) + " does not answer, trying the next"));
+    EXPECT_TRUE(
+        theHas("127.0.0.1:" + std::to_string(theFirst) + " does not answer, trying the next"));
     // The last one has no next to move on to.
     EXPECT_FALSE(theHas("127.0.0.1:" + std::to_string(theSecond) + " does not answer"));
 }
@@ -241,8 +244,8 @@ TEST(LdapServers, MovesOnToAServerThatAnswers)
     ::setenv("KRB5CCNAME", "FILE:/nonexistent/corvel-no-ticket", 1);
 
     const std::shared_ptr<DirectoryService> theService =
-        makeLdapService("ldap://127.0.0.1:" + std::to_string(theRefusing) + ",ldap://127.0.0.1:" +
-                        std::to_string(ntohs(theAddress.sin_port)));
+        makeLdapService("ldap://127.0.0.1:" + std::to_string(theRefusing) +
+                        ",ldap://127.0.0.1:" + std::to_string(ntohs(theAddress.sin_port)));
     ASSERT_TRUE(theService);
     setInfoLog("", 0);
     std::unique_ptr<NameTranslator> theTranslator;

@@ -15,7 +15,8 @@ inline std::string describe(const corvel::directory::ldif::Directory& inDir)
 {
     using namespace corvel::directory::ldif;
     std::string theText = inDir.itsLoaded ? "loaded\n" : "not loaded\n";
-    const auto add = [&](std::string_view inPart) {
+    const auto add = [&](std::string_view inPart)
+    {
         theText += inPart;
         theText += '|';
     };
@@ -25,18 +26,21 @@ inline std::string describe(const corvel::directory::ldif::Directory& inDir)
     for (const DnRecord& curDn : inDir.itsDns)
     {
         add(curDn.itsText);
-        add(corvel::directory::dn::toLowerAscii(std::string(curDn.itsKey))); // compared folded: its case is no content
+        add(corvel::directory::dn::toLowerAscii(
+            std::string(curDn.itsKey))); // compared folded: its case is no content
         add(std::to_string(curDn.itsEntry));
         theText += '\n';
     }
     for (const Entry& curEntry : inDir.itsEntries)
     {
-        add(std::to_string(curEntry.itsDn) + " line " + std::to_string(curEntry.itsLine) + " domain " +
-            std::to_string(curEntry.itsDomain) + " classes " + std::to_string(curEntry.itsClasses));
+        add(std::to_string(curEntry.itsDn) + " line " + std::to_string(curEntry.itsLine) +
+            " domain " + std::to_string(curEntry.itsDomain) + " classes " +
+            std::to_string(curEntry.itsClasses));
         add(inDir.rdnText(curEntry));
         add(inDir.rdnValue(curEntry));
         for (const AttrValue& curValue : inDir.attrs(curEntry))
-            add(std::to_string(curValue.itsAttr) + "=" + std::string(inDir.itsValues[curValue.itsValue]));
+            add(std::to_string(curValue.itsAttr) + "=" +
+                std::string(inDir.itsValues[curValue.itsValue]));
         add("members");
         for (std::uint32_t curMember : inDir.members(curEntry))
             add(std::to_string(curMember));

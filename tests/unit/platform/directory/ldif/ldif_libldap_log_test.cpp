@@ -64,28 +64,31 @@ TEST(LdifLibldapLog, MalformedExportIsReportedInTheLogOnly)
 {
     dirtest::LogCapture theLog;
     const std::string thePath = dirtest::writeFile("malformed.ldif",
-                                                   "dn: DC=m,DC=test\n"              // 1
-                                                   "objectClass: domainDNS\n"        // 2
-                                                   "\n"                              // 3
-                                                   "dn: CN=B64,DC=m,DC=test\n"       // 4
-                                                   "userPassword:: hunter2!\n"       // 5
-                                                   "\n"                              // 6
-                                                   "dn: CN=Colon,DC=m,DC=test\n"     // 7
-                                                   "this line has no colon\n"        // 8
-                                                   "\n"                              // 9
-                                                   "dn: CN=Good,DC=m,DC=test\n"      // 10
-                                                   "objectClass: user\n");           // 11
+                                                   "dn: DC=m,DC=test\n"          // 1
+                                                   "objectClass: domainDNS\n"    // 2
+                                                   "\n"                          // 3
+                                                   "dn: CN=B64,DC=m,DC=test\n"   // 4
+                                                   "userPassword:: hunter2!\n"   // 5
+                                                   "\n"                          // 6
+                                                   "dn: CN=Colon,DC=m,DC=test\n" // 7
+                                                   "this line has no colon\n"    // 8
+                                                   "\n"                          // 9
+                                                   "dn: CN=Good,DC=m,DC=test\n"  // 10
+                                                   "objectClass: user\n");       // 11
     StderrCapture theStderr;
     auto theDir = loadDirectoryUncached(thePath, 1);
     EXPECT_EQ(theStderr.text(), "");
     EXPECT_NE(theDir->entryOfDn(theDir->findDn("CN=Good,DC=m,DC=test")), nullptr);
     EXPECT_EQ(theLog.errorsWith({thePath, "line 4", "malformed record skipped"}), 1u);
     EXPECT_EQ(theLog.errorsWith({thePath, "line 7", "malformed record skipped"}), 1u);
-    EXPECT_TRUE(theLog.anyLineContains("libldap: ldif: invalid format (line 5) entry: \"CN=B64,DC=m,DC=test\""));
-    EXPECT_TRUE(theLog.anyLineContains("libldap: ldif: invalid format (line 8) entry: \"CN=Colon,DC=m,DC=test\""));
+    EXPECT_TRUE(theLog.anyLineContains(
+        "libldap: ldif: invalid format (line 5) entry: \"CN=B64,DC=m,DC=test\""));
+    EXPECT_TRUE(theLog.anyLineContains(
+        "libldap: ldif: invalid format (line 8) entry: \"CN=Colon,DC=m,DC=test\""));
     // The decoder's complaint, without the character it refused: the value
     // may be a password written with the wrong separator.
-    EXPECT_TRUE(theLog.anyLineContains("libldap: ldap_pvt_decode_b64_inplace: invalid base64 encoding char"));
+    EXPECT_TRUE(theLog.anyLineContains(
+        "libldap: ldap_pvt_decode_b64_inplace: invalid base64 encoding char"));
     EXPECT_FALSE(theLog.anyLineContains("(!)"));
 }
 
@@ -113,7 +116,8 @@ TEST(LdifLibldapLog, RefusedRecordIsWordedAsTheRecordParserWordsIt)
         struct berval theValue = {theText.size(), theText.data()};
         LDIFRecord theParsed{};
         StderrCapture theStderr;
-        const int theRc = ldap_parse_ldif_record(&theValue, 7, &theParsed, "ldif", LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS);
+        const int theRc = ldap_parse_ldif_record(&theValue, 7, &theParsed, "ldif",
+                                                 LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS);
         ldap_ldif_record_done(&theParsed);
         std::string theWords = theStderr.text();
         ASSERT_NE(theRc, 0);

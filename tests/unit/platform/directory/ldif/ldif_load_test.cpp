@@ -43,11 +43,14 @@ TEST(LdifLoad, SampleDirectoryAsExported)
     EXPECT_TRUE(theAlice->is(Class_User));
     EXPECT_FALSE(theAlice->is(Class_Group));
     ASSERT_NE(theDir->firstValue(*theAlice, Attr_objectSid), nullptr);
-    EXPECT_EQ(*theDir->firstValue(*theAlice, Attr_objectSid), "S-1-5-21-1004336348-1177238915-682003330-1104");
+    EXPECT_EQ(*theDir->firstValue(*theAlice, Attr_objectSid),
+              "S-1-5-21-1004336348-1177238915-682003330-1104");
     ASSERT_NE(theDir->firstValue(*theAlice, Attr_objectGUID), nullptr);
-    EXPECT_EQ(*theDir->firstValue(*theAlice, Attr_objectGUID), "{6B29FC40-CA47-1067-B31D-00DD01066207}");
+    EXPECT_EQ(*theDir->firstValue(*theAlice, Attr_objectGUID),
+              "{6B29FC40-CA47-1067-B31D-00DD01066207}");
     // objectCategory is folded over two lines in the file.
-    const std::string_view* theCategory = theDir->firstValue(*theAlice, theDir->findAttr("objectCategory"));
+    const std::string_view* theCategory =
+        theDir->firstValue(*theAlice, theDir->findAttr("objectCategory"));
     ASSERT_NE(theCategory, nullptr);
     EXPECT_EQ(*theCategory, "CN=Person,CN=Schema,CN=Configuration," + theCorp);
 
@@ -61,7 +64,8 @@ TEST(LdifLoad, SampleDirectoryAsExported)
     EXPECT_TRUE(theGroup->is(Class_Group));
     EXPECT_EQ(theDir->rdnText(*theGroup), "CN=Sales/Marketing");
     EXPECT_EQ(texts(*theDir, theDir->members(*theGroup)),
-              (std::vector<std::string>{"CN=Dave Davis,OU=Users," + theCorp, "CN=Smith\\, John,OU=Users," + theCorp}));
+              (std::vector<std::string>{"CN=Dave Davis,OU=Users," + theCorp,
+                                        "CN=Smith\\, John,OU=Users," + theCorp}));
 
     const Entry* theComputer = entry(*theDir, "CN=WS01,CN=Computers," + theCorp);
     ASSERT_NE(theComputer, nullptr);
@@ -76,7 +80,8 @@ TEST(LdifLoad, MemberOfIsDerivedInGroupFileOrder)
     const Entry* theDave = entry(*theDir, "CN=Dave Davis,OU=Users," + theCorp);
     ASSERT_NE(theDave, nullptr);
     EXPECT_EQ(texts(*theDir, theDir->memberOf(*theDave)),
-              (std::vector<std::string>{"CN=Staff,OU=Groups," + theCorp, "CN=Sales/Marketing,OU=Groups," + theCorp}));
+              (std::vector<std::string>{"CN=Staff,OU=Groups," + theCorp,
+                                        "CN=Sales/Marketing,OU=Groups," + theCorp}));
     const Entry* theAlice = entry(*theDir, "CN=Alice Anders,OU=Users," + theCorp);
     EXPECT_EQ(texts(*theDir, theDir->memberOf(*theAlice)),
               (std::vector<std::string>{"CN=Developers,OU=Groups," + theCorp,
@@ -84,7 +89,8 @@ TEST(LdifLoad, MemberOfIsDerivedInGroupFileOrder)
     const Entry* theFrank = entry(*theDir, "CN=Frank Ford,OU=Users," + theCorp);
     EXPECT_TRUE(theDir->memberOf(*theFrank).empty());
     const Entry* theLoopA = entry(*theDir, "CN=LoopA,OU=Groups," + theCorp);
-    EXPECT_EQ(texts(*theDir, theDir->memberOf(*theLoopA)), (std::vector<std::string>{"CN=LoopB,OU=Groups," + theCorp}));
+    EXPECT_EQ(texts(*theDir, theDir->memberOf(*theLoopA)),
+              (std::vector<std::string>{"CN=LoopB,OU=Groups," + theCorp}));
 }
 
 TEST(LdifLoad, CaseInsensitiveNamesAndDomainsWithoutCrossRef)
@@ -96,7 +102,7 @@ TEST(LdifLoad, CaseInsensitiveNamesAndDomainsWithoutCrossRef)
 
     const Entry* theAlice = entry(*theDir, "cn=ALICE ANDERS,ou=people,dc=Corp,dc=Example,dc=Test");
     ASSERT_NE(theAlice, nullptr);
-    EXPECT_TRUE(theAlice->is(Class_User)); // "objectClass: USER"
+    EXPECT_TRUE(theAlice->is(Class_User));                                  // "objectClass: USER"
     ASSERT_NE(theDir->firstValue(*theAlice, Attr_sAMAccountName), nullptr); // "SAMACCOUNTNAME:"
     EXPECT_EQ(*theDir->firstValue(*theAlice, Attr_sAMAccountName), "alice");
 
@@ -104,7 +110,8 @@ TEST(LdifLoad, CaseInsensitiveNamesAndDomainsWithoutCrossRef)
     // line in the file is not taken.
     const Entry* theTeam = entry(*theDir, "CN=Team,OU=People," + theCorp);
     ASSERT_NE(theTeam, nullptr);
-    EXPECT_EQ(texts(*theDir, theDir->memberOf(*theAlice)), (std::vector<std::string>{"cn=Team,ou=people,dc=CORP,dc=example,dc=test"}));
+    EXPECT_EQ(texts(*theDir, theDir->memberOf(*theAlice)),
+              (std::vector<std::string>{"cn=Team,ou=people,dc=CORP,dc=example,dc=test"}));
     EXPECT_EQ(theDir->findAttr("memberOf"), NoIndex);
 
     // A base64 DN and a folded, hex-escaped member value name the same entry.
@@ -129,18 +136,18 @@ TEST(LdifLoad, LdifdeStyleCrLfAndVersionInFirstRecord)
     dirtest::LogCapture theLog;
     // ldifde writes CRLF line ends; the version line may open the first
     // record; a base64 SID may be folded anywhere.
-    std::string thePath = dirtest::writeFile("crlf.ldif",
-                                             "version: 1\r\n"
-                                             "dn: DC=w,DC=test\r\n"
-                                             "changetype: add\r\n"
-                                             "objectClass: domainDNS\r\n"
-                                             "\r\n"
-                                             "dn: CN=Win,DC=w,DC=test\r\n"
-                                             "changetype: add\r\n"
-                                             "objectClass: user\r\n"
-                                             "objectSid:: AQUAAAAAAAUVAAAA3PTcO4M9K0aCi6Yo\r\n"
-                                             " UAQAAA==\r\n"
-                                             "sAMAccountName: win\r\n");
+    std::string thePath =
+        dirtest::writeFile("crlf.ldif", "version: 1\r\n"
+                                        "dn: DC=w,DC=test\r\n"
+                                        "changetype: add\r\n"
+                                        "objectClass: domainDNS\r\n"
+                                        "\r\n"
+                                        "dn: CN=Win,DC=w,DC=test\r\n"
+                                        "changetype: add\r\n"
+                                        "objectClass: user\r\n"
+                                        "objectSid:: AQUAAAAAAAUVAAAA3PTcO4M9K0aCi6Yo\r\n"
+                                        " UAQAAA==\r\n"
+                                        "sAMAccountName: win\r\n");
     auto theDir = loadDirectory(thePath);
     ASSERT_TRUE(theDir->itsLoaded);
     EXPECT_EQ(theLog.errorCount(), 0u);
@@ -149,20 +156,25 @@ TEST(LdifLoad, LdifdeStyleCrLfAndVersionInFirstRecord)
     const Entry* theUser = entry(*theDir, "CN=Win,DC=w,DC=test");
     ASSERT_NE(theUser, nullptr);
     ASSERT_NE(theDir->firstValue(*theUser, Attr_sAMAccountName), nullptr);
-    EXPECT_EQ(*theDir->firstValue(*theUser, Attr_sAMAccountName), "win"); // no stray carriage return
+    EXPECT_EQ(*theDir->firstValue(*theUser, Attr_sAMAccountName),
+              "win"); // no stray carriage return
     ASSERT_NE(theDir->firstValue(*theUser, Attr_objectSid), nullptr);
-    EXPECT_EQ(*theDir->firstValue(*theUser, Attr_objectSid), "S-1-5-21-1004336348-1177238915-682003330-1104");
+    EXPECT_EQ(*theDir->firstValue(*theUser, Attr_objectSid),
+              "S-1-5-21-1004336348-1177238915-682003330-1104");
 }
 
 TEST(LdifLoad, SameUnchangedFileIsLoadedOnce)
 {
     dirtest::LogCapture theLog;
-    std::string thePath = dirtest::writeFile("cached.ldif", "dn: DC=a,DC=test\nobjectClass: domainDNS\n");
+    std::string thePath =
+        dirtest::writeFile("cached.ldif", "dn: DC=a,DC=test\nobjectClass: domainDNS\n");
     auto theFirst = loadDirectory(thePath);
     auto theSecond = loadDirectory(thePath);
     EXPECT_EQ(theFirst.get(), theSecond.get());
 
-    dirtest::writeFile("cached.ldif", "dn: DC=a,DC=test\nobjectClass: domainDNS\n\ndn: CN=x,DC=a,DC=test\nobjectClass: user\n");
+    dirtest::writeFile(
+        "cached.ldif",
+        "dn: DC=a,DC=test\nobjectClass: domainDNS\n\ndn: CN=x,DC=a,DC=test\nobjectClass: user\n");
     auto theThird = loadDirectory(thePath);
     EXPECT_NE(theFirst.get(), theThird.get());
     EXPECT_NE(entry(*theThird, "CN=x,DC=a,DC=test"), nullptr);
@@ -187,7 +199,8 @@ TEST(LdifLoadBadInput, MissingOrUnreadableFile)
     EXPECT_FALSE(theFromFifo->itsLoaded);
     EXPECT_EQ(theLog.errorsWith({theFifo, "not a regular file"}), 1u);
 
-    std::string theBinary = dirtest::writeFile("nul.ldif", std::string("dn: DC=a,DC=test\nobjectClass: dom\0ainDNS\n", 41));
+    std::string theBinary = dirtest::writeFile(
+        "nul.ldif", std::string("dn: DC=a,DC=test\nobjectClass: dom\0ainDNS\n", 41));
     auto theNul = loadDirectory(theBinary);
     EXPECT_FALSE(theNul->itsLoaded);
     EXPECT_EQ(theLog.errorsWith({theBinary, "line 2", "NUL"}), 1u);
@@ -206,39 +219,40 @@ TEST(LdifLoadBadInput, BadRecordsAreSkippedWithTheirLine)
 {
     dirtest::LogCapture theLog;
     std::string thePath = dirtest::writeFile("bad.ldif",
-                                             "dn: DC=bad,DC=test\n"                 // 1
-                                             "objectClass: domainDNS\n"             // 2
-                                             "\n"                                   // 3
-                                             "dn: CN=G,DC=bad,DC=test\n"            // 4
-                                             "objectClass: group\n"                 // 5
-                                             "member: CN=Nobody,DC=bad,DC=test\n"   // 6
-                                             "member: CN=U,DC=bad,DC=test\n"        // 7
-                                             "\n"                                   // 8
-                                             "\n"                                   // 9
-                                             "dn: CN=U,DC=bad,DC=test\n"            // 10
-                                             "objectClass: user\n"                  // 11
-                                             "sAMAccountName: first\n"              // 12
-                                             "\n"                                   // 13
-                                             "# the same entry again\n"             // 14
-                                             "dn: cn=u,dc=BAD,dc=test\n"            // 15
-                                             "objectClass: user\n"                  // 16
-                                             "sAMAccountName: second\n"             // 17
-                                             "\n"                                   // 18
-                                             "dn: CN=Broken,DC=bad,DC=test\n"       // 19
-                                             "this line has no colon\n"             // 20
-                                             "\n"                                   // 21
-                                             "dn: not a dn\n"                       // 22
-                                             "objectClass: user\n"                  // 23
-                                             "\n"                                   // 24
-                                             "dn: CN=Change,DC=bad,DC=test\n"       // 25
-                                             "changetype: delete\n"                 // 26
-                                             "\n"                                   // 27
-                                             "dn: CN=After,DC=bad,DC=test\n"        // 28
-                                             "objectClass: group\n"                 // 29
-                                             "member: CN=U,DC=bad,DC=test\n");      // 30
+                                             "dn: DC=bad,DC=test\n"               // 1
+                                             "objectClass: domainDNS\n"           // 2
+                                             "\n"                                 // 3
+                                             "dn: CN=G,DC=bad,DC=test\n"          // 4
+                                             "objectClass: group\n"               // 5
+                                             "member: CN=Nobody,DC=bad,DC=test\n" // 6
+                                             "member: CN=U,DC=bad,DC=test\n"      // 7
+                                             "\n"                                 // 8
+                                             "\n"                                 // 9
+                                             "dn: CN=U,DC=bad,DC=test\n"          // 10
+                                             "objectClass: user\n"                // 11
+                                             "sAMAccountName: first\n"            // 12
+                                             "\n"                                 // 13
+                                             "# the same entry again\n"           // 14
+                                             "dn: cn=u,dc=BAD,dc=test\n"          // 15
+                                             "objectClass: user\n"                // 16
+                                             "sAMAccountName: second\n"           // 17
+                                             "\n"                                 // 18
+                                             "dn: CN=Broken,DC=bad,DC=test\n"     // 19
+                                             "this line has no colon\n"           // 20
+                                             "\n"                                 // 21
+                                             "dn: not a dn\n"                     // 22
+                                             "objectClass: user\n"                // 23
+                                             "\n"                                 // 24
+                                             "dn: CN=Change,DC=bad,DC=test\n"     // 25
+                                             "changetype: delete\n"               // 26
+                                             "\n"                                 // 27
+                                             "dn: CN=After,DC=bad,DC=test\n"      // 28
+                                             "objectClass: group\n"               // 29
+                                             "member: CN=U,DC=bad,DC=test\n");    // 30
     auto theDir = loadDirectory(thePath);
     ASSERT_TRUE(theDir->itsLoaded);
-    EXPECT_EQ(theLog.errorsWith({thePath, "line 4", "CN=Nobody,DC=bad,DC=test", "names no entry"}), 1u);
+    EXPECT_EQ(theLog.errorsWith({thePath, "line 4", "CN=Nobody,DC=bad,DC=test", "names no entry"}),
+              1u);
     EXPECT_EQ(theLog.errorsWith({thePath, "line 15", "already defined at line 10"}), 1u);
     EXPECT_EQ(theLog.errorsWith({thePath, "line 19", "malformed"}), 1u);
     EXPECT_EQ(theLog.errorsWith({thePath, "line 22", "not a distinguished name"}), 1u);
@@ -263,23 +277,30 @@ TEST(LdifLoadBadInput, NeverReadsOtherFiles)
 {
     dirtest::LogCapture theLog;
     std::string theSecret = dirtest::writeFile("secret.txt", "top secret");
-    std::string theIncluded = dirtest::writeFile("included.ldif", "dn: CN=Included,DC=u,DC=test\nobjectClass: user\n");
+    std::string theIncluded =
+        dirtest::writeFile("included.ldif", "dn: CN=Included,DC=u,DC=test\nobjectClass: user\n");
     std::string thePath = dirtest::writeFile("urls.ldif",
-                                             "dn: DC=u,DC=test\n"                                 // 1
-                                             "objectClass: domainDNS\n"                           // 2
-                                             "\n"                                                 // 3
-                                             "dn: CN=V,DC=u,DC=test\n"                            // 4
-                                             "objectClass: user\n"                                // 5
-                                             "description:< file://" + theSecret + "\n"           // 6
-                                             "displ\n"                                            // 7
-                                             " ayName:\n"                                         // 8
-                                             " < file://" + theSecret + "\n"                      // 9
-                                             "sAMAccountName: v\n"                                // 10
-                                             "\n"                                                 // 11
-                                             "include: file://" + theIncluded + "\n"              // 12
-                                             "\n"                                                 // 13
-                                             "dn: CN=W,DC=u,DC=test\n"                            // 14
-                                             "objectClass: user\n");                              // 15
+                                             "dn: DC=u,DC=test\n"       // 1
+                                             "objectClass: domainDNS\n" // 2
+                                             "\n"                       // 3
+                                             "dn: CN=V,DC=u,DC=test\n"  // 4
+                                             "objectClass: user\n"      // 5
+                                             "description:< file://" +
+                                                 theSecret +
+                                                 "\n"         // 6
+                                                 "displ\n"    // 7
+                                                 " ayName:\n" // 8
+                                                 " < file://" +
+                                                 theSecret +
+                                                 "\n"                  // 9
+                                                 "sAMAccountName: v\n" // 10
+                                                 "\n"                  // 11
+                                                 "include: file://" +
+                                                 theIncluded +
+                                                 "\n"                      // 12
+                                                 "\n"                      // 13
+                                                 "dn: CN=W,DC=u,DC=test\n" // 14
+                                                 "objectClass: user\n");   // 15
     auto theDir = loadDirectory(thePath);
     ASSERT_TRUE(theDir->itsLoaded);
     EXPECT_EQ(theLog.errorsWith({thePath, "line 6", "description", "refused"}), 1u);
@@ -299,14 +320,15 @@ TEST(LdifLoadBadInput, NeverReadsOtherFiles)
 TEST(LdifLoadBadInput, BinaryValuesThatAreNoSidOrGuid)
 {
     dirtest::LogCapture theLog;
-    std::string thePath = dirtest::writeFile("badsid.ldif",
-                                             "dn: DC=s,DC=test\n"
-                                             "objectClass: domainDNS\n"
-                                             "\n"
-                                             "dn: CN=S,DC=s,DC=test\n"
-                                             "objectClass: user\n"
-                                             "objectSid:: AQUAAAAAAAUVAAAA\n" // count 5, no sub-authorities
-                                             "objectGUID:: AAEC\n");
+    std::string thePath =
+        dirtest::writeFile("badsid.ldif",
+                           "dn: DC=s,DC=test\n"
+                           "objectClass: domainDNS\n"
+                           "\n"
+                           "dn: CN=S,DC=s,DC=test\n"
+                           "objectClass: user\n"
+                           "objectSid:: AQUAAAAAAAUVAAAA\n" // count 5, no sub-authorities
+                           "objectGUID:: AAEC\n");
     auto theDir = loadDirectory(thePath);
     const Entry* theUser = entry(*theDir, "CN=S,DC=s,DC=test");
     ASSERT_NE(theUser, nullptr);
@@ -315,4 +337,3 @@ TEST(LdifLoadBadInput, BinaryValuesThatAreNoSidOrGuid)
     EXPECT_EQ(theLog.errorsWith({thePath, "objectSid"}), 1u);
     EXPECT_EQ(theLog.errorsWith({thePath, "objectGUID"}), 1u);
 }
-

@@ -19,10 +19,7 @@ std::string path(const std::string& inDN) { return "LDAP://" + dn::escapePathDN(
 class Objects : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        itsService = ldif::makeLdifService(dirtest::corpPath());
-    }
+    void SetUp() override { itsService = ldif::makeLdifService(dirtest::corpPath()); }
 
     std::unique_ptr<DirObject> open(const std::string& inDN, ObjectKind inKind)
     {
@@ -64,33 +61,50 @@ protected:
 TEST_F(Objects, OpenAsEachKind)
 {
     std::unique_ptr<DirObject> theObject;
-    EXPECT_EQ(itsService->openObject(path("CN=Staff," + theGroups), nullptr, ObjectKind::Group, theObject), S_ok);
+    EXPECT_EQ(itsService->openObject(path("CN=Staff," + theGroups), nullptr, ObjectKind::Group,
+                                     theObject),
+              S_ok);
     ASSERT_NE(theObject, nullptr);
     EXPECT_NE(theObject->asGroup(), nullptr);
     EXPECT_EQ(theObject->asUser(), nullptr);
 
-    EXPECT_EQ(itsService->openObject(path("CN=Staff," + theGroups), nullptr, ObjectKind::User, theObject),
-              E_noInterface);
+    EXPECT_EQ(
+        itsService->openObject(path("CN=Staff," + theGroups), nullptr, ObjectKind::User, theObject),
+        E_noInterface);
     EXPECT_EQ(theObject, nullptr);
-    EXPECT_EQ(itsService->openObject(path("CN=Alice Anders," + theUsers), nullptr, ObjectKind::Group, theObject),
+    EXPECT_EQ(itsService->openObject(path("CN=Alice Anders," + theUsers), nullptr,
+                                     ObjectKind::Group, theObject),
               E_noInterface);
-    EXPECT_EQ(itsService->openObject(path("CN=Vendor Contact," + theUsers), nullptr, ObjectKind::User, theObject),
+    EXPECT_EQ(itsService->openObject(path("CN=Vendor Contact," + theUsers), nullptr,
+                                     ObjectKind::User, theObject),
               E_noInterface);
-    EXPECT_EQ(itsService->openObject(path("OU=Groups," + theCorp), nullptr, ObjectKind::Group, theObject),
-              E_noInterface);
-    EXPECT_EQ(itsService->openObject(path("CN=Alice Anders," + theUsers), nullptr, ObjectKind::User, theObject), S_ok);
+    EXPECT_EQ(
+        itsService->openObject(path("OU=Groups," + theCorp), nullptr, ObjectKind::Group, theObject),
+        E_noInterface);
+    EXPECT_EQ(itsService->openObject(path("CN=Alice Anders," + theUsers), nullptr, ObjectKind::User,
+                                     theObject),
+              S_ok);
     EXPECT_NE(theObject->asUser(), nullptr);
     // A computer is a user, as in the directory.
-    EXPECT_EQ(itsService->openObject(path("CN=WS01,CN=Computers," + theCorp), nullptr, ObjectKind::User, theObject), S_ok);
-    EXPECT_EQ(itsService->openObject(path("OU=Groups," + theCorp), nullptr, ObjectKind::Object, theObject), S_ok);
+    EXPECT_EQ(itsService->openObject(path("CN=WS01,CN=Computers," + theCorp), nullptr,
+                                     ObjectKind::User, theObject),
+              S_ok);
+    EXPECT_EQ(itsService->openObject(path("OU=Groups," + theCorp), nullptr, ObjectKind::Object,
+                                     theObject),
+              S_ok);
 
-    EXPECT_EQ(itsService->openObject(path("CN=Nobody," + theGroups), nullptr, ObjectKind::Object, theObject),
+    EXPECT_EQ(itsService->openObject(path("CN=Nobody," + theGroups), nullptr, ObjectKind::Object,
+                                     theObject),
               E_noSuchObject);
-    EXPECT_EQ(itsService->openObject("CN=Staff," + theGroups, nullptr, ObjectKind::Object, theObject), E_badPathname);
-    EXPECT_EQ(itsService->openObject("LDAP://not a dn", nullptr, ObjectKind::Object, theObject), E_invalidDNSyntax);
+    EXPECT_EQ(
+        itsService->openObject("CN=Staff," + theGroups, nullptr, ObjectKind::Object, theObject),
+        E_badPathname);
+    EXPECT_EQ(itsService->openObject("LDAP://not a dn", nullptr, ObjectKind::Object, theObject),
+              E_invalidDNSyntax);
     // A server before the DN is ignored; the prefix and the DN take any case.
-    EXPECT_EQ(itsService->openObject("ldap://dc1.corp.example.test/cn=staff,ou=groups,dc=corp,dc=example,dc=test",
-                                     nullptr, ObjectKind::Group, theObject),
+    EXPECT_EQ(itsService->openObject(
+                  "ldap://dc1.corp.example.test/cn=staff,ou=groups,dc=corp,dc=example,dc=test",
+                  nullptr, ObjectKind::Group, theObject),
               S_ok);
 }
 
@@ -98,15 +112,18 @@ TEST_F(Objects, SlashInDNMustBeEscapedInPath)
 {
     const std::string theDN = "CN=Sales/Marketing," + theGroups;
     std::unique_ptr<DirObject> theObject;
-    EXPECT_EQ(itsService->openObject("LDAP://CN=Sales\\2fMarketing," + theGroups, nullptr, ObjectKind::Group, theObject),
+    EXPECT_EQ(itsService->openObject("LDAP://CN=Sales\\2fMarketing," + theGroups, nullptr,
+                                     ObjectKind::Group, theObject),
               S_ok);
-    EXPECT_EQ(itsService->openObject("LDAP://CN=Sales\\2FMarketing," + theGroups, nullptr, ObjectKind::Group, theObject),
+    EXPECT_EQ(itsService->openObject("LDAP://CN=Sales\\2FMarketing," + theGroups, nullptr,
+                                     ObjectKind::Group, theObject),
               S_ok);
     std::string theName;
     ASSERT_EQ(theObject->getName(theName), S_ok);
     EXPECT_EQ(theName, "CN=Sales/Marketing");
     // Unescaped, the first '/' ends a server name and the rest names nothing.
-    EXPECT_EQ(itsService->openObject("LDAP://" + theDN, nullptr, ObjectKind::Group, theObject), E_invalidDNSyntax);
+    EXPECT_EQ(itsService->openObject("LDAP://" + theDN, nullptr, ObjectKind::Group, theObject),
+              E_invalidDNSyntax);
     EXPECT_EQ(theObject, nullptr);
 
     // isMember wants the user's path escaped the same way.
@@ -131,12 +148,15 @@ TEST_F(Objects, NamesAndAttributes)
     EXPECT_EQ(theJohn->get("telephoneNumber", theValue), E_propertyNotFound);
     std::vector<std::string> theValues;
     ASSERT_EQ(theJohn->getEx("objectClass", theValues), S_ok);
-    EXPECT_EQ(theValues, (std::vector<std::string>{"top", "person", "organizationalPerson", "user"}));
+    EXPECT_EQ(theValues,
+              (std::vector<std::string>{"top", "person", "organizationalPerson", "user"}));
 
     // Entries without a name attribute still have a name: the RDN value.
     auto theTwo = ldif::makeLdifService(dirtest::sourcePath("tests/fixtures/two_domains.ldif"));
     std::unique_ptr<DirObject> theTeam;
-    ASSERT_EQ(theTwo->openObject("LDAP://CN=Team,OU=People," + theCorp, nullptr, ObjectKind::Group, theTeam), S_ok);
+    ASSERT_EQ(theTwo->openObject("LDAP://CN=Team,OU=People," + theCorp, nullptr, ObjectKind::Group,
+                                 theTeam),
+              S_ok);
     ASSERT_EQ(theTeam->get("name", theValue), S_ok);
     EXPECT_EQ(theValue, "Team");
     ASSERT_EQ(theTeam->getName(theValue), S_ok);
@@ -148,7 +168,8 @@ TEST_F(Objects, MemberOfInGroupOrderAndNotFound)
     auto theDave = open("CN=Dave Davis," + theUsers, ObjectKind::Object);
     std::vector<std::string> theValues;
     ASSERT_EQ(theDave->getEx("memberOf", theValues), S_ok);
-    EXPECT_EQ(theValues, (std::vector<std::string>{"CN=Staff," + theGroups, "CN=Sales/Marketing," + theGroups}));
+    EXPECT_EQ(theValues, (std::vector<std::string>{"CN=Staff," + theGroups,
+                                                   "CN=Sales/Marketing," + theGroups}));
 
     auto theFrank = open("CN=Frank Ford," + theUsers, ObjectKind::Object);
     theValues = {"keep"};
@@ -170,7 +191,9 @@ TEST_F(Objects, IsMemberIsDirectOnly)
     bool theIsMember = true;
     ASSERT_EQ(theGroup->isMember(path("CN=Dave Davis," + theUsers), theIsMember), S_ok);
     EXPECT_TRUE(theIsMember);
-    ASSERT_EQ(theGroup->isMember("LDAP://cn=DAVE DAVIS,ou=users,dc=corp,dc=example,dc=test", theIsMember), S_ok);
+    ASSERT_EQ(
+        theGroup->isMember("LDAP://cn=DAVE DAVIS,ou=users,dc=corp,dc=example,dc=test", theIsMember),
+        S_ok);
     EXPECT_TRUE(theIsMember);
     // Alice is in Staff only through Engineering and Developers.
     ASSERT_EQ(theGroup->isMember(path("CN=Alice Anders," + theUsers), theIsMember), S_ok);
@@ -221,15 +244,17 @@ TEST_F(Objects, MembersAndGroupsInDirectoryOrder)
 
 TEST_F(Objects, DanglingMemberIsAnElementOfNoKind)
 {
-    std::string thePath = dirtest::writeFile("dangling.ldif",
-                                             "dn: DC=d,DC=test\nobjectClass: domainDNS\n\n"
-                                             "dn: CN=G,DC=d,DC=test\nobjectClass: group\n"
-                                             "member: CN=Ghost,DC=d,DC=test\nmember: CN=U,DC=d,DC=test\n\n"
-                                             "dn: CN=U,DC=d,DC=test\nobjectClass: user\n");
+    std::string thePath = dirtest::writeFile(
+        "dangling.ldif", "dn: DC=d,DC=test\nobjectClass: domainDNS\n\n"
+                         "dn: CN=G,DC=d,DC=test\nobjectClass: group\n"
+                         "member: CN=Ghost,DC=d,DC=test\nmember: CN=U,DC=d,DC=test\n\n"
+                         "dn: CN=U,DC=d,DC=test\nobjectClass: user\n");
     auto theService = ldif::makeLdifService(thePath);
     EXPECT_EQ(itsLog.errorsWith({thePath, "CN=Ghost,DC=d,DC=test"}), 1u);
     std::unique_ptr<DirObject> theGroup;
-    ASSERT_EQ(theService->openObject("LDAP://CN=G,DC=d,DC=test", nullptr, ObjectKind::Group, theGroup), S_ok);
+    ASSERT_EQ(
+        theService->openObject("LDAP://CN=G,DC=d,DC=test", nullptr, ObjectKind::Group, theGroup),
+        S_ok);
     std::unique_ptr<DirEnumerator> theEnum;
     ASSERT_EQ(theGroup->asGroup()->members(theEnum), S_ok);
     std::unique_ptr<DirObject> theGhost;
@@ -244,6 +269,7 @@ TEST_F(Objects, DanglingMemberIsAnElementOfNoKind)
     EXPECT_EQ(drain(*theEnum), (std::vector<std::string>{"U:CN=U,DC=d,DC=test"}));
     // It is not something one can open.
     std::unique_ptr<DirObject> theObject;
-    EXPECT_EQ(theService->openObject("LDAP://CN=Ghost,DC=d,DC=test", nullptr, ObjectKind::Object, theObject),
+    EXPECT_EQ(theService->openObject("LDAP://CN=Ghost,DC=d,DC=test", nullptr, ObjectKind::Object,
+                                     theObject),
               E_noSuchObject);
 }

@@ -24,46 +24,72 @@ namespace
 std::string generate(unsigned inSeed, int inRecords, bool inRepeats)
 {
     std::mt19937 theRandom(inSeed);
-    const auto pick = [&](int inCount) { return static_cast<int>(theRandom() % static_cast<unsigned>(inCount)); };
-    const auto dn = [&](int inIndex) {
+    const auto pick = [&](int inCount)
+    { return static_cast<int>(theRandom() % static_cast<unsigned>(inCount)); };
+    const auto dn = [&](int inIndex)
+    {
         switch (pick(6))
         {
-            case 0: return "cn=e" + std::to_string(inIndex) + ",dc=P,dc=TEST";      // another case
-            case 1: return "CN = e" + std::to_string(inIndex) + " , DC=p,DC=test";  // blanks
-            default: return "CN=e" + std::to_string(inIndex) + ",DC=p,DC=test";
+        case 0:
+            return "cn=e" + std::to_string(inIndex) + ",dc=P,dc=TEST"; // another case
+        case 1:
+            return "CN = e" + std::to_string(inIndex) + " , DC=p,DC=test"; // blanks
+        default:
+            return "CN=e" + std::to_string(inIndex) + ",DC=p,DC=test";
         }
     };
     std::string theText = pick(2) ? "version: 1\n\n" : "";
     theText += "dn: DC=p,DC=test\nobjectClass: domainDNS\n\n";
     for (int curRecord = 0; curRecord < inRecords; ++curRecord)
     {
-        const int theIndex = inRepeats && pick(3) == 0 && curRecord > 0 ? pick(curRecord) : curRecord; // a repeat
+        const int theIndex =
+            inRepeats && pick(3) == 0 && curRecord > 0 ? pick(curRecord) : curRecord; // a repeat
         const std::string theEol = pick(8) == 0 ? "\r\n" : "\n";
         std::string theRecord = pick(6) == 0 ? "# e" + std::to_string(theIndex) + theEol : "";
         theRecord += "dn: " + dn(theIndex) + theEol;
         switch (pick(12))
         {
-            case 0: theRecord += "this line has no colon" + theEol; break;
-            case 1: theRecord += "cn:: QUJD RA==" + theEol; break;
-            case 2: theRecord += "changetype: delete" + theEol; break;
-            case 3: theRecord = "dn: not a dn" + theEol + "objectClass: user" + theEol; break;
-            case 4: theRecord += "objectClass: group" + theEol + "-" + theEol; break;
-            case 5: theRecord += "description:< file:///etc/hostname" + theEol; break;
-            case 6: theRecord += "objectClass: user" + theEol + "member: " + dn(pick(inRecords)) + theEol; break;
-            case 7: theRecord += "objectClass: user" + theEol + "objectSid:: AQUAAAAAAAUVAAAA" + theEol; break;
-            default:
-            {
-                const bool theGroup = pick(2) == 0;
-                theRecord += std::string("objectClass: ") + (theGroup ? "group" : "user") + theEol;
-                theRecord += "sAMAccountName: e" + std::to_string(theIndex) + theEol;
-                theRecord += "displ" + theEol + " ayName: E " + std::to_string(pick(50)) + theEol;
-                theRecord += "objectGUID:: " + std::string(pick(2) ? "AAECAwQFBgcICQoLDA0ODw==" : "AAEC") + theEol;
-                for (int curMember = theGroup ? pick(5) : 0; curMember > 0; --curMember)
-                    theRecord += "member: " + (pick(10) == 0 ? "CN=ghost" + std::to_string(pick(9)) + ",DC=p,DC=test"
-                                                             : dn(pick(inRecords))) + theEol;
-                if (pick(10) == 0)
-                    theRecord += "include: file:///etc/hostname" + theEol;
-            }
+        case 0:
+            theRecord += "this line has no colon" + theEol;
+            break;
+        case 1:
+            theRecord += "cn:: QUJD RA==" + theEol;
+            break;
+        case 2:
+            theRecord += "changetype: delete" + theEol;
+            break;
+        case 3:
+            theRecord = "dn: not a dn" + theEol + "objectClass: user" + theEol;
+            break;
+        case 4:
+            theRecord += "objectClass: group" + theEol + "-" + theEol;
+            break;
+        case 5:
+            theRecord += "description:< file:///etc/hostname" + theEol;
+            break;
+        case 6:
+            theRecord += "objectClass: user" + theEol + "member: " + dn(pick(inRecords)) + theEol;
+            break;
+        case 7:
+            theRecord += "objectClass: user" + theEol + "objectSid:: AQUAAAAAAAUVAAAA" + theEol;
+            break;
+        default:
+        {
+            const bool theGroup = pick(2) == 0;
+            theRecord += std::string("objectClass: ") + (theGroup ? "group" : "user") + theEol;
+            theRecord += "sAMAccountName: e" + std::to_string(theIndex) + theEol;
+            theRecord += "displ" + theEol + " ayName: E " + std::to_string(pick(50)) + theEol;
+            theRecord +=
+                "objectGUID:: " + std::string(pick(2) ? "AAECAwQFBgcICQoLDA0ODw==" : "AAEC") +
+                theEol;
+            for (int curMember = theGroup ? pick(5) : 0; curMember > 0; --curMember)
+                theRecord += "member: " +
+                             (pick(10) == 0 ? "CN=ghost" + std::to_string(pick(9)) + ",DC=p,DC=test"
+                                            : dn(pick(inRecords))) +
+                             theEol;
+            if (pick(10) == 0)
+                theRecord += "include: file:///etc/hostname" + theEol;
+        }
         }
         theText += theRecord + theEol;
         for (int curBlank = pick(4) == 0 ? pick(3) : 0; curBlank > 0; --curBlank)
@@ -97,7 +123,8 @@ TEST(LdifParts, AnyNumberOfPartsGivesTheSameDirectoryAndLines)
         ASSERT_EQ(splitAtBlankLines(theText, 7).size(), 7u);
         const std::string thePath = dirtest::writeFile("parts.ldif", theText);
         const std::string theWhole = loadIn(thePath, 1);
-        ASSERT_EQ(theWhole.find("already defined") != std::string::npos, theRepeats); // the cases are there
+        ASSERT_EQ(theWhole.find("already defined") != std::string::npos,
+                  theRepeats); // the cases are there
         ASSERT_NE(theWhole.find("names no entry"), std::string::npos);
         for (unsigned curParts : {2u, 3u, 7u})
             EXPECT_EQ(loadIn(thePath, curParts), theWhole) << curParts << " parts";
@@ -148,7 +175,9 @@ TEST(LdifParts, RecordLineCountsEveryLineBeforeIt)
         dirtest::LogCapture theLog;
         const std::string thePath = dirtest::writeFile("lines.ldif", curCase.itsText);
         loadDirectoryUncached(thePath, 1);
-        EXPECT_EQ(theLog.errorsWith({"line " + std::to_string(curCase.itsLine) + ": \"bad\" is not a distinguished name"}), 1u);
+        EXPECT_EQ(theLog.errorsWith({"line " + std::to_string(curCase.itsLine) +
+                                     ": \"bad\" is not a distinguished name"}),
+                  1u);
         EXPECT_EQ(theLog.errorCount(), 1u);
     }
 }

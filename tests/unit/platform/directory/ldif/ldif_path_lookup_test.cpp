@@ -46,7 +46,8 @@ TEST(LdifPathLookup, AnswersStayRightAcrossPathsAndFailures)
         {
             std::uint32_t theDn = 12345;
             bool theBadPath = !curCase.itsBadPath;
-            EXPECT_EQ(theDir->findPathDn(curCase.itsPath, theDn, theBadPath), curCase.itsOk) << curCase.itsPath;
+            EXPECT_EQ(theDir->findPathDn(curCase.itsPath, theDn, theBadPath), curCase.itsOk)
+                << curCase.itsPath;
             EXPECT_EQ(theDn, curCase.itsDn) << curCase.itsPath;
             EXPECT_EQ(theBadPath, curCase.itsBadPath) << curCase.itsPath;
         }
@@ -65,16 +66,19 @@ TEST(LdifPathLookup, ThreadsAskingDifferentPathsGetTheirOwnAnswers)
     std::vector<int> theWrong(4, 0);
     std::vector<std::thread> theThreads;
     for (int curThread = 0; curThread < 4; ++curThread)
-        theThreads.emplace_back([&, curThread] {
-            const std::string thePath = "LDAP://CN=U" + std::to_string(curThread) + ",DC=y";
-            for (int curRound = 0; curRound < 2000; ++curRound)
+        theThreads.emplace_back(
+            [&, curThread]
             {
-                std::uint32_t theDn = NoIndex;
-                bool theBadPath = true;
-                if (!theDir->findPathDn(thePath, theDn, theBadPath) || theDn != theIds[curThread] || theBadPath)
-                    ++theWrong[curThread];
-            }
-        });
+                const std::string thePath = "LDAP://CN=U" + std::to_string(curThread) + ",DC=y";
+                for (int curRound = 0; curRound < 2000; ++curRound)
+                {
+                    std::uint32_t theDn = NoIndex;
+                    bool theBadPath = true;
+                    if (!theDir->findPathDn(thePath, theDn, theBadPath) ||
+                        theDn != theIds[curThread] || theBadPath)
+                        ++theWrong[curThread];
+                }
+            });
     for (std::thread& curThread : theThreads)
         curThread.join();
     EXPECT_EQ(theWrong, std::vector<int>(4, 0));

@@ -72,7 +72,8 @@ TEST(LdifReaderGuard, DashLinesOfAChangeRecordAreNotRefusedAsMalformed)
     // "-" lines in it are no reason to call it malformed.
     dirtest::LogCapture theLog;
     std::string thePath = dirtest::writeFile(
-        "modify.ldif", "dn: CN=x,DC=y\nchangetype: modify\nadd: description\ndescription: d\n-\n\n" + theGood);
+        "modify.ldif",
+        "dn: CN=x,DC=y\nchangetype: modify\nadd: description\ndescription: d\n-\n\n" + theGood);
     auto theDir = loadDirectory(thePath);
     EXPECT_EQ(theLog.errorsWith({thePath, "line 1:", "change record skipped"}), 1u);
     EXPECT_EQ(theLog.errorsWith({"malformed"}), 0u);
@@ -81,7 +82,8 @@ TEST(LdifReaderGuard, DashLinesOfAChangeRecordAreNotRefusedAsMalformed)
 
 TEST(LdifReaderGuard, LineWithoutColonGivesNoRecord)
 {
-    for (const std::string& curText : {std::string("6\n"), std::string("6"), std::string("6\n\n7\n")})
+    for (const std::string& curText :
+         {std::string("6\n"), std::string("6"), std::string("6\n\n7\n")})
     {
         SCOPED_TRACE(curText);
         dirtest::LogCapture theLog;
@@ -92,8 +94,8 @@ TEST(LdifReaderGuard, LineWithoutColonGivesNoRecord)
     // After a good record a lone digit line neither repeats that record nor
     // hides the one after it.
     dirtest::LogCapture theLog;
-    std::string thePath = dirtest::writeFile(
-        "digit2.ldif", theGood + "\n6\n\ndn: CN=V,DC=y\nobjectClass: user\n");
+    std::string thePath =
+        dirtest::writeFile("digit2.ldif", theGood + "\n6\n\ndn: CN=V,DC=y\nobjectClass: user\n");
     auto theDir = loadDirectory(thePath);
     EXPECT_EQ(theLog.errorsWith({"already defined"}), 0u);
     EXPECT_NE(entry(*theDir, "CN=Good,DC=y"), nullptr);
@@ -122,7 +124,8 @@ TEST(LdifMembers, LongListKeepsFileOrderAndStoresRepeatsOnce)
     ASSERT_NE(theBig, nullptr);
     ASSERT_EQ(theDir->members(*theBig).size(), theCount);
     for (unsigned curIndex = 0; curIndex < theCount; ++curIndex)
-        ASSERT_EQ(theDir->dnText(theDir->members(*theBig)[curIndex]), "CN=M" + std::to_string(theOrder[curIndex]) + ",DC=y");
+        ASSERT_EQ(theDir->dnText(theDir->members(*theBig)[curIndex]),
+                  "CN=M" + std::to_string(theOrder[curIndex]) + ",DC=y");
     const Entry* theSmall = entry(*theDir, "CN=Small,DC=y");
     ASSERT_NE(theSmall, nullptr);
     std::vector<std::string> theSmallTexts;

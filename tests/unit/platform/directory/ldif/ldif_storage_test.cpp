@@ -47,20 +47,25 @@ TEST(LdifStorage, IdTableKeepsEveryIdThroughGrowthAndCollisions)
     const auto hashOf = [](std::uint32_t inId) { return (inId % 7) * 0x9E3779B9u; };
     for (std::uint32_t curId = 0; curId < theKeys.size(); ++curId)
     {
-        const auto theEquals = [&](std::uint32_t inOther) { return theKeys[inOther] == theKeys[curId]; };
+        const auto theEquals = [&](std::uint32_t inOther)
+        { return theKeys[inOther] == theKeys[curId]; };
         ASSERT_EQ(theTable.findOrAdd(hashOf(curId), curId, theEquals), curId);
-        ASSERT_EQ(theTable.findOrAdd(hashOf(curId), 99999, theEquals), curId); // found, not added again
+        ASSERT_EQ(theTable.findOrAdd(hashOf(curId), 99999, theEquals),
+                  curId); // found, not added again
     }
     EXPECT_EQ(theTable.size(), theKeys.size());
     for (std::uint32_t curId = 0; curId < theKeys.size(); ++curId)
-        ASSERT_EQ(theTable.find(hashOf(curId), [&](std::uint32_t inOther) { return inOther == curId; }), curId);
+        ASSERT_EQ(
+            theTable.find(hashOf(curId), [&](std::uint32_t inOther) { return inOther == curId; }),
+            curId);
     EXPECT_EQ(theTable.find(hashOf(3), [](std::uint32_t) { return false; }), IdTable::None);
 }
 
 TEST(LdifStorage, FoldedHashAndComparisonAgreeWithLowerCase)
 {
     std::mt19937 theRandom(7);
-    const std::string theAlphabet = std::string("aAzZ@[`{\n,=\\ ") + '\x80' + '\xC3' + '\xFF' + '\0';
+    const std::string theAlphabet =
+        std::string("aAzZ@[`{\n,=\\ ") + '\x80' + '\xC3' + '\xFF' + '\0';
     for (int curCase = 0; curCase < 3000; ++curCase)
     {
         std::string theLeft;
@@ -81,6 +86,7 @@ TEST(LdifStorage, FoldedHashAndComparisonAgreeWithLowerCase)
             ASSERT_EQ(hashFolded(theLeft), hashFolded(theRight));
         }
         ASSERT_EQ(hashFolded(theLeft), hashFolded(dn::toLowerAscii(theLeft)));
-        ASSERT_EQ(countNewlines(theLeft), static_cast<std::size_t>(std::count(theLeft.begin(), theLeft.end(), '\n')));
+        ASSERT_EQ(countNewlines(theLeft),
+                  static_cast<std::size_t>(std::count(theLeft.begin(), theLeft.end(), '\n')));
     }
 }

@@ -61,8 +61,10 @@ TEST_F(Translate, EveryFormatOfAnUnknownName)
     // Groups, including names with '/' and ','.
     EXPECT_EQ(dnOf("CORP\\Staff"), "CN=Staff,OU=Groups," + theCorp);
     EXPECT_EQ(dnOf("CORP\\Sales-Marketing"), "CN=Sales/Marketing,OU=Groups," + theCorp);
-    EXPECT_EQ(dnOf("corp.example.test/Groups/Sales\\/Marketing"), "CN=Sales/Marketing,OU=Groups," + theCorp);
-    EXPECT_EQ(dnOf("CN=Sales\\2fMarketing,OU=Groups," + theCorp), "CN=Sales/Marketing,OU=Groups," + theCorp);
+    EXPECT_EQ(dnOf("corp.example.test/Groups/Sales\\/Marketing"),
+              "CN=Sales/Marketing,OU=Groups," + theCorp);
+    EXPECT_EQ(dnOf("CN=Sales\\2fMarketing,OU=Groups," + theCorp),
+              "CN=Sales/Marketing,OU=Groups," + theCorp);
     EXPECT_EQ(dnOf("CORP\\jsmith"), "CN=Smith\\, John,OU=Users," + theCorp);
     EXPECT_EQ(dnOf("corp.example.test/Users/Smith, John"), "CN=Smith\\, John,OU=Users," + theCorp);
     // The domain itself.
@@ -86,18 +88,20 @@ TEST(TranslateForms, ANameOfSeveralFormsIsFoundUnderTheFirstThatHoldsIt)
     std::string theText = theLdif;
     for (int curIndex = 0; curIndex < 5; ++curIndex)
         theText += "dn: CN=u" + std::to_string(curIndex) + ",DC=corp,DC=test\nobjectClass: user\n" +
-                   "sAMAccountName: u" + std::to_string(curIndex) + "\ndisplayName: " +
-                   theDisplays[curIndex] + "\n\n";
+                   "sAMAccountName: u" + std::to_string(curIndex) +
+                   "\ndisplayName: " + theDisplays[curIndex] + "\n\n";
     auto theService = ldif::makeLdifService(dirtest::writeFile("forms.ldif", theText));
     std::unique_ptr<NameTranslator> theTranslator;
     ASSERT_EQ(theService->createNameTranslator(theTranslator), S_ok);
     ASSERT_EQ(theTranslator->init(InitType_GC, ""), S_ok);
     for (int curIndex = 0; curIndex < 5; ++curIndex)
     {
-        ASSERT_EQ(theTranslator->set(NameType_Unknown, theDisplays[curIndex]), S_ok) << theDisplays[curIndex];
+        ASSERT_EQ(theTranslator->set(NameType_Unknown, theDisplays[curIndex]), S_ok)
+            << theDisplays[curIndex];
         std::string theDN;
         ASSERT_EQ(theTranslator->get(NameType_1779, theDN), S_ok);
-        EXPECT_EQ(theDN, "CN=u" + std::to_string(curIndex) + ",DC=corp,DC=test") << theDisplays[curIndex];
+        EXPECT_EQ(theDN, "CN=u" + std::to_string(curIndex) + ",DC=corp,DC=test")
+            << theDisplays[curIndex];
     }
 }
 
@@ -141,7 +145,8 @@ TEST_F(Translate, DomainTranslatorSeesOnlyItsDomain)
     ASSERT_EQ(theTranslator->get(NameType_1779, theDN), S_ok);
     EXPECT_EQ(theDN, "CN=Pat Same,OU=People,DC=emea," + theCorp);
     EXPECT_EQ(theTranslator->set(NameType_Unknown, "CORP\\alice"), E_nameNotFound);
-    EXPECT_EQ(theTranslator->set(NameType_Unknown, "CN=Alice Anders,OU=People," + theCorp), E_nameNotFound);
+    EXPECT_EQ(theTranslator->set(NameType_Unknown, "CN=Alice Anders,OU=People," + theCorp),
+              E_nameNotFound);
 
     ASSERT_EQ(theTranslator->init(InitType_Domain, "corp.example.test"), S_ok); // DNS name
     ASSERT_EQ(theTranslator->set(NameType_Unknown, "Pat Same"), S_ok);
@@ -174,7 +179,8 @@ TEST_F(Translate, GetInEveryFormat)
     ASSERT_EQ(itsTranslator->get(NameType_SIDOrSIDHistory, theName), S_ok);
     EXPECT_EQ(theName, "S-1-5-21-1004336348-1177238915-682003330-1104");
 
-    ASSERT_EQ(itsTranslator->set(NameType_Unknown, "CN=Sales\\2fMarketing,OU=Groups," + theCorp), S_ok);
+    ASSERT_EQ(itsTranslator->set(NameType_Unknown, "CN=Sales\\2fMarketing,OU=Groups," + theCorp),
+              S_ok);
     ASSERT_EQ(itsTranslator->get(NameType_NT4, theName), S_ok);
     EXPECT_EQ(theName, "CORP\\Sales-Marketing");
     ASSERT_EQ(itsTranslator->get(NameType_Canonical, theName), S_ok);
@@ -207,11 +213,15 @@ TEST_F(Translate, CredentialsAreNeverLogged)
     const std::string thePassword = "Pa55-w0rd-never-logged";
     ASSERT_EQ(itsTranslator->initEx(InitType_Domain, "CORP", "alice", "CORP", thePassword), S_ok);
     EXPECT_EQ(dnOf("CORP\\alice"), theAliceDN);
-    EXPECT_EQ(itsTranslator->initEx(InitType_Domain, "NOPE", "alice", "NOPE", thePassword), E_noSuchDomain);
+    EXPECT_EQ(itsTranslator->initEx(InitType_Domain, "NOPE", "alice", "NOPE", thePassword),
+              E_noSuchDomain);
     Credentials theCredentials{"CORP\\alice", thePassword};
     std::unique_ptr<DirObject> theObject;
-    EXPECT_EQ(itsService->openObject("LDAP://" + theAliceDN, &theCredentials, ObjectKind::User, theObject), S_ok);
-    EXPECT_EQ(itsService->openObject("LDAP://CN=None," + theCorp, &theCredentials, ObjectKind::User, theObject),
+    EXPECT_EQ(itsService->openObject("LDAP://" + theAliceDN, &theCredentials, ObjectKind::User,
+                                     theObject),
+              S_ok);
+    EXPECT_EQ(itsService->openObject("LDAP://CN=None," + theCorp, &theCredentials, ObjectKind::User,
+                                     theObject),
               E_noSuchObject);
     EXPECT_FALSE(itsLog.anyLineContains(thePassword));
 }

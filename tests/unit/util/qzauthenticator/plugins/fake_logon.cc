@@ -42,8 +42,10 @@ extern "C" __attribute__((visibility("default"))) int qzSetSSP(const char* inPac
 #endif
 
 #ifndef FAKE_NO_LOGON
-extern "C" __attribute__((visibility("default"))) int
-qzUserLogon(const char* inDomain, const char* inUser, const char* inPassword, unsigned int* outStatus)
+extern "C" __attribute__((visibility("default"))) int qzUserLogon(const char* inDomain,
+                                                                  const char* inUser,
+                                                                  const char* inPassword,
+                                                                  unsigned int* outStatus)
 {
     record("logon", inDomain, inUser, inPassword);
 #ifdef FAKE_THROWS
