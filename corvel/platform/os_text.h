@@ -19,4 +19,10 @@ std::string wideToNarrow(const char16_t* inWide);
 std::string wideToNarrow(const std::wstring& inWide);
 std::wstring narrowToWide(const std::string& inNarrow);
 
+// Overwrites text that held a password before its memory is given back,
+// then empties it.
+void wipeText(std::string& ioText);
+void wipeText(std::wstring& ioText);
+void wipeText(std::u16string& ioText);
+
 } // namespace corvel::platform

@@ -63,20 +63,6 @@ std::string wideToNarrow(const char16_t* inWide)
     return theResult;
 }
 
-namespace
-{
-
-template <typename String>
-void wipe(String& ioText)
-{
-    volatile typename String::value_type* theData = ioText.data();
-    for (std::size_t curIndex = 0; curIndex < ioText.size(); ++curIndex)
-        theData[curIndex] = 0;
-    ioText.clear();
-}
-
-} // namespace
-
 std::string wideToNarrow(const std::wstring& inWide)
 {
     std::u16string theUtf16;
@@ -93,7 +79,7 @@ std::string wideToNarrow(const std::wstring& inWide)
             theUtf16 += static_cast<char16_t>(theCode);
     }
     std::string theNarrow = wideToNarrow(theUtf16.c_str());
-    wipe(theUtf16);
+    wipeText(theUtf16);
     return theNarrow;
 }
 

@@ -853,16 +853,6 @@ namespace
 
 constexpr std::int32_t theUnboundedDepth = 0x7fffffff;
 
-// Overwrites text that held a password before its memory is given back.
-template <typename String>
-void scrub(String& ioText)
-{
-    volatile typename String::value_type* theData = ioText.data();
-    for (std::size_t curIndex = 0; curIndex < ioText.size(); ++curIndex)
-        theData[curIndex] = 0;
-    ioText.clear();
-}
-
 // The credentials of one listing: both parts or none.
 struct ListingCredentials
 {
@@ -875,7 +865,7 @@ struct ListingCredentials
             itsCredentials.itsPassword = corvel::platform::wideToNarrow(inPassword);
         }
     }
-    ~ListingCredentials() { scrub(itsCredentials.itsPassword); }
+    ~ListingCredentials() { corvel::platform::wipeText(itsCredentials.itsPassword); }
     ListingCredentials(const ListingCredentials&) = delete;
     ListingCredentials& operator=(const ListingCredentials&) = delete;
     const corvel::directory::Credentials* get() const
@@ -1098,7 +1088,7 @@ bool qzAuthenticator::getADUserGroups(const std::string& inUserName, const std::
                     thePassword = corvel::platform::narrowToWide(inPassword);
                 }
                 theResult = getUserGroups(theDN, theUser, thePassword, ioGroups, inRecursive);
-                scrub(thePassword);
+                corvel::platform::wipeText(thePassword);
             }
         }
         catch (...)

@@ -1,5 +1,7 @@
 #include "corvel/platform/directory/dn.h"
 
+#include "corvel/platform/directory/digits.h"
+
 #include <cstddef>
 
 namespace corvel::directory::dn
@@ -10,16 +12,7 @@ namespace
 
 const char theHexDigits[] = "0123456789abcdef";
 
-int hexValue(char inChar)
-{
-    if (inChar >= '0' && inChar <= '9')
-        return inChar - '0';
-    if (inChar >= 'a' && inChar <= 'f')
-        return inChar - 'a' + 10;
-    if (inChar >= 'A' && inChar <= 'F')
-        return inChar - 'A' + 10;
-    return -1;
-}
+using digits::hexValue;
 
 bool isBlank(char inChar) { return inChar == ' ' || inChar == '\t'; }
 

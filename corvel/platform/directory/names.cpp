@@ -1,5 +1,7 @@
 #include "corvel/platform/directory/names.h"
 
+#include "corvel/platform/directory/digits.h"
+
 #include <cstdio>
 
 namespace corvel::directory::names
@@ -8,37 +10,12 @@ namespace corvel::directory::names
 namespace
 {
 
+using digits::hexValue;
+using digits::readDecimal;
+
 std::uint64_t byteAt(const std::string& inBytes, std::size_t inIndex)
 {
     return static_cast<unsigned char>(inBytes[inIndex]);
-}
-
-// A decimal number of at most inMax; advances ioPos past it.
-bool readDecimal(const std::string& inText, std::size_t& ioPos, std::uint64_t inMax,
-                 std::uint64_t& outValue)
-{
-    const std::size_t theStart = ioPos;
-    std::uint64_t theValue = 0;
-    while (ioPos < inText.size() && inText[ioPos] >= '0' && inText[ioPos] <= '9')
-    {
-        theValue = theValue * 10 + static_cast<std::uint64_t>(inText[ioPos] - '0');
-        if (theValue > inMax)
-            return false;
-        ++ioPos;
-    }
-    outValue = theValue;
-    return ioPos > theStart;
-}
-
-int hexValue(char inChar)
-{
-    if (inChar >= '0' && inChar <= '9')
-        return inChar - '0';
-    if (inChar >= 'a' && inChar <= 'f')
-        return inChar - 'a' + 10;
-    if (inChar >= 'A' && inChar <= 'F')
-        return inChar - 'A' + 10;
-    return -1;
 }
 
 // The authority as "0x" and exactly 12 hex digits; advances ioPos past it.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "corvel/platform/directory/digits.h"
 #include "corvel/platform/directory/dn.h"
 
 namespace corvel::directory::ldap
@@ -13,22 +14,7 @@ namespace corvel::directory::ldap
 namespace
 {
 
-// A decimal number of at most inMax; advances ioPos past it.
-bool readNumber(const std::string& inText, std::size_t& ioPos, std::uint64_t inMax,
-                std::uint64_t& outValue)
-{
-    const std::size_t theStart = ioPos;
-    std::uint64_t theValue = 0;
-    while (ioPos < inText.size() && inText[ioPos] >= '0' && inText[ioPos] <= '9')
-    {
-        theValue = theValue * 10 + static_cast<std::uint64_t>(inText[ioPos] - '0');
-        if (theValue > inMax)
-            return false;
-        ++ioPos;
-    }
-    outValue = theValue;
-    return ioPos > theStart;
-}
+using digits::readDecimal;
 
 } // namespace
 
@@ -96,7 +82,7 @@ bool parseRangedName(const std::string& inName, const std::string& inAttribute,
         return false;
     std::size_t thePos = thePrefix.size();
     std::uint64_t theFirst = 0;
-    if (!readNumber(inName, thePos, 0xFFFFFFFFull, theFirst) || thePos >= inName.size() ||
+    if (!readDecimal(inName, thePos, 0xFFFFFFFFull, theFirst) || thePos >= inName.size() ||
         inName[thePos] != '-')
         return false;
     ++thePos;
@@ -108,7 +94,7 @@ bool parseRangedName(const std::string& inName, const std::string& inAttribute,
         return true;
     }
     std::uint64_t theLast = 0;
-    if (!readNumber(inName, thePos, 0xFFFFFFFFull, theLast) || thePos != inName.size() ||
+    if (!readDecimal(inName, thePos, 0xFFFFFFFFull, theLast) || thePos != inName.size() ||
         theLast < theFirst)
         return false;
     outFirst = static_cast<std::uint32_t>(theFirst);
@@ -179,7 +165,7 @@ bool parseHostPort(const std::string& inText, int inDefaultPort, std::string& ou
     {
         std::size_t thePos = 0;
         std::uint64_t theValue = 0;
-        if (thePort.size() > 5 || !readNumber(thePort, thePos, 65535, theValue) ||
+        if (thePort.size() > 5 || !readDecimal(thePort, thePos, 65535, theValue) ||
             thePos != thePort.size() || theValue == 0)
             return false;
         thePortNumber = static_cast<int>(theValue);

@@ -14,6 +14,7 @@
 #include <map>
 
 #include "corvel/platform/directory/ldap/ldap_service.h"
+#include "tests/unit/platform/directory/ldap/loopback_ports.h"
 
 using namespace corvel::directory;
 using namespace corvel::directory::ldap;
@@ -52,22 +53,6 @@ struct FakeDns
         };
     }
 };
-
-// A loopback port on which nothing listens: bound, then released.
-int closedPort()
-{
-    const int theSocket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in theAddress{};
-    theAddress.sin_family = AF_INET;
-    theAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t theSize = sizeof(theAddress);
-    if (theSocket < 0 ||
-        ::bind(theSocket, reinterpret_cast<sockaddr*>(&theAddress), theSize) != 0 ||
-        ::getsockname(theSocket, reinterpret_cast<sockaddr*>(&theAddress), &theSize) != 0)
-        return 0;
-    ::close(theSocket);
-    return ntohs(theAddress.sin_port);
-}
 
 std::string theDomainOfTheTest;
 std::string testDomain() { return theDomainOfTheTest; }
@@ -164,8 +149,8 @@ TEST(Locator, ObjectsOfEachDomainGoToThatDomain)
 TEST(Locator, ServersTheDnsNamedAreTriedInTurnAndNothingFoundFailsClearly)
 {
     ::setenv("CORVEL_LDAP_TIMEOUT", "2", 1);
-    const int theFirst = closedPort();
-    const int theSecond = closedPort();
+    const int theFirst = ldaptest::closedPort();
+    const int theSecond = ldaptest::closedPort();
     ASSERT_GT(theFirst, 0);
     ASSERT_GT(theSecond, 0);
     FakeDns theDns;

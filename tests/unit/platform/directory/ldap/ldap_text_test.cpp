@@ -15,26 +15,14 @@
 
 #include "corvel/debug/qzinfolog.h"
 #include "corvel/platform/directory/ldap/ldap_backend.h"
+#include "tests/unit/platform/directory/ldap/loopback_ports.h"
 
 using namespace corvel::directory;
 using namespace corvel::directory::ldap;
 
-namespace
-{
-
-std::string bytes(std::initializer_list<unsigned> inValues)
-{
-    std::string theBytes;
-    for (unsigned curValue : inValues)
-        theBytes += static_cast<char>(curValue);
-    return theBytes;
-}
-
-} // namespace
-
 TEST(LdapFilterBytes, EscapesEveryByte)
 {
-    EXPECT_EQ(escapeFilterBytes(bytes({0, 0xFF, '(', 'a'})), "\\00\\ff\\28\\61");
+    EXPECT_EQ(escapeFilterBytes(std::string("\0\xff(a", 4)), "\\00\\ff\\28\\61");
     EXPECT_EQ(escapeFilterBytes(""), "");
 }
 
@@ -172,28 +160,12 @@ bool captureLine(qzInfoLogLevel /*inLevel*/, const char* inText)
     return true;
 }
 
-// A loopback port on which nothing listens: bound, then released.
-int closedPort()
-{
-    const int theSocket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in theAddress{};
-    theAddress.sin_family = AF_INET;
-    theAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t theSize = sizeof(theAddress);
-    if (theSocket < 0 ||
-        ::bind(theSocket, reinterpret_cast<sockaddr*>(&theAddress), theSize) != 0 ||
-        ::getsockname(theSocket, reinterpret_cast<sockaddr*>(&theAddress), &theSize) != 0)
-        return 0;
-    ::close(theSocket);
-    return ntohs(theAddress.sin_port);
-}
-
 } // namespace
 
 TEST(LdapServers, EachConfiguredServerIsTriedInTurn)
 {
-    const int theFirst = closedPort();
-    const int theSecond = closedPort();
+    const int theFirst = ldaptest::closedPort();
+    const int theSecond = ldaptest::closedPort();
     ASSERT_GT(theFirst, 0);
     ASSERT_GT(theSecond, 0);
     ::setenv("CORVEL_LDAP_TIMEOUT", "2", 1);
@@ -238,7 +210,7 @@ TEST(LdapServers, MovesOnToAServerThatAnswers)
     ASSERT_EQ(::bind(theListener, reinterpret_cast<sockaddr*>(&theAddress), theSize), 0);
     ASSERT_EQ(::listen(theListener, 4), 0);
     ASSERT_EQ(::getsockname(theListener, reinterpret_cast<sockaddr*>(&theAddress), &theSize), 0);
-    const int theRefusing = closedPort();
+    const int theRefusing = ldaptest::closedPort();
     ASSERT_GT(theRefusing, 0);
     ::setenv("CORVEL_LDAP_TIMEOUT", "1", 1);
     ::setenv("KRB5CCNAME", "FILE:/nonexistent/corvel-no-ticket", 1);
