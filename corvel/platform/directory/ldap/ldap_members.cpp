@@ -66,6 +66,15 @@ void settle(const EntryPtr& inEntry, const std::vector<std::string>& inAttribute
 
 } // namespace
 
+void LdapService::startBudget()
+{
+    if (!itsBudgetSet)
+    {
+        itsPrefetchBudget = tuning().itsPrefetchCap;
+        itsBudgetSet = true;
+    }
+}
+
 Status LdapService::fetchEntries(Connection& inConnection, const std::vector<std::string>& inDNs,
                                  const std::vector<std::string>& inAttributes,
                                  std::size_t& ioBudget)
@@ -122,7 +131,7 @@ Status LdapService::fetchEntries(Connection& inConnection, const std::vector<std
         return S_ok;
     std::vector<SearchResult> theResults;
     const Status theStatus =
-        inConnection.searchMany(theSpecs, tuning().itsReadsInFlight, theResults);
+        inConnection.searchMany(theSpecs, tuning().itsSearchesInFlight, theResults);
     if (failed(theStatus))
         return theStatus;
     // Whatever came back is a fact, even from an answer the server cut
@@ -142,11 +151,7 @@ Status LdapService::fetchEntries(Connection& inConnection, const std::vector<std
 
 void LdapService::prefetchBelow(Connection& inConnection, const EntryPtr& inTop)
 {
-    if (!itsBudgetSet)
-    {
-        itsPrefetchBudget = tuning().itsPrefetchCap;
-        itsBudgetSet = true;
-    }
+    startBudget();
     if (itsPrefetchBudget == 0 || !itsExpanded.insert(dnKey(inTop->itsDN)).second)
         return;
     std::vector<EntryPtr> theLevel = {inTop};
@@ -178,11 +183,7 @@ void LdapService::prefetchBelow(Connection& inConnection, const EntryPtr& inTop)
 
 void LdapService::prefetchAbove(Connection& inConnection, const std::vector<std::string>& inGroups)
 {
-    if (!itsBudgetSet)
-    {
-        itsPrefetchBudget = tuning().itsPrefetchCap;
-        itsBudgetSet = true;
-    }
+    startBudget();
     std::vector<std::string> theLevel;
     for (const std::string& curDN : inGroups)
         if (itsExpanded.insert("^" + dnKey(curDN)).second)
@@ -322,12 +323,33 @@ Status LdapService::classifyMembers(Connection& inConnection, const EntryPtr& in
 }
 
 Status LdapService::primaryGroupSid(Connection& inConnection, const std::string& inDN,
-                                    std::string& outSid)
+                                    std::string& outSid, const EntryPtr& inGroup)
 {
     outSid.clear();
     EntryPtr theEntry = inConnection.entries().entry(inDN);
-    if (theEntry->itsAttributes.count("objectsid") == 0 ||
-        theEntry->itsAttributes.count("primarygroupid") == 0)
+    const auto theKnown = [&theEntry]()
+    {
+        return theEntry->itsAttributes.count("objectsid") != 0 &&
+               theEntry->itsAttributes.count("primarygroupid") != 0;
+    };
+    if (!theKnown() && inGroup && itsExpanded.count(dnKey(inGroup->itsDN)) == 0)
+    {
+        // The walk goes on to inGroup's members next: fetch them with it.
+        startBudget();
+        std::vector<std::string> theDNs = {inDN};
+        for (const std::string& curMember : inGroup->itsMembers)
+        {
+            const EntryPtr theCached = inConnection.entries().cached(curMember);
+            if (!theCached || !theCached->isClassified())
+                theDNs.push_back(curMember);
+        }
+        std::size_t theBudget = std::max<std::size_t>(itsPrefetchBudget, 1);
+        const Status theStatus = fetchEntries(inConnection, theDNs, groupAttributes(), theBudget);
+        if (failed(theStatus))
+            return theStatus;
+        itsPrefetchBudget = theBudget;
+    }
+    if (!theKnown())
     {
         const Status theStatus = inConnection.read(inDN, {"objectSid", "primaryGroupID"}, theEntry);
         if (theStatus == E_noSuchObject || theStatus == E_referral ||

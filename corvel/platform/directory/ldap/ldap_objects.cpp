@@ -78,7 +78,7 @@ Status LdapObject::isMember(const std::string& inPath, bool& outIsMember)
     if (outIsMember)
         return S_ok;
     std::string thePrimary;
-    theStatus = itsService->primaryGroupSid(itsConnection, theDN, thePrimary);
+    theStatus = itsService->primaryGroupSid(itsConnection, theDN, thePrimary, itsEntry);
     if (failed(theStatus) || thePrimary.empty())
         return theStatus;
     std::string theOwnSid;

@@ -102,8 +102,11 @@ public:
     // with their names, for the recursive group listing.
     void prefetchAbove(Connection& inConnection, const std::vector<std::string>& inGroups);
     // The SID text of the primary group of the object inDN, read once per
-    // session; empty when it has none or this server cannot read it.
-    Status primaryGroupSid(Connection& inConnection, const std::string& inDN, std::string& outSid);
+    // session; empty when it has none or this server cannot read it. When
+    // asked at inGroup, whose levels below are not fetched yet, the read goes
+    // out with the fetch of inGroup's members: one round trip for both.
+    Status primaryGroupSid(Connection& inConnection, const std::string& inDN, std::string& outSid,
+                           const EntryPtr& inGroup = nullptr);
 
     Stats& stats() { return itsStats; }
 
@@ -118,6 +121,8 @@ private:
     // The global catalogs, looked up when first wanted.
     Status locateGc(const Credentials* inCredentials);
     void prefetchBelow(Connection& inConnection, const EntryPtr& inTop);
+    // The session's prefetch budget, set from the tuning on first use.
+    void startBudget();
     void fetchNested(Connection& inConnection, const EntryPtr& inEntry);
 
     ServiceOptions itsOptions;

@@ -21,6 +21,9 @@ struct Tuning
     // trip, few enough that a server answering requests in turn is never
     // flooded.
     std::size_t itsReadsInFlight = 64;
+    // Searches of one level kept in flight: a level of a few thousand
+    // groups goes out in one round trip.
+    std::size_t itsSearchesInFlight = 512;
     // Above this many members to classify, one search for the groups among
     // them costs the server less than reading each (measured on Samba:
     // 2,000 member groups in one search take a tenth of the server time of
