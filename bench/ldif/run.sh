@@ -5,7 +5,7 @@
 # levels --ad), and the worst case: a user in no group, so the walk visits
 # every group.
 #
-#   bench/ldif/run.sh [qzAuthTest]          (default: build/ldif/...)
+#   bench/ldif/run.sh [qzAuthTest]          (default: build/release/...)
 #   BENCH_SIZES="100000 1000000"  BENCH_RUNS=3  BENCH_DIR=<keep the files here>
 #
 # For each size, best of the runs: the load (a run that loads the directory
@@ -17,7 +17,7 @@
 # times the program, not a terminal.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
-bin=${1:-$src/build/ldif/tools/qzauthtest/qzAuthTest}
+bin=${1:-$src/build/release/tools/qzauthtest/qzAuthTest}
 [ -x "$bin" ] || { echo "no program at $bin" >&2; exit 1; }
 sizes=${BENCH_SIZES:-100000 1000000}
 runs=${BENCH_RUNS:-3}

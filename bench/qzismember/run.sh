@@ -35,8 +35,8 @@ while [ $# -gt 0 ]; do
 done
 [ -n "${CORVEL_DC_DIR:-}" ] || die "run it inside scripts/dc-run (no DC environment)"
 [ -x "$bin" ] || die "no qzIsMember at $bin"
-for tool in ldapadd ldapsearch python3; do
-  command -v "$tool" >/dev/null || die "$tool is not installed"
+for need in ldapadd:ldap-utils ldapsearch:ldap-utils python3:python3; do
+  command -v "${need%%:*}" >/dev/null || die "${need%%:*} is not installed (apt-get install ${need#*:})"
 done
 [ "$sample" -ge 1 ] && [ "$sample" -le "$users" ] || die "--sample must be between 1 and --users"
 

@@ -55,8 +55,11 @@ while [ $# -gt 0 ]; do
 done
 case $bin in /*) ;; *) bin=$PWD/$bin ;; esac
 [ -n "${CORVEL_DC_DIR:-}" ] || die "run it inside scripts/dc-run (no DC environment)"
-for tool in hyperfine ldapsearch ldapadd ldapmodify kinit cc python3 unshare; do
-  command -v "$tool" >/dev/null || die "$tool is not installed"
+# The benchmarks are no test stage, so scripts/bootstrap does not install
+# what only they need: name the Debian package.
+for need in hyperfine:hyperfine ldapsearch:ldap-utils ldapadd:ldap-utils ldapmodify:ldap-utils \
+  kinit:krb5-user cc:gcc python3:python3 unshare:util-linux; do
+  command -v "${need%%:*}" >/dev/null || die "${need%%:*} is not installed (apt-get install ${need#*:})"
 done
 
 relay_ip=127.0.0.2

@@ -15,53 +15,10 @@
 #include "corvel/debug/qzinfolog.h"
 #include "corvel/threads/qzthread.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/stderr_capture.h"
 
 namespace
 {
-
-// Redirects file descriptor 2 into a temporary file for the life of the
-// object, so that the log's standard-error lines can be read back.
-class StderrCapture
-{
-public:
-    StderrCapture()
-    {
-        std::fflush(stderr);
-        itsPath = ::testing::TempDir() + "stderr_capture_XXXXXX";
-        itsFd = ::mkstemp(itsPath.data());
-        itsSaved = ::dup(2);
-        ::dup2(itsFd, 2);
-    }
-    ~StderrCapture()
-    {
-        restore();
-        ::close(itsFd);
-        std::remove(itsPath.c_str());
-    }
-    std::string text()
-    {
-        restore();
-        std::ifstream theFile(itsPath);
-        std::stringstream theText;
-        theText << theFile.rdbuf();
-        return theText.str();
-    }
-
-private:
-    void restore()
-    {
-        if (itsSaved >= 0)
-        {
-            std::fflush(stderr);
-            ::dup2(itsSaved, 2);
-            ::close(itsSaved);
-            itsSaved = -1;
-        }
-    }
-    std::string itsPath;
-    int itsFd = -1;
-    int itsSaved = -1;
-};
 
 std::string readFile(const std::string& inPath)
 {

@@ -3,10 +3,7 @@
 // record parser's own "invalid format" line, which it prints straight to
 // standard error, is told by the loader in the same words instead.
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <ldap.h>
@@ -14,51 +11,11 @@
 #include "corvel/platform/directory/ldif/ldif_loader.h"
 #include "corvel/platform/directory/ldif/ldif_reader.h"
 #include "corvel/platform/directory/libldap_log.h"
+#include "tests/support/stderr_capture.h"
 #include "tests/unit/platform/directory/dir_test_util.h"
 
 using namespace corvel::directory;
 using namespace corvel::directory::ldif;
-
-namespace
-{
-
-// What is written to file descriptor 2 while it lives.
-class StderrCapture
-{
-public:
-    StderrCapture() : itsPath(dirtest::writeFile("stderr.txt", ""))
-    {
-        std::fflush(stderr);
-        itsSaved = ::dup(2);
-        std::FILE* theFile = std::fopen(itsPath.c_str(), "w");
-        ::dup2(::fileno(theFile), 2);
-        std::fclose(theFile);
-    }
-    ~StderrCapture() { restore(); }
-    std::string text()
-    {
-        restore();
-        std::ifstream theFile(itsPath);
-        std::stringstream theText;
-        theText << theFile.rdbuf();
-        return theText.str();
-    }
-
-private:
-    void restore()
-    {
-        if (itsSaved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(itsSaved, 2);
-        ::close(itsSaved);
-        itsSaved = -1;
-    }
-    std::string itsPath;
-    int itsSaved = -1;
-};
-
-} // namespace
 
 TEST(LdifLibldapLog, MalformedExportIsReportedInTheLogOnly)
 {
