@@ -63,6 +63,7 @@ private:
     std::uint32_t mapDn(const Part& inPart, std::uint32_t inDn, std::string_view inSpelling);
     std::uint32_t mapAttr(const Part& inPart, std::uint32_t inAttr);
     void report(const Part& inPart, std::size_t inBegin, std::size_t inEnd);
+    void takeTables(Part& ioPart);
 
     Directory& itsDir;
     std::vector<std::uint32_t> itsDnMap;   // part DN id -> directory DN id
@@ -114,6 +115,16 @@ void Merger::report(const Part& inPart, std::size_t inBegin, std::size_t inEnd)
     }
 }
 
+// A part's value tables, once its ids are the directory's, and the arena
+// its texts live in.
+void Merger::takeTables(Part& ioPart)
+{
+    append(itsDir.itsAttrValues, ioPart.itsAttrValues);
+    append(itsDir.itsMemberIds, ioPart.itsMembers);
+    append(itsDir.itsValues, ioPart.itsValues);
+    itsDir.itsArenas.push_back(std::move(ioPart.itsArena));
+}
+
 void Merger::adopt(Part& ioPart)
 {
     report(ioPart, 0, ioPart.itsLines.size());
@@ -149,10 +160,7 @@ void Merger::adopt(Part& ioPart)
         itsDir.itsEntries.push_back(theEntry);
     }
     ioPart.itsMembers.resize(theMemberOut);
-    append(itsDir.itsAttrValues, ioPart.itsAttrValues);
-    append(itsDir.itsMemberIds, ioPart.itsMembers);
-    append(itsDir.itsValues, ioPart.itsValues);
-    itsDir.itsArenas.push_back(std::move(ioPart.itsArena));
+    takeTables(ioPart);
 }
 
 void Merger::merge(Part& ioPart)
@@ -237,10 +245,7 @@ void Merger::merge(Part& ioPart)
 
     ioPart.itsAttrValues.resize(theAttrOut);
     ioPart.itsMembers.resize(theMemberOut);
-    append(itsDir.itsAttrValues, ioPart.itsAttrValues);
-    append(itsDir.itsMemberIds, ioPart.itsMembers);
-    append(itsDir.itsValues, ioPart.itsValues);
-    itsDir.itsArenas.push_back(std::move(ioPart.itsArena));
+    takeTables(ioPart);
 }
 
 // How many parts inSize is worth with inThreads (0: this machine's cores).
