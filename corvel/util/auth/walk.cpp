@@ -89,9 +89,9 @@ Status exceptionStatus()
 using corvel::auth::decide;
 using corvel::auth::exceptionStatus;
 using corvel::auth::groupIdentity;
-using corvel::auth::relativeName;
 using corvel::auth::Plan;
 using corvel::auth::recordPlan;
+using corvel::auth::relativeName;
 using corvel::auth::replayPlan;
 using corvel::auth::WalkFailure;
 
