@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "corvel/platform/os_identity_override.h"
+#include "corvel/testing/platform_hooks.h"
 
 namespace corvel::platform
 {

@@ -13,7 +13,6 @@
 // they were. Nothing is logged.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 namespace corvel::platform
@@ -29,19 +28,5 @@ bool currentAccount(std::string& outName, std::string& outDomain, std::string& o
 // bare name or "Unix User\name" (the domain compared without case).
 bool lookupAccountSid(const std::string& inAccountName, std::string& outSid,
                       std::string& outDomain);
-
-// Test hook: from now on currentAccount reports this account on every thread,
-// and lookupAccountSid resolves inName (bare or as inDomain\inName) to it.
-// Lets a test act as an account of a directory domain without one.
-void setIdentityOverride(const std::string& inName, const std::string& inDomain,
-                         const std::string& inSid);
-void clearIdentityOverride();
-
-// The same lookups with a chosen first buffer size instead of 1024 bytes, so
-// that tests can drive the grow-and-retry path with real accounts.
-bool currentAccountWithBuffer(std::size_t inFirstSize, std::string& outName, std::string& outDomain,
-                              std::string& outSid);
-bool lookupAccountSidWithBuffer(std::size_t inFirstSize, const std::string& inAccountName,
-                                std::string& outSid, std::string& outDomain);
 
 } // namespace corvel::platform

@@ -1,5 +1,6 @@
 #include "corvel/platform/os_identity.h"
 #include "corvel/platform/os_identity_override.h"
+#include "corvel/testing/platform_hooks.h"
 
 #include <mutex>
 #include <optional>

@@ -7,9 +7,15 @@
 //
 // Every directory operation brackets its work in its own directory session
 // (corvel/platform/directory/dir_service.h) and keeps nothing between calls,
-// except what a caller's qzWalkMemory keeps for a run of questions.
+// except what a caller's qzWalkMemory keeps for a run of questions. Each
+// has an overload that takes the directory instead (first argument): it
+// runs on that service as it is, inside whatever session the caller holds.
 // Failures are reported through the result, the information log and the
 // debug trace; getObjectDN and isUserInGroup never throw.
+//
+// The operations live in corvel/util/auth/, one job a file: account.cpp,
+// lookup.cpp, walk.cpp, walk_memory.cpp, listing.cpp, logon.cpp, texts.cpp;
+// question.h asks the whole membership question as both programs do.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +49,8 @@ public:
     // credentials. A bare group name that is not found is tried once more
     // with the current account's domain in front.
     static bool getObjectDN(const std::string& inName, std::string& outDN, bool inIsGroup);
+    static bool getObjectDN(corvel::directory::DirectoryService& inDirectory,
+                            const std::string& inName, std::string& outDN, bool inIsGroup);
 
     // What a lookup came to: a scripted caller must tell a name the
     // directory does not hold from a directory that could not answer.
@@ -58,14 +66,22 @@ public:
     // (0 when found; E_fail or E_outOfMemory after an exception).
     static LookupResult lookupObjectDN(const std::string& inName, std::string& outDN,
                                        bool inIsGroup, corvel::directory::Status& outStatus);
+    static LookupResult lookupObjectDN(corvel::directory::DirectoryService& inDirectory,
+                                       const std::string& inName, std::string& outDN,
+                                       bool inIsGroup, corvel::directory::Status& outStatus);
     // The name in inFormat, translated on the name's own domain (with
     // credentials when a password is given) or on the global catalog. Runs
     // inside the caller's directory session; lets exceptions pass.
     static bool findUser(const std::string& inName, const std::string& inPassword,
                          std::string& outResult, bool& outUsedGlobalCatalog,
                          corvel::directory::NameType inFormat);
+    static bool findUser(corvel::directory::DirectoryService& inDirectory,
+                         const std::string& inName, const std::string& inPassword,
+                         std::string& outResult, bool& outUsedGlobalCatalog,
+                         corvel::directory::NameType inFormat);
     // DOMAIN\user or user@domain; false for a DN (any '=') or a bare name.
-    // The out-strings are assigned only on success.
+    // The out-strings are assigned only on success. The rule is
+    // names::splitUserName's.
     static bool splitUserName(const std::string& inName, std::string& outUser,
                               std::string& outDomain);
 
@@ -74,6 +90,8 @@ public:
     // Whether the user is a member of the group or of a group nested in it to
     // any depth. Every failure yields false. Built on checkMembership.
     static bool isUserInGroup(const std::string& inGroupDN, const std::string& inUserDN);
+    static bool isUserInGroup(corvel::directory::DirectoryService& inDirectory,
+                              const std::string& inGroupDN, const std::string& inUserDN);
 
     enum MembershipVerdict : std::int32_t
     {
@@ -119,6 +137,11 @@ public:
                                              const std::string& inUserDN,
                                              MembershipAnswer& outAnswer,
                                              qzWalkMemory* ioMemory = nullptr);
+    static MembershipVerdict checkMembership(corvel::directory::DirectoryService& inDirectory,
+                                             const std::string& inGroupDN,
+                                             const std::string& inUserDN,
+                                             MembershipAnswer& outAnswer,
+                                             qzWalkMemory* ioMemory = nullptr);
     // The walk below an open group, as checkMembership does it. inGroupDN
     // heads the path; inUserDN ends it.
     static MembershipVerdict walkMembership(corvel::directory::DirGroup& inGroup,
@@ -146,14 +169,24 @@ public:
     // password is not empty. Never throws.
     static bool getADUserGroups(const std::string& inUserName, const std::string& inPassword,
                                 GroupSet& ioGroups, bool inRecursive);
+    static bool getADUserGroups(corvel::directory::DirectoryService& inDirectory,
+                                const std::string& inUserName, const std::string& inPassword,
+                                GroupSet& ioGroups, bool inRecursive);
     // The same for a user given by DN, inside the caller's directory
     // session. Credentials are passed only when both are non-empty.
     static bool getUserGroups(const std::string& inUserDN, const std::wstring& inUser,
+                              const std::wstring& inPassword, GroupSet& ioGroups, bool inRecursive);
+    static bool getUserGroups(corvel::directory::DirectoryService& inDirectory,
+                              const std::string& inUserDN, const std::wstring& inUser,
                               const std::wstring& inPassword, GroupSet& ioGroups, bool inRecursive);
     // Adds the group's "name" and, while inDepth allows, every group it is
     // a member of. A name already in the set is not walked again, which ends
     // loops. Depth-first in directory order, on an explicit stack.
     static void enumerateGroup(const std::string& inGroupDN, const std::wstring& inUser,
+                               const std::wstring& inPassword, GroupSet& ioGroups,
+                               std::int32_t inDepth);
+    static void enumerateGroup(corvel::directory::DirectoryService& inDirectory,
+                               const std::string& inGroupDN, const std::wstring& inUser,
                                const std::wstring& inPassword, GroupSet& ioGroups,
                                std::int32_t inDepth);
 
@@ -178,11 +211,20 @@ public:
                                          const std::string& inPassword,
                                          const std::string& inSecurityPackage,
                                          std::uint32_t& outStatus);
+    static std::int32_t authenticateUser(corvel::directory::DirectoryService& inDirectory,
+                                         const std::string& inUserName,
+                                         const std::string& inPassword,
+                                         const std::string& inSecurityPackage,
+                                         std::uint32_t& outStatus);
 
     // --- texts ---
 
     // "[0x" + the code in lower-case hex + "] " + the system's text for it.
     static std::string formatErrorText(std::uint32_t inCode);
+    // "error 0x8007203A (The directory server cannot be reached.)": a status
+    // as the programs' error lines give it, the words when the directory
+    // layer has them.
+    static std::string describeStatus(corvel::directory::Status inStatus);
 };
 
 // What the membership walks of one run learnt about the groups below each
@@ -207,9 +249,9 @@ public:
     std::size_t replayedCount() const;
     std::size_t recordedCount() const;
 
-    struct Plans; // the remembered walks (qzauthenticator.cpp)
-    Plans& plans() { return *itsPlans; }
+    struct Plans; // the remembered walks (auth/walk_memory.h)
 
 private:
+    friend Plans& walkMemoryPlans(qzWalkMemory& ioMemory);
     std::unique_ptr<Plans> itsPlans;
 };

@@ -5,13 +5,14 @@
 
 #include "corvel/debug/qzinitorder.h"
 #include "corvel/platform/os_time.h"
+#include "corvel/testing/timer_hooks.h"
 
 namespace
 {
 // Constant-initialised, so it is ready before any dynamic initialisation,
 // the start timer's included.
 constinit std::atomic<std::uint32_t> theStartCounter{0};
-constinit std::atomic<qzTimer::qzTickSource> theTickSource{nullptr};
+constinit std::atomic<qzTickSource> theTickSource{nullptr};
 
 constexpr std::uint32_t theMaxTicks = 4294967295u;
 constexpr std::int32_t theMaxDistance = 2147483647;
@@ -131,7 +132,7 @@ std::uint32_t qzTimer::currentTicks()
     return theSource != nullptr ? theSource() : corvel::platform::tickCount();
 }
 
-void qzTimer::setTickSource(qzTickSource inSource)
+void qzSetTickSource(qzTickSource inSource)
 {
     theTickSource.store(inSource, std::memory_order_relaxed);
 }

@@ -21,9 +21,6 @@
 class qzTimer
 {
 public:
-    // A source of the millisecond tick count.
-    typedef std::uint32_t (*qzTickSource)();
-
     // Both fields 0 (cleared); with inStartFlag 1 the timer is started.
     explicit qzTimer(std::int32_t inStartFlag = 0);
     qzTimer(const qzTimer& inOther);
@@ -73,12 +70,6 @@ public:
 
     // The current tick count from the tick source.
     static std::uint32_t currentTicks();
-
-    // Test hook: replaces the tick source (the platform's tick counter) so
-    // that tests can place the counter anywhere, for example just before the
-    // wrap. nullptr restores the platform's counter. Not meant for production
-    // code; set it while no other thread uses timers.
-    static void setTickSource(qzTickSource inSource);
 
 private:
     std::atomic<std::uint32_t> itsSequenceNumber;

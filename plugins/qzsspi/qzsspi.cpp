@@ -17,7 +17,7 @@
 #include <string>
 #include <strings.h>
 
-#include "plugins/qzsspi/qzsspi_internal.h"
+#include "qzsspi_internal.h"
 
 namespace
 {

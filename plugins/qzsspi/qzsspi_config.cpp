@@ -9,7 +9,7 @@
 #include <nettle/sha1.h>
 #include <nettle/sha2.h>
 
-#include "plugins/qzsspi/qzsspi_internal.h"
+#include "qzsspi_internal.h"
 
 namespace qzsspi
 {

@@ -11,7 +11,7 @@
 
 #include <krb5.h>
 
-#include "plugins/qzsspi/qzsspi_internal.h"
+#include "qzsspi_internal.h"
 
 namespace qzsspi
 {

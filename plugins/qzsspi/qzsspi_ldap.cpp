@@ -12,7 +12,7 @@
 #include <ldap.h>
 
 #include "corvel/platform/directory/ldap/ldap_handles.h"
-#include "plugins/qzsspi/qzsspi_internal.h"
+#include "qzsspi_internal.h"
 
 namespace qzsspi
 {

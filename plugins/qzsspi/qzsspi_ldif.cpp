@@ -16,7 +16,7 @@
 #include <lber.h>
 #include <ldif.h>
 
-#include "plugins/qzsspi/qzsspi_internal.h"
+#include "qzsspi_internal.h"
 
 namespace qzsspi
 {

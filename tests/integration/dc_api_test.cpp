@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "corvel/testing/platform_hooks.h"
 #include "corvel/platform/directory/dir_service.h"
 #include "corvel/platform/os_identity.h"
 #include "corvel/util/qzauthenticator.h"

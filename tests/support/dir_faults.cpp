@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "corvel/testing/platform_hooks.h"
 #include "corvel/platform/directory/dn.h"
 
 namespace corvel::directory::faults

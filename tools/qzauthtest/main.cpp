@@ -13,15 +13,11 @@
 // have their stand-in in the sanitizer build (-DCORVEL_SANITIZE=address,
 // undefined): AddressSanitizer checks every access as it happens and its leak
 // check reports at exit.
-#include <cassert>
-#include <cstdint>
-#include <cstdio>
 #include <iostream>
 #include <string>
-#include <vector>
 
 #include "corvel/debug/qzinfolog.h"
-#include "corvel/platform/os_netapi.h"
+#include "corvel/util/auth/question.h"
 #include "corvel/util/qzauthenticator.h"
 
 // The sample directory's nested member and group (examples/corp.ldif): the
@@ -32,52 +28,6 @@
 #ifndef QZ_AUTHTEST_DEFAULT_GROUP
 #define QZ_AUTHTEST_DEFAULT_GROUP "CORP\\Staff"
 #endif
-
-// The account and server the global-group listing asks about: the sample
-// directory's user with the most groups; an empty server is the directory
-// this machine is configured for.
-#ifndef QZ_AUTHTEST_LIST_ACCOUNT
-#define QZ_AUTHTEST_LIST_ACCOUNT L"CORP\\alice"
-#endif
-#ifndef QZ_AUTHTEST_LIST_SERVER
-#define QZ_AUTHTEST_LIST_SERVER L""
-#endif
-
-// Lists the global groups of the fixed account on the fixed server. Kept
-// for checking an account by hand; the program entry does not call it.
-int listGlobalGroups()
-{
-    std::vector<std::wstring> theGroups;
-    std::uint32_t theTotalEntries = 0;
-    const std::uint32_t theStatus = corvel::platform::netUserGetGroups(
-        QZ_AUTHTEST_LIST_SERVER, QZ_AUTHTEST_LIST_ACCOUNT, theGroups, theTotalEntries);
-    if (theStatus == corvel::platform::NetError_success)
-    {
-        const std::wstring* pTmpBuf = theGroups.data();
-        const std::uint32_t theEntriesRead = static_cast<std::uint32_t>(theGroups.size());
-        std::uint32_t theListed = 0;
-        std::fprintf(stderr, "\nGlobal group(s):\n");
-        for (std::uint32_t curIndex = 0; curIndex < theEntriesRead; ++curIndex)
-        {
-            assert(pTmpBuf != NULL);
-            if (pTmpBuf == NULL)
-            {
-                std::fprintf(stderr, "An access violation has occurred\n");
-                break;
-            }
-            std::printf("\t-- %ls\n", pTmpBuf->c_str());
-            ++pTmpBuf;
-            ++theListed;
-        }
-        if (theEntriesRead < theTotalEntries)
-            std::fprintf(stderr, "\nTotal entries: %d", static_cast<int>(theTotalEntries));
-        std::printf("\nEntries enumerated: %d\n", static_cast<int>(theListed));
-    }
-    else
-        std::fprintf(stderr, "A system error has occurred: %d\n", static_cast<int>(theStatus));
-    // The vector frees the names on both paths.
-    return 0;
-}
 
 namespace
 {
@@ -124,23 +74,26 @@ int main(int argc, char* argv[])
     std::cout << "Testing if the user \"" << theUser << "\" is a member of \"" << theGroup << "\""
               << std::endl;
 
-    std::string theUserDN;
-    if (!qzAuthenticator::getObjectDN(theUser, theUserDN, false))
+    // The question step by step: each line of the report is printed as soon
+    // as its step is done, between the directory's own log lines.
+    qzMembershipQuestion theQuestion(theUser, theGroup);
+    if (!theQuestion.lookUpUser())
     {
         std::cout << "error: unable to find the user \"" << theUser << "\"" << std::endl;
         return -1;
     }
-    std::cout << "Found user as\"" << theUserDN << "\"" << std::endl;
+    std::cout << "Found user as\"" << theQuestion.answer().itsUser.itsDN << "\"" << std::endl;
 
-    std::string theGroupDN;
-    if (!qzAuthenticator::getObjectDN(theGroup, theGroupDN, true))
+    if (!theQuestion.lookUpGroup())
     {
         std::cout << "error: unable to find the group \"" << theGroup << "\"" << std::endl;
         return -1;
     }
-    std::cout << "Found group as\"" << theGroupDN << "\"" << std::endl;
+    std::cout << "Found group as\"" << theQuestion.answer().itsGroup.itsDN << "\"" << std::endl;
 
-    if (qzAuthenticator::isUserInGroup(theGroupDN, theUserDN))
+    // Any failure of the walk is "Not a member...", as isUserInGroup answers.
+    theQuestion.decide();
+    if (theQuestion.answer().outcome() == qzMembershipQuestion::outcomeMember)
         std::cout << "A member ..." << std::endl;
     else
         std::cout << "Not a member..." << std::endl;

@@ -1,4 +1,4 @@
-#include "tools/qzismember/json_text.h"
+#include "json_text.h"
 
 #include <cstdint>
 #include <cstdio>

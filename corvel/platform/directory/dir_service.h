@@ -146,12 +146,22 @@ public:
                               ObjectKind inKind, std::unique_ptr<DirObject>& outObject) = 0;
 };
 
+// Opens the object with the DN inDN: the path is dn::ldapPath(inDN).
+Status openByDN(DirectoryService& inService, const std::string& inDN,
+                const Credentials* inCredentials, ObjectKind inKind,
+                std::unique_ptr<DirObject>& outObject);
+
 // Brackets one top-level operation on the calling thread. Sessions nest: an
 // inner session on the same thread shares the outer one's service.
 class Session
 {
 public:
+    // The service of the session around this one on this thread; without
+    // one, the service openDirectoryService() chooses.
     Session();
+    // The given service, for this session and every session opened inside
+    // it on this thread: a program or a test hands the directory in.
+    explicit Session(std::shared_ptr<DirectoryService> inService);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -160,14 +170,11 @@ public:
 
 private:
     std::shared_ptr<DirectoryService> itsService;
+    // A handed-in service replaces the thread's for its lifetime.
+    bool itsHandedIn = false;
+    std::shared_ptr<DirectoryService> itsOuter;
+    int itsOuterDepth = 0;
 };
-
-// The service a session opens: openDirectoryService(), unless the program
-// gives its own (a program may wrap the configured service in one of its
-// own, as the test builds do to make chosen calls fail). Null restores the
-// default. Takes effect for sessions begun afterwards.
-using ServiceProvider = std::shared_ptr<DirectoryService> (*)();
-void setServiceProvider(ServiceProvider inProvider);
 
 // Which directory this process talks to, as the platform's own clients find
 // it. On Linux: the variable CORVEL_DIRECTORY ("ldif:PATH", "ldap://host[:port]"

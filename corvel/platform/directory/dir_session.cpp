@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "corvel/testing/platform_hooks.h"
+
 namespace corvel::directory
 {
 
@@ -41,9 +43,28 @@ Session::Session()
     itsService = theThreadSession.itsService;
 }
 
+Session::Session(std::shared_ptr<DirectoryService> inService)
+{
+    if (!inService)
+        inService = openDirectoryService();
+    itsOuter = std::move(theThreadSession.itsService);
+    itsOuterDepth = theThreadSession.itsDepth;
+    theThreadSession.itsService = std::move(inService);
+    theThreadSession.itsDepth = 1;
+    itsService = theThreadSession.itsService;
+    itsHandedIn = true;
+}
+
 Session::~Session()
 {
     itsService.reset();
+    if (itsHandedIn)
+    {
+        // The sessions around this one get their own service back.
+        theThreadSession.itsService = std::move(itsOuter);
+        theThreadSession.itsDepth = itsOuterDepth;
+        return;
+    }
     if (--theThreadSession.itsDepth <= 0)
     {
         theThreadSession.itsDepth = 0;

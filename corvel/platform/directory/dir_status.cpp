@@ -24,6 +24,7 @@ constexpr StatusEntry theStatusTexts[] = {
     {E_timeout, "The operation timed out."},
     {E_nameNotFound, "The name was not found in the directory."},
     {E_nameNotUnique, "The name matches more than one object in the directory."},
+    {E_nameNoMapping, "The name cannot be given in the form asked for."},
     {E_noSuchObject, "There is no such object in the directory."},
     {E_invalidDNSyntax, "The distinguished name is not valid."},
     {E_operationsError, "The directory reported an operations error."},

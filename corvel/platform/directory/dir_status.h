@@ -29,6 +29,7 @@ inline constexpr Status E_noSuchDomain = 0x8007054B;
 inline constexpr Status E_timeout = 0x800705B4;
 inline constexpr Status E_nameNotFound = 0x80072116;  // name translation: not found
 inline constexpr Status E_nameNotUnique = 0x80072117; // name translation: several matches
+inline constexpr Status E_nameNoMapping = 0x80072118; // name translation: no name in that form
 inline constexpr Status E_noSuchObject = 0x80072030;
 inline constexpr Status E_invalidDNSyntax = 0x80072032;
 inline constexpr Status E_operationsError = 0x80072020;
@@ -44,6 +45,15 @@ inline bool failed(Status inStatus) { return !succeeded(inStatus); }
 
 // The low 16 bits of a translator failure equal ERROR_DS_NAME_ERROR_NOT_FOUND.
 inline bool isNameNotFound(Status inStatus) { return (inStatus & 0xFFFFu) == 8470u; }
+
+// The translator's answers that say the directory holds no such name: not
+// found, several objects, no name in that form (8470 to 8472 in the low 16
+// bits), as opposed to a directory that could not be asked.
+inline bool isNameAnswer(Status inStatus)
+{
+    const Status theCode = inStatus & 0xFFFFu;
+    return theCode >= (E_nameNotFound & 0xFFFFu) && theCode <= (E_nameNoMapping & 0xFFFFu);
+}
 
 // A short text of this layer for a status it produces; null for any other.
 const char* statusText(Status inStatus);

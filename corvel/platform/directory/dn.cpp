@@ -344,6 +344,8 @@ std::string escapePathDN(const std::string& inDN)
     return theResult;
 }
 
+std::string ldapPath(const std::string& inDN) { return "LDAP://" + escapePathDN(inDN); }
+
 bool parseLdapPath(const std::string& inPath, std::string& outServer, std::string& outDN)
 {
     static const std::string thePrefix = "ldap://";

@@ -58,6 +58,10 @@ std::string escapeFilterValue(const std::string& inValue);
 // both characters replaced. Nothing else changes.
 std::string escapePathDN(const std::string& inDN);
 
+// "LDAP://" + escapePathDN(inDN): the path every object is opened by. The
+// only place that builds one; parseLdapPath is the only one that reads one.
+std::string ldapPath(const std::string& inDN);
+
 // Takes "LDAP://[server/]DN" apart. The prefix is compared without regard to
 // case; the DN part is returned with each "\2f" (either case) turned back
 // into '/'. False when the prefix is missing or the DN part is empty.

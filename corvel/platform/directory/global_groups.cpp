@@ -4,7 +4,8 @@
 #include <memory>
 
 #include "corvel/platform/directory/dir_service.h"
-#include "corvel/platform/directory/dn.h"
+#include "corvel/platform/directory/translate.h"
+#include "corvel/platform/directory/user_groups.h"
 
 namespace corvel::directory
 {
@@ -24,30 +25,24 @@ bool isGlobalGroup(DirObject& inGroup)
     return theEnd != nullptr && *theEnd == '\0' && (theValue & theGlobalScope) != 0;
 }
 
+// The account name of a global group; empty for any other object.
+std::string globalName(DirObject* inGroup)
+{
+    std::string theName;
+    if (inGroup == nullptr || !isGlobalGroup(*inGroup) ||
+        failed(inGroup->get("sAMAccountName", theName)))
+        theName.clear();
+    return theName;
+}
+
 void addUnique(std::vector<std::string>& ioNames, const std::string& inName)
 {
+    if (inName.empty())
+        return;
     for (const std::string& curName : ioNames)
         if (curName == inName)
             return;
     ioNames.push_back(inName);
-}
-
-std::string pathOf(const std::string& inDN) { return "LDAP://" + dn::escapePathDN(inDN); }
-
-// The account name of the user's primary group, empty when it has none or
-// it is not a global group.
-std::string primaryGroupName(DirectoryService& inService, DirObject& inUser)
-{
-    std::string theDN;
-    DirUser* theUser = inUser.asUser();
-    if (theUser == nullptr || theUser->primaryGroup(theDN) != S_ok)
-        return std::string();
-    std::unique_ptr<DirObject> theGroup;
-    std::string theName;
-    if (failed(inService.openObject(pathOf(theDN), nullptr, ObjectKind::Object, theGroup)) ||
-        !theGroup || !isGlobalGroup(*theGroup) || failed(theGroup->get("sAMAccountName", theName)))
-        return std::string();
-    return theName;
 }
 
 } // namespace
@@ -57,42 +52,32 @@ Status globalGroupsOf(const std::string& inAccount, std::vector<std::string>& ou
     outNames.clear();
     Session theSession;
     DirectoryService& theService = theSession.service();
-    std::unique_ptr<NameTranslator> theTranslator;
-    Status theStatus = theService.createNameTranslator(theTranslator);
-    if (failed(theStatus) || !theTranslator)
-        return failed(theStatus) ? theStatus : E_fail;
-    std::string theDN;
-    theStatus = theTranslator->init(InitType_GC, "");
-    if (succeeded(theStatus))
-        theStatus = theTranslator->set(NameType_Unknown, inAccount);
-    if (succeeded(theStatus))
-        theStatus = theTranslator->get(NameType_1779, theDN);
-    if (failed(theStatus))
-        return theStatus;
+    const Translation theDN =
+        translateName(theService, TranslatorInit::globalCatalog(), inAccount, NameType_1779);
+    if (!theDN.succeeded())
+        return theDN.itsStatus;
 
     std::unique_ptr<DirObject> theObject;
-    theStatus = theService.openObject(pathOf(theDN), nullptr, ObjectKind::User, theObject);
-    if (failed(theStatus) || !theObject || theObject->asUser() == nullptr)
+    const Status theStatus =
+        openByDN(theService, theDN.itsResult, nullptr, ObjectKind::User, theObject);
+    DirUser* theUser = theObject ? theObject->asUser() : nullptr;
+    if (failed(theStatus) || theUser == nullptr)
         return E_nameNotFound;
 
+    // A primary group that cannot be read is left out, as one that is no
+    // global group is.
+    std::string thePrimaryDN;
+    if (theUser->primaryGroup(thePrimaryDN) != S_ok)
+        thePrimaryDN.clear();
+    UserGroups theGroups;
+    userGroups(theService, *theUser, thePrimaryDN, nullptr, theGroups);
+    if (theGroups.itsFailedStep == UserGroupsStep::Groups)
+        return theGroups.itsStatus;
+
     std::vector<std::string> theNames;
-    const std::string thePrimary = primaryGroupName(theService, *theObject);
-    if (!thePrimary.empty())
-        theNames.push_back(thePrimary);
-    std::unique_ptr<DirEnumerator> theGroups;
-    theStatus = theObject->asUser()->groups(theGroups);
-    if (failed(theStatus))
-        return theStatus;
-    while (theGroups)
-    {
-        std::unique_ptr<DirObject> theGroup;
-        if (theGroups->next(theGroup) != S_ok || !theGroup)
-            break;
-        std::string theName;
-        if (theGroup->asGroup() != nullptr && isGlobalGroup(*theGroup) &&
-            succeeded(theGroup->get("sAMAccountName", theName)) && !theName.empty())
-            addUnique(theNames, theName);
-    }
+    addUnique(theNames, globalName(theGroups.itsPrimary.get()));
+    for (const std::unique_ptr<DirObject>& curGroup : theGroups.itsGroups)
+        addUnique(theNames, globalName(curGroup.get()));
     outNames = std::move(theNames);
     return S_ok;
 }

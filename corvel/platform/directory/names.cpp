@@ -71,6 +71,25 @@ std::vector<NameForm> candidateForms(const std::string& inName)
     return theForms;
 }
 
+bool splitUserName(const std::string& inName, std::string& outUser, std::string& outDomain)
+{
+    if (inName.find('=') != std::string::npos)
+        return false;
+    const std::size_t theSlash = inName.find('\\');
+    if (theSlash != std::string::npos)
+    {
+        outDomain = inName.substr(0, theSlash);
+        outUser = inName.substr(theSlash + 1);
+        return true;
+    }
+    const std::size_t theAt = inName.find('@');
+    if (theAt == std::string::npos)
+        return false;
+    outUser = inName.substr(0, theAt);
+    outDomain = inName.substr(theAt + 1);
+    return true;
+}
+
 bool splitNt4Name(const std::string& inName, std::string& outDomain, std::string& outAccount)
 {
     const std::size_t theSlash = inName.find('\\');

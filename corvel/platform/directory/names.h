@@ -37,6 +37,14 @@ enum class NameForm
 
 std::vector<NameForm> candidateForms(const std::string& inName);
 
+// The logon name rule: DOMAIN\\user at the first backslash, else
+// user@domain at the first '@'. False for a distinguished name (any '=')
+// and for a name with neither. The out-strings are assigned only on
+// success. It differs from splitPrincipalName on purpose: a logon name
+// "a@b@corp" names user a of domain "b@corp", while the principal name of
+// the same text is a@b in corp.
+bool splitUserName(const std::string& inName, std::string& outUser, std::string& outDomain);
+
 // DOMAIN\\account at the first backslash; false without one. The domain may
 // be a NetBIOS or a DNS name; an empty account names the domain itself.
 bool splitNt4Name(const std::string& inName, std::string& outDomain, std::string& outAccount);

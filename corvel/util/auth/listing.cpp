@@ -6,11 +6,13 @@
 
 #include "corvel/debug/qzdebug.h"
 #include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/directory/dn.h"
+#include "corvel/platform/directory/user_groups.h"
 #include "corvel/platform/os_text.h"
 #include "corvel/util/auth/texts.h"
 
 using corvel::auth::hexOf;
-using corvel::directory::DirEnumerator;
+using corvel::directory::DirectoryService;
 using corvel::directory::DirGroup;
 using corvel::directory::DirObject;
 using corvel::directory::ObjectKind;
@@ -53,14 +55,14 @@ struct GroupFrame
 
 // The visit of one group: opens it, adds its name, and leaves in outFrame the
 // groups to walk above it. False when there is nothing to walk.
-bool visitGroup(corvel::directory::DirectoryService& inService, const std::string& inGroupDN,
+bool visitGroup(DirectoryService& inService, const std::string& inGroupDN,
                 const corvel::directory::Credentials* inCredentials,
                 qzAuthenticator::GroupSet& ioGroups, std::int32_t inDepth, GroupFrame& outFrame)
 {
     const std::string theEscaped = qzAuthenticator::escapeDN(inGroupDN);
     std::unique_ptr<DirObject> theGroup;
-    const Status theStatus =
-        inService.openObject("LDAP://" + theEscaped, inCredentials, ObjectKind::Object, theGroup);
+    const Status theStatus = corvel::directory::openByDN(inService, inGroupDN, inCredentials,
+                                                         ObjectKind::Object, theGroup);
     if (corvel::directory::failed(theStatus) || !theGroup)
     {
         infoLog(
@@ -88,7 +90,7 @@ bool visitGroup(corvel::directory::DirectoryService& inService, const std::strin
     return true;
 }
 
-void walkGroups(corvel::directory::DirectoryService& inService, const std::string& inGroupDN,
+void walkGroups(DirectoryService& inService, const std::string& inGroupDN,
                 const corvel::directory::Credentials* inCredentials,
                 qzAuthenticator::GroupSet& ioGroups, std::int32_t inDepth)
 {
@@ -116,6 +118,68 @@ void walkGroups(corvel::directory::DirectoryService& inService, const std::strin
     }
 }
 
+// "CN=Sales" -> "Sales"; shorter names carry no name after the type.
+void addRelativeName(DirObject& inGroup, qzAuthenticator::GroupSet& ioGroups)
+{
+    std::string theName;
+    if (corvel::directory::succeeded(inGroup.getName(theName)) && theName.size() > 3)
+        ioGroups.insert(theName.substr(3));
+}
+
+// The recursive mode: every group above the user's memberOf and its primary
+// group, to any depth.
+bool listAbove(DirectoryService& inService, std::unique_ptr<DirObject>& ioUser,
+               const std::string& inEscaped, const std::string& inPrimaryDN,
+               const corvel::directory::Credentials* inCredentials,
+               qzAuthenticator::GroupSet& ioGroups)
+{
+    std::vector<std::string> theMemberOf;
+    const Status theStatus = ioUser->getEx("memberOf", theMemberOf);
+    if (theStatus == corvel::directory::E_propertyNotFound)
+        theMemberOf.clear(); // a member of no group through this attribute
+    else if (corvel::directory::failed(theStatus))
+    {
+        infoLog(qzLogError,
+                "getUserGroups unable to retrieve member of for user \"%s\", error 0x%lX",
+                inEscaped.c_str(), hexOf(theStatus));
+        return false;
+    }
+    ioUser.reset(); // read: released before the walk above it
+    if (!inPrimaryDN.empty())
+        theMemberOf.push_back(inPrimaryDN);
+    for (const std::string& curGroupDN : theMemberOf)
+        walkGroups(inService, curGroupDN, inCredentials, ioGroups, theUnboundedDepth);
+    return true;
+}
+
+// The direct mode: the user's groups and its primary group, by relative name.
+bool listDirect(DirectoryService& inService, corvel::directory::DirUser& inUser,
+                const std::string& inEscaped, const std::string& inPrimaryDN,
+                const corvel::directory::Credentials* inCredentials,
+                qzAuthenticator::GroupSet& ioGroups)
+{
+    corvel::directory::UserGroups theGroups;
+    corvel::directory::userGroups(inService, inUser, inPrimaryDN, inCredentials, theGroups);
+    if (theGroups.itsFailedStep == corvel::directory::UserGroupsStep::Groups)
+    {
+        infoLog(qzLogError, "getUserGroups error getting groups for user \"%s\", error 0x%lX",
+                inEscaped.c_str(), hexOf(theGroups.itsStatus));
+        return false;
+    }
+    for (const std::unique_ptr<DirObject>& curGroup : theGroups.itsGroups)
+        addRelativeName(*curGroup, ioGroups);
+    if (theGroups.itsFailedStep == corvel::directory::UserGroupsStep::Primary)
+    {
+        infoLog(qzLogError,
+                "getUserGroups unable to retrieve the primary group of user \"%s\", error 0x%lX",
+                inEscaped.c_str(), hexOf(theGroups.itsStatus));
+        return false;
+    }
+    if (theGroups.itsPrimary)
+        addRelativeName(*theGroups.itsPrimary, ioGroups);
+    return true;
+}
+
 } // namespace
 
 void qzAuthenticator::enumerateGroup(const std::string& inGroupDN, const std::wstring& inUser,
@@ -123,8 +187,15 @@ void qzAuthenticator::enumerateGroup(const std::string& inGroupDN, const std::ws
                                      std::int32_t inDepth)
 {
     Session theSession; // the caller's, shared
+    enumerateGroup(theSession.service(), inGroupDN, inUser, inPassword, ioGroups, inDepth);
+}
+
+void qzAuthenticator::enumerateGroup(DirectoryService& inDirectory, const std::string& inGroupDN,
+                                     const std::wstring& inUser, const std::wstring& inPassword,
+                                     GroupSet& ioGroups, std::int32_t inDepth)
+{
     const ListingCredentials theCredentials(inUser, inPassword);
-    walkGroups(theSession.service(), inGroupDN, theCredentials.get(), ioGroups, inDepth);
+    walkGroups(inDirectory, inGroupDN, theCredentials.get(), ioGroups, inDepth);
 }
 
 bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstring& inUser,
@@ -132,18 +203,26 @@ bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstr
                                     bool inRecursive)
 {
     Session theSession; // the caller's, shared
+    return getUserGroups(theSession.service(), inUserDN, inUser, inPassword, ioGroups, inRecursive);
+}
+
+bool qzAuthenticator::getUserGroups(DirectoryService& inDirectory, const std::string& inUserDN,
+                                    const std::wstring& inUser, const std::wstring& inPassword,
+                                    GroupSet& ioGroups, bool inRecursive)
+{
     const ListingCredentials theCredentials(inUser, inPassword);
     const std::string theEscaped = escapeDN(inUserDN);
+    const std::string thePath = corvel::directory::dn::ldapPath(inUserDN);
     if (theCredentials.get() != nullptr)
-        qzTrace(1, "getUserGroups opening \"LDAP://%s\" with the credentials of \"%s\"",
-                theEscaped.c_str(), theCredentials.itsCredentials.itsUser.c_str());
+        qzTrace(1, "getUserGroups opening \"%s\" with the credentials of \"%s\"", thePath.c_str(),
+                theCredentials.itsCredentials.itsUser.c_str());
     else
-        qzTrace(1, "getUserGroups opening \"LDAP://%s\" in the caller's own security context",
-                theEscaped.c_str());
+        qzTrace(1, "getUserGroups opening \"%s\" in the caller's own security context",
+                thePath.c_str());
 
     std::unique_ptr<DirObject> theUser;
-    Status theStatus = theSession.service().openObject("LDAP://" + theEscaped, theCredentials.get(),
-                                                       ObjectKind::User, theUser);
+    Status theStatus = corvel::directory::openByDN(inDirectory, inUserDN, theCredentials.get(),
+                                                   ObjectKind::User, theUser);
     if (corvel::directory::succeeded(theStatus) && (!theUser || theUser->asUser() == nullptr))
         theStatus = corvel::directory::E_noInterface;
     if (corvel::directory::failed(theStatus))
@@ -164,72 +243,28 @@ bool qzAuthenticator::getUserGroups(const std::string& inUserDN, const std::wstr
                 theEscaped.c_str(), hexOf(theStatus));
         return false;
     }
-
-    if (inRecursive)
-    {
-        std::vector<std::string> theMemberOf;
-        theStatus = theUser->getEx("memberOf", theMemberOf);
-        if (theStatus == corvel::directory::E_propertyNotFound)
-            theMemberOf.clear(); // a member of no group through this attribute
-        else if (corvel::directory::failed(theStatus))
-        {
-            infoLog(qzLogError,
-                    "getUserGroups unable to retrieve member of for user \"%s\", error 0x%lX",
-                    theEscaped.c_str(), hexOf(theStatus));
-            return false;
-        }
-        theUser.reset();
-        if (!thePrimary.empty())
-            theMemberOf.push_back(thePrimary);
-        for (const std::string& curGroupDN : theMemberOf)
-            walkGroups(theSession.service(), curGroupDN, theCredentials.get(), ioGroups,
-                       theUnboundedDepth);
-        return true;
-    }
-
-    std::unique_ptr<DirEnumerator> theGroups;
-    theStatus = theUser->asUser()->groups(theGroups);
-    if (corvel::directory::failed(theStatus))
-    {
-        infoLog(qzLogError, "getUserGroups error getting groups for user \"%s\", error 0x%lX",
-                theEscaped.c_str(), hexOf(theStatus));
-        return false;
-    }
-    // "CN=Sales" -> "Sales"; shorter names carry no name after the type.
-    const auto theAddName = [&ioGroups](DirObject& inGroup)
-    {
-        std::string theName;
-        if (corvel::directory::succeeded(inGroup.getName(theName)) && theName.size() > 3)
-            ioGroups.insert(theName.substr(3));
-    };
-    while (theGroups)
-    {
-        std::unique_ptr<DirObject> theElement;
-        if (theGroups->next(theElement) != corvel::directory::S_ok || !theElement)
-            break;
-        if (DirGroup* theGroup = theElement->asGroup())
-            theAddName(*theGroup);
-    }
-    if (!thePrimary.empty())
-    {
-        std::unique_ptr<DirObject> thePrimaryGroup;
-        const std::string thePath = "LDAP://" + escapeDN(thePrimary);
-        theStatus = theSession.service().openObject(thePath, theCredentials.get(),
-                                                    ObjectKind::Object, thePrimaryGroup);
-        if (corvel::directory::failed(theStatus) || !thePrimaryGroup)
-        {
-            infoLog(
-                qzLogError,
-                "getUserGroups unable to retrieve the primary group of user \"%s\", error 0x%lX",
-                theEscaped.c_str(),
-                hexOf(corvel::directory::failed(theStatus) ? theStatus
-                                                           : corvel::directory::E_fail));
-            return false;
-        }
-        theAddName(*thePrimaryGroup);
-    }
-    return true;
+    if (!inRecursive)
+        return listDirect(inDirectory, *theUser->asUser(), theEscaped, thePrimary,
+                          theCredentials.get(), ioGroups);
+    return listAbove(inDirectory, theUser, theEscaped, thePrimary, theCredentials.get(), ioGroups);
 }
+
+namespace
+{
+
+bool userGroupsException()
+{
+    try
+    {
+        writeInfoLog(qzLogDebug, "qzAuthenticator::getADUserGroups - result EXCEPTION");
+    }
+    catch (...)
+    {
+    }
+    return false;
+}
+
+} // namespace
 
 bool qzAuthenticator::getADUserGroups(const std::string& inUserName, const std::string& inPassword,
                                       GroupSet& ioGroups, bool inRecursive)
@@ -237,40 +272,53 @@ bool qzAuthenticator::getADUserGroups(const std::string& inUserName, const std::
     try
     {
         Session theSession;
-        bool theResult = false;
-        try
-        {
-            std::string theDN;
-            bool theUsedGlobalCatalog = false;
-            if (findUser(inUserName, inPassword, theDN, theUsedGlobalCatalog,
-                         corvel::directory::NameType_1779))
-            {
-                infoLog(qzLogDebug, "qzAuthenticator::getADUserGroups found user as \"%s\"",
-                        theDN.c_str());
-                // A name found on the global catalog carried no domain: the
-                // caller's own context reads it, whatever password came along.
-                std::wstring theUser;
-                std::wstring thePassword;
-                if (!theUsedGlobalCatalog)
-                {
-                    theUser = corvel::platform::narrowToWide(inUserName);
-                    thePassword = corvel::platform::narrowToWide(inPassword);
-                }
-                theResult = getUserGroups(theDN, theUser, thePassword, ioGroups, inRecursive);
-                corvel::platform::wipeText(thePassword);
-            }
-        }
-        catch (...)
-        {
-            writeInfoLog(qzLogDebug, "qzAuthenticator::getADUserGroups - result EXCEPTION");
-            return false;
-        }
-        infoLog(qzLogDebug, "qzAuthenticator::getADUserGroups - result %s",
-                theResult ? "SUCCESS" : "FAILURE");
-        return theResult;
+        return getADUserGroups(theSession.service(), inUserName, inPassword, ioGroups, inRecursive);
     }
     catch (...)
     {
-        return false;
+        return userGroupsException();
     }
+}
+
+bool qzAuthenticator::getADUserGroups(DirectoryService& inDirectory, const std::string& inUserName,
+                                      const std::string& inPassword, GroupSet& ioGroups,
+                                      bool inRecursive)
+{
+    bool theResult = false;
+    try
+    {
+        std::string theDN;
+        bool theUsedGlobalCatalog = false;
+        if (findUser(inDirectory, inUserName, inPassword, theDN, theUsedGlobalCatalog,
+                     corvel::directory::NameType_1779))
+        {
+            infoLog(qzLogDebug, "qzAuthenticator::getADUserGroups found user as \"%s\"",
+                    theDN.c_str());
+            // A name found on the global catalog carried no domain: the
+            // caller's own context reads it, whatever password came along.
+            std::wstring theUser;
+            std::wstring thePassword;
+            if (!theUsedGlobalCatalog)
+            {
+                theUser = corvel::platform::narrowToWide(inUserName);
+                thePassword = corvel::platform::narrowToWide(inPassword);
+            }
+            theResult =
+                getUserGroups(inDirectory, theDN, theUser, thePassword, ioGroups, inRecursive);
+            corvel::platform::wipeText(thePassword);
+        }
+    }
+    catch (...)
+    {
+        return userGroupsException();
+    }
+    try
+    {
+        infoLog(qzLogDebug, "qzAuthenticator::getADUserGroups - result %s",
+                theResult ? "SUCCESS" : "FAILURE");
+    }
+    catch (...)
+    {
+    }
+    return theResult;
 }

@@ -14,44 +14,38 @@ using UserLogonFunction = int (*)(const char*, const char*, const char*, unsigne
 
 constexpr const char* thePluginName = "qzSSPI.dll";
 
-} // namespace
-
-std::int32_t qzAuthenticator::authenticateUser(const std::string& inUserName,
-                                               const std::string& inPassword,
-                                               const std::string& inSecurityPackage,
-                                               std::uint32_t& outStatus)
+// A plain DOMAIN\user is taken as it is; everything else is asked of the
+// directory.
+bool needsLookup(const std::string& inUserName)
 {
-    outStatus = 0;
-    std::string theWorkingName = inUserName;
+    return !(inUserName.find('\\') != std::string::npos &&
+             inUserName.find('@') == std::string::npos);
+}
 
-    // A plain DOMAIN\user is taken as it is; everything else is asked of the
-    // directory. Exceptions of the lookup reach the caller.
-    const bool theNeedsLookup =
-        !(inUserName.find('\\') != std::string::npos && inUserName.find('@') == std::string::npos);
-    if (theNeedsLookup)
-    {
-        bool theFound = false;
-        {
-            Session theSession;
-            bool theUsedGlobalCatalog = false;
-            theFound = findUser(inUserName, inPassword, theWorkingName, theUsedGlobalCatalog,
-                                corvel::directory::NameType_NT4);
-        }
-        if (!theFound)
-        {
-            infoLog(qzLogError,
-                    "qzAuthenticator::authenticateUser - user \"%s\" could not be found",
-                    inUserName.c_str());
-            return logonUnknownUserOrPassword;
-        }
-    }
+// The name in DOMAIN\user form. Exceptions of the lookup reach the caller.
+bool lookUpLogonName(corvel::directory::DirectoryService& inDirectory,
+                     const std::string& inUserName, const std::string& inPassword,
+                     std::string& ioWorkingName)
+{
+    bool theUsedGlobalCatalog = false;
+    if (qzAuthenticator::findUser(inDirectory, inUserName, inPassword, ioWorkingName,
+                                  theUsedGlobalCatalog, corvel::directory::NameType_NT4))
+        return true;
+    infoLog(qzLogError, "qzAuthenticator::authenticateUser - user \"%s\" could not be found",
+            inUserName.c_str());
+    return false;
+}
 
+// The plug-in's answer for the DOMAIN\user name inWorkingName.
+std::int32_t logOnAs(const std::string& inWorkingName, const std::string& inPassword,
+                     const std::string& inSecurityPackage, std::uint32_t& outStatus)
+{
     std::string theUser;
     std::string theDomain;
-    if (!splitUserName(theWorkingName, theUser, theDomain))
+    if (!qzAuthenticator::splitUserName(inWorkingName, theUser, theDomain))
     {
         theDomain.clear();
-        theUser = theWorkingName;
+        theUser = inWorkingName;
     }
     infoLog(qzLogDebug, "qzAuthenticator::authenticateUser domain: %s, user: %s", theDomain.c_str(),
             theUser.c_str());
@@ -62,7 +56,7 @@ std::int32_t qzAuthenticator::authenticateUser(const std::string& inUserName,
         if (!thePlugin.load(thePluginName))
         {
             outStatus = thePlugin.lastError();
-            return logonPluginFailure;
+            return qzAuthenticator::logonPluginFailure;
         }
         if (!inSecurityPackage.empty())
         {
@@ -75,7 +69,7 @@ std::int32_t qzAuthenticator::authenticateUser(const std::string& inUserName,
         {
             outStatus = thePlugin.lastError();
             thePlugin.unload();
-            return logonPluginFailure;
+            return qzAuthenticator::logonPluginFailure;
         }
         unsigned int theStatusWord = 0;
         const int theAnswer =
@@ -85,18 +79,56 @@ std::int32_t qzAuthenticator::authenticateUser(const std::string& inUserName,
         switch (theAnswer)
         {
         case 0:
-            return logonAccepted;
+            return qzAuthenticator::logonAccepted;
         case 9:
-            return logonUnknownUserOrPassword;
+            return qzAuthenticator::logonUnknownUserOrPassword;
         case 10:
-            return logonNotAllowed;
+            return qzAuthenticator::logonNotAllowed;
         default:
-            return logonOtherFailure;
+            return qzAuthenticator::logonOtherFailure;
         }
     }
     catch (...)
     {
         thePlugin.unload();
-        return logonPluginFailure;
+        return qzAuthenticator::logonPluginFailure;
     }
+}
+
+} // namespace
+
+std::int32_t qzAuthenticator::authenticateUser(const std::string& inUserName,
+                                               const std::string& inPassword,
+                                               const std::string& inSecurityPackage,
+                                               std::uint32_t& outStatus)
+{
+    outStatus = 0;
+    std::string theWorkingName = inUserName;
+    if (needsLookup(inUserName))
+    {
+        // Only a name that needs the directory opens a session.
+        bool theFound = false;
+        {
+            Session theSession;
+            theFound =
+                lookUpLogonName(theSession.service(), inUserName, inPassword, theWorkingName);
+        }
+        if (!theFound)
+            return logonUnknownUserOrPassword;
+    }
+    return logOnAs(theWorkingName, inPassword, inSecurityPackage, outStatus);
+}
+
+std::int32_t qzAuthenticator::authenticateUser(corvel::directory::DirectoryService& inDirectory,
+                                               const std::string& inUserName,
+                                               const std::string& inPassword,
+                                               const std::string& inSecurityPackage,
+                                               std::uint32_t& outStatus)
+{
+    outStatus = 0;
+    std::string theWorkingName = inUserName;
+    if (needsLookup(inUserName) &&
+        !lookUpLogonName(inDirectory, inUserName, inPassword, theWorkingName))
+        return logonUnknownUserOrPassword;
+    return logOnAs(theWorkingName, inPassword, inSecurityPackage, outStatus);
 }

@@ -1,19 +1,21 @@
 // Name lookup: names as people type them, turned into the directory's forms
-// through the name translator.
+// through the name translator (corvel/platform/directory/translate.h).
 #include "corvel/util/qzauthenticator.h"
-
-#include <memory>
-#include <new>
 
 #include "corvel/debug/qzdebug.h"
 #include "corvel/debug/qzinfolog.h"
+#include "corvel/platform/directory/names.h"
+#include "corvel/platform/directory/translate.h"
+#include "corvel/platform/os_text.h"
 #include "corvel/util/auth/texts.h"
 
 using corvel::auth::hexOf;
-using corvel::directory::NameTranslator;
+using corvel::directory::DirectoryService;
 using corvel::directory::NameType;
 using corvel::directory::Session;
 using corvel::directory::Status;
+using corvel::directory::TranslateStep;
+using corvel::directory::TranslatorInit;
 
 namespace
 {
@@ -22,28 +24,127 @@ namespace
 // retried with the current account's domain in front.
 constexpr const char* theQualifierChars = "\\@/,-";
 
+qzAuthenticator::LookupResult lookupOutcome(Status inStatus)
+{
+    return corvel::directory::isNameAnswer(inStatus) ? qzAuthenticator::lookupNotFound
+                                                     : qzAuthenticator::lookupFailed;
+}
+
+// getObjectDN's lines at each step of the translation on the global
+// catalog, and its one retry of a bare group name.
+class ObjectDNSteps final : public corvel::directory::TranslateSteps
+{
+public:
+    ObjectDNSteps(const std::string& inName, bool inIsGroup)
+        : itsName(inName), itsIsGroup(inIsGroup)
+    {
+    }
+
+    void failedCreate(Status inStatus) override
+    {
+        infoLog(qzLogError,
+                "qzAuthenticator::getObjectDN error creating name translator, error 0x%lX",
+                hexOf(inStatus));
+    }
+    void initing() override
+    {
+        writeInfoLog(qzLogDebug,
+                     "qzAuthenticator::getObjectDN initing name translator on global catalog");
+    }
+    void failedInit(Status inStatus) override
+    {
+        infoLog(qzLogError,
+                "qzAuthenticator::getObjectDN error initing the name translator, error 0x%lX",
+                hexOf(inStatus));
+    }
+    std::string retryName(Status inStatus) override
+    {
+        qzTrace(1,
+                "qzAuthenticator::getObjectDN error translating object \"%s\", error 0x%lX, "
+                "evaluating options",
+                itsName.c_str(), hexOf(inStatus));
+        std::string theUser;
+        std::string theDomain;
+        std::string theSid;
+        if (!itsIsGroup || !corvel::directory::isNameNotFound(inStatus) ||
+            itsName.find_first_of(theQualifierChars) != std::string::npos ||
+            !qzAuthenticator::getCurrentUserInfo(theUser, theDomain, theSid))
+            return {};
+        const std::string thePrefixed = theDomain + "\\" + itsName;
+        infoLog(qzLogDebug,
+                "qzAuthenticator::getObjectDN reiniting name translator on global catalog, "
+                "adding domain prefix, searching for \"%s\"",
+                thePrefixed.c_str());
+        return thePrefixed;
+    }
+    void failedSet(Status inStatus) override
+    {
+        qzTrace(1, "qzAuthenticator::getObjectDN error translating object \"%s\", error 0x%lX",
+                itsName.c_str(), hexOf(inStatus));
+    }
+
+private:
+    const std::string& itsName;
+    bool itsIsGroup;
+};
+
+// findUser's lines.
+class FindUserSteps final : public corvel::directory::TranslateSteps
+{
+public:
+    FindUserSteps(const std::string& inName, const TranslatorInit& inInit)
+        : itsName(inName), itsInit(inInit)
+    {
+    }
+
+    void failedCreate(Status inStatus) override
+    {
+        infoLog(qzLogError, "findUser error creating name translator, error 0x%lX",
+                hexOf(inStatus));
+    }
+    void initing() override
+    {
+        if (itsInit.itsKind == corvel::directory::InitType_GC)
+            writeInfoLog(qzLogDebug, "findUser initing name translator on global catalog");
+        else if (itsInit.hasPassword())
+            infoLog(qzLogDebug, "findUser initing name translator on domain \"%s\" and user \"%s\"",
+                    itsInit.itsDomain.c_str(), itsInit.itsUser.c_str());
+        else
+            infoLog(qzLogDebug, "findUser initing name translator on domain \"%s\"",
+                    itsInit.itsPath.c_str());
+    }
+    void failedInit(Status inStatus) override
+    {
+        infoLog(qzLogError, "findUser error initing the name translator, error 0x%lX",
+                hexOf(inStatus));
+    }
+    void failedSet(Status inStatus) override
+    {
+        qzTrace(1, "findUser error translating user \"%s\", error 0x%lX", itsName.c_str(),
+                hexOf(inStatus));
+    }
+
+private:
+    const std::string& itsName;
+    const TranslatorInit& itsInit;
+};
+
+// The password of a translator's initialisation does not outlive it.
+struct WipedInit
+{
+    TranslatorInit itsInit;
+    WipedInit() = default;
+    WipedInit(const WipedInit&) = delete;
+    WipedInit& operator=(const WipedInit&) = delete;
+    ~WipedInit() { corvel::platform::wipeText(itsInit.itsPassword); }
+};
+
 } // namespace
 
 bool qzAuthenticator::splitUserName(const std::string& inName, std::string& outUser,
                                     std::string& outDomain)
 {
-    if (inName.find('=') != std::string::npos)
-        return false;
-    const std::size_t theSlash = inName.find('\\');
-    if (theSlash != std::string::npos)
-    {
-        outDomain = inName.substr(0, theSlash);
-        outUser = inName.substr(theSlash + 1);
-        return true;
-    }
-    const std::size_t theAt = inName.find('@');
-    if (theAt != std::string::npos)
-    {
-        outUser = inName.substr(0, theAt);
-        outDomain = inName.substr(theAt + 1);
-        return true;
-    }
-    return false;
+    return corvel::directory::names::splitUserName(inName, outUser, outDomain);
 }
 
 bool qzAuthenticator::getObjectDN(const std::string& inName, std::string& outDN, bool inIsGroup)
@@ -52,21 +153,27 @@ bool qzAuthenticator::getObjectDN(const std::string& inName, std::string& outDN,
     return lookupObjectDN(inName, outDN, inIsGroup, theStatus) == lookupFound;
 }
 
+bool qzAuthenticator::getObjectDN(DirectoryService& inDirectory, const std::string& inName,
+                                  std::string& outDN, bool inIsGroup)
+{
+    Status theStatus = corvel::directory::S_ok;
+    return lookupObjectDN(inDirectory, inName, outDN, inIsGroup, theStatus) == lookupFound;
+}
+
 namespace
 {
 
-// The translator's answers that say the directory holds no such name (not
-// found, several objects, no name in that form), as opposed to a directory
-// that could not be asked.
-bool isNameAnswer(Status inStatus)
+qzAuthenticator::LookupResult lookupException(Status& outStatus)
 {
-    const unsigned theCode = inStatus & 0xFFFFu;
-    return theCode == 8470u || theCode == 8471u || theCode == 8472u;
-}
-
-qzAuthenticator::LookupResult lookupOutcome(Status inStatus)
-{
-    return isNameAnswer(inStatus) ? qzAuthenticator::lookupNotFound : qzAuthenticator::lookupFailed;
+    outStatus = corvel::auth::exceptionStatus();
+    try
+    {
+        writeInfoLog(qzLogDebug, "qzAuthenticator::getObjectDN - result EXCEPTION");
+    }
+    catch (...)
+    {
+    }
+    return qzAuthenticator::lookupFailed;
 }
 
 } // namespace
@@ -75,98 +182,42 @@ qzAuthenticator::LookupResult qzAuthenticator::lookupObjectDN(const std::string&
                                                               std::string& outDN, bool inIsGroup,
                                                               Status& outStatus)
 {
-    outStatus = corvel::directory::E_fail;
     try
     {
         Session theSession;
-        std::unique_ptr<NameTranslator> theTranslator;
-        Status theStatus = theSession.service().createNameTranslator(theTranslator);
-        if (corvel::directory::failed(theStatus) || !theTranslator)
-        {
-            if (!corvel::directory::failed(theStatus))
-                theStatus = corvel::directory::E_fail;
-            infoLog(qzLogError,
-                    "qzAuthenticator::getObjectDN error creating name translator, error 0x%lX",
-                    hexOf(theStatus));
-            outStatus = theStatus;
-            return lookupFailed;
-        }
-
-        writeInfoLog(qzLogDebug,
-                     "qzAuthenticator::getObjectDN initing name translator on global catalog");
-        theStatus = theTranslator->init(corvel::directory::InitType_GC, "");
-        if (corvel::directory::failed(theStatus))
-        {
-            infoLog(qzLogError,
-                    "qzAuthenticator::getObjectDN error initing the name translator, error 0x%lX",
-                    hexOf(theStatus));
-            outStatus = theStatus;
-            return lookupFailed;
-        }
-
-        theStatus = theTranslator->set(corvel::directory::NameType_Unknown, inName);
-        if (corvel::directory::failed(theStatus))
-        {
-            qzTrace(1,
-                    "qzAuthenticator::getObjectDN error translating object \"%s\", error 0x%lX, "
-                    "evaluating options",
-                    inName.c_str(), hexOf(theStatus));
-            std::string theUser;
-            std::string theDomain;
-            std::string theSid;
-            if (inIsGroup && corvel::directory::isNameNotFound(theStatus) &&
-                inName.find_first_of(theQualifierChars) == std::string::npos &&
-                getCurrentUserInfo(theUser, theDomain, theSid))
-            {
-                const std::string thePrefixed = theDomain + "\\" + inName;
-                infoLog(qzLogDebug,
-                        "qzAuthenticator::getObjectDN reiniting name translator on global "
-                        "catalog, adding domain prefix, searching for \"%s\"",
-                        thePrefixed.c_str());
-                theStatus = theTranslator->set(corvel::directory::NameType_Unknown, thePrefixed);
-            }
-        }
-        if (corvel::directory::failed(theStatus))
-        {
-            qzTrace(1, "qzAuthenticator::getObjectDN error translating object \"%s\", error 0x%lX",
-                    inName.c_str(), hexOf(theStatus));
-            outStatus = theStatus;
-            return lookupOutcome(theStatus);
-        }
-
-        std::string theDN;
-        theStatus = theTranslator->get(corvel::directory::NameType_1779, theDN);
-        if (corvel::directory::failed(theStatus))
-        {
-            outStatus = theStatus;
-            return lookupOutcome(theStatus);
-        }
-        outDN = theDN;
-        outStatus = corvel::directory::S_ok;
-        return lookupFound;
+        return lookupObjectDN(theSession.service(), inName, outDN, inIsGroup, outStatus);
     }
     catch (...)
     {
-        outStatus = corvel::directory::E_fail;
-        try
+        return lookupException(outStatus);
+    }
+}
+
+qzAuthenticator::LookupResult qzAuthenticator::lookupObjectDN(DirectoryService& inDirectory,
+                                                              const std::string& inName,
+                                                              std::string& outDN, bool inIsGroup,
+                                                              Status& outStatus)
+{
+    outStatus = corvel::directory::E_fail;
+    try
+    {
+        ObjectDNSteps theSteps(inName, inIsGroup);
+        const corvel::directory::Translation theDN =
+            corvel::directory::translateName(inDirectory, TranslatorInit::globalCatalog(), inName,
+                                             corvel::directory::NameType_1779, &theSteps);
+        outStatus = theDN.itsStatus;
+        if (theDN.succeeded())
         {
-            throw;
+            outDN = theDN.itsResult;
+            return lookupFound;
         }
-        catch (const std::bad_alloc&)
-        {
-            outStatus = corvel::directory::E_outOfMemory;
-        }
-        catch (...)
-        {
-        }
-        try
-        {
-            writeInfoLog(qzLogDebug, "qzAuthenticator::getObjectDN - result EXCEPTION");
-        }
-        catch (...)
-        {
-        }
-        return lookupFailed;
+        const bool theAnswered =
+            theDN.itsFailedStep == TranslateStep::Set || theDN.itsFailedStep == TranslateStep::Get;
+        return theAnswered ? lookupOutcome(theDN.itsStatus) : lookupFailed;
+    }
+    catch (...)
+    {
+        return lookupException(outStatus);
     }
 }
 
@@ -177,66 +228,44 @@ bool qzAuthenticator::findUser(const std::string& inName, const std::string& inP
     outUsedGlobalCatalog = false;
     // The caller's session is open; this one shares its service.
     Session theSession;
-    std::unique_ptr<NameTranslator> theTranslator;
-    Status theStatus = theSession.service().createNameTranslator(theTranslator);
-    if (corvel::directory::failed(theStatus) || !theTranslator)
-    {
-        if (!corvel::directory::failed(theStatus))
-            theStatus = corvel::directory::E_fail;
-        infoLog(qzLogError, "findUser error creating name translator, error 0x%lX",
-                hexOf(theStatus));
-        return false;
-    }
+    return findUser(theSession.service(), inName, inPassword, outResult, outUsedGlobalCatalog,
+                    inFormat);
+}
 
+bool qzAuthenticator::findUser(DirectoryService& inDirectory, const std::string& inName,
+                               const std::string& inPassword, std::string& outResult,
+                               bool& outUsedGlobalCatalog, NameType inFormat)
+{
+    outUsedGlobalCatalog = false;
     // DOMAIN\user@realm: the realm part names the domain to bind to.
     std::string theCopy = inName;
     const std::size_t theSlash = theCopy.find('\\');
     if (theSlash != std::string::npos && theCopy.find('@') != std::string::npos)
         theCopy.erase(0, theSlash + 1);
 
+    WipedInit theInit;
     std::string theUser;
     std::string theDomain;
     if (splitUserName(theCopy, theUser, theDomain))
     {
+        theInit.itsInit.itsKind = corvel::directory::InitType_Domain;
+        theInit.itsInit.itsPath = theDomain;
         if (!inPassword.empty())
         {
-            infoLog(qzLogDebug, "findUser initing name translator on domain \"%s\" and user \"%s\"",
-                    theDomain.c_str(), theUser.c_str());
-            theStatus = theTranslator->initEx(corvel::directory::InitType_Domain, theDomain,
-                                              theUser, theDomain, inPassword);
-        }
-        else
-        {
-            infoLog(qzLogDebug, "findUser initing name translator on domain \"%s\"",
-                    theDomain.c_str());
-            theStatus = theTranslator->init(corvel::directory::InitType_Domain, theDomain);
+            theInit.itsInit.itsUser = theUser;
+            theInit.itsInit.itsDomain = theDomain;
+            theInit.itsInit.itsPassword = inPassword;
         }
     }
     else
-    {
-        writeInfoLog(qzLogDebug, "findUser initing name translator on global catalog");
         outUsedGlobalCatalog = true;
-        theStatus = theTranslator->init(corvel::directory::InitType_GC, "");
-    }
-    if (corvel::directory::failed(theStatus))
-    {
-        theTranslator.reset();
-        infoLog(qzLogError, "findUser error initing the name translator, error 0x%lX",
-                hexOf(theStatus));
-        return false;
-    }
 
-    theStatus = theTranslator->set(corvel::directory::NameType_Unknown, inName);
-    if (corvel::directory::failed(theStatus))
-    {
-        qzTrace(1, "findUser error translating user \"%s\", error 0x%lX", inName.c_str(),
-                hexOf(theStatus));
+    FindUserSteps theSteps(inName, theInit.itsInit);
+    // The name as the caller gave it, not the trimmed copy.
+    const corvel::directory::Translation theResult =
+        corvel::directory::translateName(inDirectory, theInit.itsInit, inName, inFormat, &theSteps);
+    if (!theResult.succeeded())
         return false;
-    }
-
-    std::string theResult;
-    if (corvel::directory::failed(theTranslator->get(inFormat, theResult)))
-        return false;
-    outResult = theResult;
+    outResult = theResult.itsResult;
     return true;
 }

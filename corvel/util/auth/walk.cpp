@@ -9,8 +9,10 @@
 
 #include "corvel/debug/qzdebug.h"
 #include "corvel/platform/directory/dn.h"
+#include "corvel/util/auth/texts.h"
 #include "corvel/util/auth/walk_memory.h"
 
+using corvel::directory::DirectoryService;
 using corvel::directory::DirEnumerator;
 using corvel::directory::DirGroup;
 using corvel::directory::DirObject;
@@ -68,31 +70,11 @@ qzAuthenticator::MembershipVerdict decide(bool inFound, const WalkFailure& inFai
     return outAnswer.itsVerdict;
 }
 
-Status exceptionStatus()
-{
-    try
-    {
-        throw;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return corvel::directory::E_outOfMemory;
-    }
-    catch (...)
-    {
-        return corvel::directory::E_fail;
-    }
-}
-
 } // namespace corvel::auth
 
 using corvel::auth::decide;
-using corvel::auth::exceptionStatus;
 using corvel::auth::groupIdentity;
-using corvel::auth::Plan;
-using corvel::auth::recordPlan;
 using corvel::auth::relativeName;
-using corvel::auth::replayPlan;
 using corvel::auth::WalkFailure;
 
 std::string qzAuthenticator::escapeDN(const std::string& inDN)
@@ -295,7 +277,46 @@ bool qzAuthenticator::isUserInGroup(const std::string& inGroupDN, const std::str
     return checkMembership(inGroupDN, inUserDN, theAnswer) == verdictMember;
 }
 
+bool qzAuthenticator::isUserInGroup(DirectoryService& inDirectory, const std::string& inGroupDN,
+                                    const std::string& inUserDN)
+{
+    MembershipAnswer theAnswer;
+    return checkMembership(inDirectory, inGroupDN, inUserDN, theAnswer) == verdictMember;
+}
+
+namespace
+{
+
+qzAuthenticator::MembershipVerdict walkException(const std::string& inGroupDN,
+                                                 qzAuthenticator::MembershipAnswer& outAnswer)
+{
+    const Status theStatus = corvel::auth::exceptionStatus();
+    outAnswer = qzAuthenticator::MembershipAnswer();
+    WalkFailure theFailure;
+    theFailure.note(theStatus, qzAuthenticator::stepException, inGroupDN);
+    return decide(false, theFailure, outAnswer);
+}
+
+} // namespace
+
 qzAuthenticator::MembershipVerdict qzAuthenticator::checkMembership(const std::string& inGroupDN,
+                                                                    const std::string& inUserDN,
+                                                                    MembershipAnswer& outAnswer,
+                                                                    qzWalkMemory* ioMemory)
+{
+    try
+    {
+        Session theSession;
+        return checkMembership(theSession.service(), inGroupDN, inUserDN, outAnswer, ioMemory);
+    }
+    catch (...)
+    {
+        return walkException(inGroupDN, outAnswer);
+    }
+}
+
+qzAuthenticator::MembershipVerdict qzAuthenticator::checkMembership(DirectoryService& inDirectory,
+                                                                    const std::string& inGroupDN,
                                                                     const std::string& inUserDN,
                                                                     MembershipAnswer& outAnswer,
                                                                     qzWalkMemory* ioMemory)
@@ -303,29 +324,15 @@ qzAuthenticator::MembershipVerdict qzAuthenticator::checkMembership(const std::s
     outAnswer = MembershipAnswer();
     try
     {
-        Session theSession;
-        const std::string theGroupDN = escapeDN(inGroupDN);
-
-        qzWalkMemory::Plans::Plan* thePlan = nullptr;
-        std::string theGroupKey;
-        if (ioMemory != nullptr && corvel::directory::dn::normalizeDN(inGroupDN, theGroupKey))
-        {
-            const auto theKnown = ioMemory->plans().itsPlans.find(theGroupKey);
-            if (theKnown != ioMemory->plans().itsPlans.end())
-                thePlan = &theKnown->second;
-        }
-        if (thePlan != nullptr && thePlan->itsUsable &&
-            replayPlan(*thePlan, theSession.service(), ioMemory->plans(), inGroupDN, inUserDN,
-                       outAnswer))
-        {
-            ++ioMemory->plans().itsReplayed;
+        corvel::auth::MemoryUse theMemory(ioMemory, inDirectory, inGroupDN, inUserDN);
+        if (theMemory.replay(outAnswer))
             return outAnswer.itsVerdict;
-        }
 
-        qzTrace(1, "isUserInGroup: opening path: \"LDAP://%s\"", theGroupDN.c_str());
+        qzTrace(1, "isUserInGroup: opening path: \"%s\"",
+                corvel::directory::dn::ldapPath(inGroupDN).c_str());
         std::unique_ptr<DirObject> theObject;
-        Status theStatus = theSession.service().openObject("LDAP://" + theGroupDN, nullptr,
-                                                           ObjectKind::Group, theObject);
+        Status theStatus = corvel::directory::openByDN(inDirectory, inGroupDN, nullptr,
+                                                       ObjectKind::Group, theObject);
         DirGroup* theGroup = nullptr;
         if (corvel::directory::succeeded(theStatus))
         {
@@ -339,34 +346,13 @@ qzAuthenticator::MembershipVerdict qzAuthenticator::checkMembership(const std::s
             theFailure.note(theStatus, stepOpenGroup, inGroupDN);
             return decide(false, theFailure, outAnswer);
         }
-
-        if (ioMemory != nullptr && thePlan == nullptr && !theGroupKey.empty())
-        {
-            Plan& theNewPlan = ioMemory->plans().itsPlans[theGroupKey];
-            theNewPlan.itsUsable = recordPlan(*theGroup, inGroupDN, theNewPlan);
-            if (!theNewPlan.itsUsable)
-                theNewPlan = Plan(); // keeps only the mark: this tree is walked live
-            else
-            {
-                ++ioMemory->plans().itsRecorded;
-                if (replayPlan(theNewPlan, theSession.service(), ioMemory->plans(), inGroupDN,
-                               inUserDN, outAnswer))
-                {
-                    ++ioMemory->plans().itsReplayed;
-                    return outAnswer.itsVerdict;
-                }
-            }
-        }
-
-        const std::string theUserPath = "LDAP://" + escapeDN(inUserDN);
-        return walkMembership(*theGroup, inGroupDN, theUserPath, inUserDN, outAnswer);
+        if (theMemory.recordAndReplay(*theGroup, outAnswer))
+            return outAnswer.itsVerdict;
+        return walkMembership(*theGroup, inGroupDN, corvel::directory::dn::ldapPath(inUserDN),
+                              inUserDN, outAnswer);
     }
     catch (...)
     {
-        const Status theStatus = exceptionStatus();
-        outAnswer = MembershipAnswer();
-        WalkFailure theFailure;
-        theFailure.note(theStatus, stepException, inGroupDN);
-        return decide(false, theFailure, outAnswer);
+        return walkException(inGroupDN, outAnswer);
     }
 }

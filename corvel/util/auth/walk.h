@@ -35,7 +35,4 @@ void groupIdentity(corvel::directory::DirGroup& inGroup, const std::string& inRe
 qzAuthenticator::MembershipVerdict decide(bool inFound, const WalkFailure& inFailure,
                                           qzAuthenticator::MembershipAnswer& outAnswer);
 
-// The status of the exception being handled.
-corvel::directory::Status exceptionStatus();
-
 } // namespace corvel::auth

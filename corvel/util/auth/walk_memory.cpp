@@ -13,6 +13,8 @@ using corvel::directory::DirObject;
 using corvel::directory::ObjectKind;
 using corvel::directory::Status;
 
+qzWalkMemory::Plans& walkMemoryPlans(qzWalkMemory& ioMemory) { return *ioMemory.itsPlans; }
+
 qzWalkMemory::qzWalkMemory() : itsPlans(std::make_unique<Plans>()) {}
 qzWalkMemory::~qzWalkMemory() = default;
 std::size_t qzWalkMemory::replayedCount() const { return itsPlans->itsReplayed; }
@@ -20,6 +22,11 @@ std::size_t qzWalkMemory::recordedCount() const { return itsPlans->itsRecorded; 
 
 namespace corvel::auth
 {
+
+namespace
+{
+
+using Plan = qzWalkMemory::Plans::Plan;
 
 void noteHolder(Plan& ioPlan, const std::string& inMemberKey, std::uint32_t inPlace)
 {
@@ -108,8 +115,8 @@ bool primaryGroupKey(corvel::directory::DirectoryService& inService, const std::
                      qzWalkMemory::Plans& ioPlans, std::string& outKey)
 {
     std::unique_ptr<DirObject> theUser;
-    const Status theStatus = inService.openObject("LDAP://" + qzAuthenticator::escapeDN(inUserDN),
-                                                  nullptr, ObjectKind::User, theUser);
+    const Status theStatus =
+        corvel::directory::openByDN(inService, inUserDN, nullptr, ObjectKind::User, theUser);
     if (corvel::directory::failed(theStatus) || !theUser || theUser->asUser() == nullptr)
         return false;
 
@@ -178,6 +185,50 @@ bool replayPlan(const Plan& inPlan, corvel::directory::DirectoryService& inServi
     thePath.push_back(inGroupDN);
     outAnswer.itsPath.assign(thePath.rbegin(), thePath.rend());
     outAnswer.itsVerdict = qzAuthenticator::verdictMember;
+    return true;
+}
+
+} // namespace
+
+MemoryUse::MemoryUse(qzWalkMemory* ioMemory, corvel::directory::DirectoryService& inService,
+                     const std::string& inGroupDN, const std::string& inUserDN)
+    : itsService(inService), itsGroupDN(inGroupDN), itsUserDN(inUserDN)
+{
+    if (ioMemory == nullptr || !corvel::directory::dn::normalizeDN(inGroupDN, itsGroupKey) ||
+        itsGroupKey.empty())
+        return;
+    itsPlans = &walkMemoryPlans(*ioMemory);
+    itsKnown = itsPlans->itsPlans.count(itsGroupKey) != 0;
+}
+
+bool MemoryUse::replay(qzAuthenticator::MembershipAnswer& outAnswer)
+{
+    if (itsPlans == nullptr || !itsKnown)
+        return false;
+    const Plan& thePlan = itsPlans->itsPlans[itsGroupKey];
+    if (!thePlan.itsUsable ||
+        !replayPlan(thePlan, itsService, *itsPlans, itsGroupDN, itsUserDN, outAnswer))
+        return false;
+    ++itsPlans->itsReplayed;
+    return true;
+}
+
+bool MemoryUse::recordAndReplay(DirGroup& inGroup, qzAuthenticator::MembershipAnswer& outAnswer)
+{
+    if (itsPlans == nullptr || itsKnown)
+        return false;
+    itsKnown = true;
+    Plan& theNewPlan = itsPlans->itsPlans[itsGroupKey];
+    theNewPlan.itsUsable = recordPlan(inGroup, itsGroupDN, theNewPlan);
+    if (!theNewPlan.itsUsable)
+    {
+        theNewPlan = Plan(); // keeps only the mark: this tree is walked live
+        return false;
+    }
+    ++itsPlans->itsRecorded;
+    if (!replayPlan(theNewPlan, itsService, *itsPlans, itsGroupDN, itsUserDN, outAnswer))
+        return false;
+    ++itsPlans->itsReplayed;
     return true;
 }
 

@@ -30,19 +30,37 @@ struct qzWalkMemory::Plans
     std::size_t itsRecorded = 0;
 };
 
+// The plans of a walk memory.
+qzWalkMemory::Plans& walkMemoryPlans(qzWalkMemory& ioMemory);
+
 namespace corvel::auth
 {
 
-using Plan = qzWalkMemory::Plans::Plan;
+// What one question asks of a run's walk memory (none: every step says
+// "walk live").
+class MemoryUse
+{
+public:
+    MemoryUse(qzWalkMemory* ioMemory, corvel::directory::DirectoryService& inService,
+              const std::string& inGroupDN, const std::string& inUserDN);
 
-// The walk's order of entering groups, taken whole: every group below the
-// top, entered once, depth-first in directory order, each with all its
-// member values. False at the first failure: such a tree is walked live.
-bool recordPlan(corvel::directory::DirGroup& inTop, const std::string& inTopDN, Plan& outPlan);
+    // Before the group is opened: the answer from an earlier walk under the
+    // same group; false when there is none or it cannot be given exactly.
+    bool replay(qzAuthenticator::MembershipAnswer& outAnswer);
+    // The first question under the group, once it is open: records the walk
+    // below it whole and answers from that; false when the walk must be
+    // made live (it met a failure, or the question cannot be answered
+    // exactly).
+    bool recordAndReplay(corvel::directory::DirGroup& inGroup,
+                         qzAuthenticator::MembershipAnswer& outAnswer);
 
-// The answer from a remembered walk; false when it cannot be given exactly.
-bool replayPlan(const Plan& inPlan, corvel::directory::DirectoryService& inService,
-                qzWalkMemory::Plans& ioPlans, const std::string& inGroupDN,
-                const std::string& inUserDN, qzAuthenticator::MembershipAnswer& outAnswer);
+private:
+    qzWalkMemory::Plans* itsPlans = nullptr;
+    corvel::directory::DirectoryService& itsService;
+    const std::string& itsGroupDN;
+    const std::string& itsUserDN;
+    std::string itsGroupKey;
+    bool itsKnown = false; // a plan (usable or not) exists for the group
+};
 
 } // namespace corvel::auth

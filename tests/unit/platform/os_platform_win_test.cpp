@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "corvel/testing/platform_hooks.h"
 #include "corvel/platform/os_files.h"
 #include "corvel/platform/os_identity.h"
 #include "corvel/platform/os_loader.h"

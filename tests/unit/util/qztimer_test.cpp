@@ -1,4 +1,5 @@
 #include "corvel/util/qztimer.h"
+#include "corvel/testing/timer_hooks.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +23,9 @@ protected:
     void SetUp() override
     {
         theFakeTicks = 0;
-        qzTimer::setTickSource(&fakeTicks);
+        qzSetTickSource(&fakeTicks);
     }
-    void TearDown() override { qzTimer::setTickSource(nullptr); }
+    void TearDown() override { qzSetTickSource(nullptr); }
 
     static void setTicks(std::uint32_t inTicks) { theFakeTicks = inTicks; }
 
@@ -232,7 +233,7 @@ TEST_F(TimerOnFakeTicks, SizedFormatNeverWritesPastTheSize)
 
 TEST(Timer, RealTickSourceMovesForward)
 {
-    qzTimer::setTickSource(nullptr);
+    qzSetTickSource(nullptr);
     qzTimer theTimer(1);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const std::uint32_t theElapsed = theTimer.elapsed();

@@ -143,6 +143,28 @@ bool FileText::read(const std::string& inPath, std::string& outError)
     }
 }
 
+bool FileText::assign(std::string_view inText, std::string& outError)
+{
+    reset();
+    if (static_cast<std::uint64_t>(inText.size()) >= theMaxSize)
+    {
+        outError = "larger than 4 GB";
+        return false;
+    }
+    const std::size_t theCapacity =
+        (inText.size() + pageSize() + pageSize() - 1) / pageSize() * pageSize();
+    itsData = mapPages(theCapacity);
+    if (!itsData)
+    {
+        outError = std::strerror(ENOMEM);
+        return false;
+    }
+    std::memcpy(itsData, inText.data(), inText.size());
+    itsSize = inText.size();
+    itsCapacity = theCapacity;
+    return true;
+}
+
 void FileText::release(std::size_t inBegin, std::size_t inEnd)
 {
     const std::size_t thePage = pageSize();

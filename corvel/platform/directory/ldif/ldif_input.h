@@ -33,6 +33,9 @@ public:
     // Reads inPath; false with errno's text (or why it is refused: not a
     // regular file, 4 GB or more) in outError.
     bool read(const std::string& inPath, std::string& outError);
+    // Takes a copy of inText, as if read from a file; false when it is too
+    // large or no memory is left.
+    bool assign(std::string_view inText, std::string& outError);
 
     char* data() { return itsData; }
     std::size_t size() const { return itsSize; }

@@ -395,6 +395,24 @@ std::shared_ptr<const Directory> loadDirectoryUncached(const std::string& inPath
     return readDirectory(inPath, inThreads, theRead);
 }
 
+std::shared_ptr<const Directory> loadDirectoryText(std::string_view inText,
+                                                   const std::string& inName)
+{
+    routeLibldapDiagnostics();
+    auto theDir = std::make_shared<Directory>();
+    theDir->itsPath = inName;
+    FileText theText;
+    std::string theError;
+    if (!theText.assign(inText, theError))
+    {
+        platform::reportLog(platform::Report_error, "LDIF text \"%s\" cannot be taken: %s",
+                            inName.c_str(), theError.c_str());
+        return theDir;
+    }
+    load(*theDir, theText, 0);
+    return theDir;
+}
+
 std::shared_ptr<const Directory> loadDirectory(const std::string& inPath)
 {
     platform::OsLockGuard theLock(cacheMutex());

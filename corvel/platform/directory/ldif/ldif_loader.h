@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "corvel/platform/directory/ldif/ldif_directory.h"
 
@@ -26,5 +27,10 @@ std::shared_ptr<const Directory> loadDirectory(const std::string& inPath);
 // as many as pays on this machine).
 std::shared_ptr<const Directory> loadDirectoryUncached(const std::string& inPath,
                                                        unsigned inThreads);
+
+// The directory of LDIF text held in memory; inName stands for the file in
+// error lines.
+std::shared_ptr<const Directory> loadDirectoryText(std::string_view inText,
+                                                   const std::string& inName);
 
 } // namespace corvel::directory::ldif

@@ -568,4 +568,10 @@ std::shared_ptr<DirectoryService> makeLdifService(const std::string& inPath)
     return std::make_shared<LdifService>(loadDirectory(inPath));
 }
 
+std::shared_ptr<DirectoryService> makeLdifServiceFromText(const std::string& inText,
+                                                          const std::string& inName)
+{
+    return std::make_shared<LdifService>(loadDirectoryText(inText, inName));
+}
+
 } // namespace corvel::directory::ldif

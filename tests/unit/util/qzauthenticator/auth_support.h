@@ -1,7 +1,7 @@
 // Shared helpers of the authenticator tests: a capture of information-log
 // entries (traces arrive there as "* " + text at the debug level), a
-// directory written to a temporary LDIF file and selected for this process,
-// and the identity substitution.
+// directory built in the test from LDIF text (or written to a file, for the
+// logon plug-in), and the identity substitution.
 #pragma once
 
 #include <cstdlib>
@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "tests/support/dir_faults.h"
+#include "corvel/testing/platform_hooks.h"
 #include "corvel/debug/qzinfolog.h"
 #include "corvel/platform/directory/ldif/ldif_backend.h"
 #include "corvel/platform/os_identity.h"
@@ -226,11 +227,40 @@ private:
     }
 };
 
-// Writes inText to a fresh file and points this process's directory at it.
+// A directory built in the test from LDIF text, handed to every
+// authenticator operation of this thread for the object's lifetime (a
+// session of its own, which the operations' sessions share). Faults
+// injected through tests/support/dir_faults.h apply to it.
 class LdifDirectory
 {
 public:
     explicit LdifDirectory(const std::string& inText)
+        : itsService(corvel::directory::faults::wrap(
+              corvel::directory::ldif::makeLdifServiceFromText(inText, "test directory"))),
+          itsSession(itsService)
+    {
+    }
+    ~LdifDirectory() { corvel::directory::faults::clearFaults(); }
+    LdifDirectory(const LdifDirectory&) = delete;
+    LdifDirectory& operator=(const LdifDirectory&) = delete;
+
+    // For another thread's session, or an operation's overload.
+    const std::shared_ptr<corvel::directory::DirectoryService>& service() const
+    {
+        return itsService;
+    }
+
+private:
+    std::shared_ptr<corvel::directory::DirectoryService> itsService;
+    corvel::directory::Session itsSession;
+};
+
+// The same text as a file that this process's directory setting names:
+// for the logon plug-in, which reads the directory the configuration names.
+class LdifFile
+{
+public:
+    explicit LdifFile(const std::string& inText)
     {
         itsPath =
             std::filesystem::temp_directory_path() /
@@ -240,15 +270,15 @@ public:
         theFile.close();
         ::setenv("CORVEL_DIRECTORY", ("ldif:" + itsPath.string()).c_str(), 1);
     }
-    ~LdifDirectory()
+    ~LdifFile()
     {
         corvel::directory::faults::clearFaults();
         ::unsetenv("CORVEL_DIRECTORY");
         std::error_code theError;
         std::filesystem::remove(itsPath, theError);
     }
-    LdifDirectory(const LdifDirectory&) = delete;
-    LdifDirectory& operator=(const LdifDirectory&) = delete;
+    LdifFile(const LdifFile&) = delete;
+    LdifFile& operator=(const LdifFile&) = delete;
 
     std::string path() const { return itsPath.string(); }
 

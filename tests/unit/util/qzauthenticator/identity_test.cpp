@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "auth_support.h"
+#include "corvel/testing/platform_hooks.h"
 #include "corvel/platform/os_identity.h"
 #include "corvel/util/qzauthenticator.h"
 

@@ -316,7 +316,7 @@ TEST_F(LdifPackageTest, HashSchemesOfTheLdapTools)
         "sAMAccountName: plain\nuserPassword: Test-Pass1\n\n"
         "dn: CN=Crypt User,OU=People,DC=corp,DC=example,DC=test\nobjectClass: user\n"
         "sAMAccountName: crypt\nuserPassword: {CRYPT}Test-Pass1\n\n";
-    authtest::LdifDirectory theDirectory(theLdif);
+    authtest::LdifFile theDirectory(theLdif);
     for (const char* curUser : {"CORP\\sha1", "CORP\\sha256", "CORP\\sha512", "CORP\\plain"})
     {
         std::uint32_t theStatus = 0;

@@ -212,6 +212,7 @@ TEST(ObjectLookup, NoAccountMeansNoRetry)
     std::thread theThread(
         [&]
         {
+            corvel::directory::Session theSession(theDirectory.service());
             if (::syscall(SYS_setresuid, -1, theUnknown, -1) != 0)
                 return;
             theChanged = true;
