@@ -12,7 +12,7 @@
 #include "corvel/platform/directory/ldif/ldif_backend.h"
 #include "corvel/platform/os_netapi.h"
 #include "corvel/util/qzauthenticator.h"
-#include "tests/unit/util/qzauthenticator/auth_support.h"
+#include "tests/unit/util/auth/auth_support.h"
 
 namespace
 {

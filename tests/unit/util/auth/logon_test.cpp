@@ -13,7 +13,7 @@
 
 #include "corvel/platform/os_loader.h"
 #include "corvel/util/qzauthenticator.h"
-#include "tests/unit/util/qzauthenticator/auth_support.h"
+#include "tests/unit/util/auth/auth_support.h"
 
 // "Test-Pass1" under {SHA}, {SSHA256} (salt 01..05) and {SSHA512} (salt
 // "saltsaltsalt12345678"), computed apart from the plug-in with Python's
