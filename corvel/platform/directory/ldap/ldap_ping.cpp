@@ -786,7 +786,9 @@ std::optional<PingResult> Pinger::run()
             break;
         bool theDone = false;
         for (nfds_t curFd = 0; curFd < theCount && !theDone; ++curFd)
-            if ((theFds[curFd].revents & POLLIN) && theFds[curFd].fd != theLookups->wakeFd())
+            // An error is read (and so cleared) as a datagram would be.
+            if ((theFds[curFd].revents & (POLLIN | POLLERR)) &&
+                theFds[curFd].fd != theLookups->wakeFd())
                 theDone = !receive(theFds[curFd].fd, theResult);
         if (theDone)
             break;

@@ -127,7 +127,7 @@ struct NetlogonResponse
 // asked for and the server had one. False on a cut or overlong value, an opcode
 // other than 23 or 25, a name that is malformed (a label over 63 bytes, a
 // name over 255, a pointer that does not point back before itself), or a DC
-// address that is no sockaddr_in; outResponse is then unspecified.
+// address that is no sockaddr_in; outResponse then holds nothing of use.
 bool parseNetlogonResponse(std::span<const std::uint8_t> inValue, std::uint32_t inNtVersionAsked,
                            NetlogonResponse& outResponse);
 
@@ -172,13 +172,13 @@ struct PingOptions
 };
 
 // Pings inHosts (DC host names, in the order to ask them) for inDomain and
-// returns the first valid answer taken, or nothing when none came within
-// inTimeout (at most an hour) or every DC pinged said no. Host names are looked up in the
-// background, a few at a time, so that a slow name server does not hold the
-// call beyond inTimeout. Answers that do not decode, carry another message
-// id or come from an address not pinged are ignored. Logs at the debug
-// level the DCs pinged, the one that answered first, its site and the
-// client's.
+// returns the first valid answer taken; nothing when none came within
+// inTimeout (an hour at most) or every DC pinged said no. Host names are
+// looked up in the background, a few at a time, so that a slow name server
+// does not hold the call beyond inTimeout. Answers that do not decode, carry
+// another message id or come from an address not pinged are ignored. Logs
+// at the debug level the DCs pinged, the one that answered first, its site
+// and the client's.
 std::optional<PingResult> pingDomainControllers(const std::vector<std::string>& inHosts,
                                                 const std::string& inDomain,
                                                 std::chrono::milliseconds inTimeout,
