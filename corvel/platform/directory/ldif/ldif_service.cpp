@@ -17,9 +17,6 @@ namespace corvel::directory::ldif
 namespace
 {
 
-// ERROR_DS_NAME_ERROR_NO_MAPPING: the object has no name in that format.
-constexpr Status E_nameNoMapping = 0x80072118;
-
 std::string lower(const std::string& inText) { return dn::toLowerAscii(inText); }
 
 // ------------------------------------------------------------------ objects
