@@ -3,12 +3,14 @@
 #include <sasl/sasl.h>
 
 #include <algorithm>
+#include <deque>
 #include <cstring>
 
 #include "corvel/platform/directory/ldap/ldap_tls_diagnosis.h"
 #include "corvel/platform/directory/ldap/ldap_tuning.h"
 #include "corvel/platform/directory/libldap_log.h"
 #include "corvel/platform/os_report.h"
+#include "corvel/platform/os_text.h"
 
 namespace corvel::directory::ldap
 {
@@ -51,26 +53,68 @@ bool isAbsent(int inCode)
            inCode == LDAP_INSUFFICIENT_ACCESS || inCode == LDAP_INVALID_DN_SYNTAX;
 }
 
+bool isUnreachableCode(int inResult)
+{
+    return inResult == LDAP_SERVER_DOWN || inResult == LDAP_CONNECT_ERROR ||
+           inResult == LDAP_TIMEOUT;
+}
+
+std::string uriOf(const Target& inTarget)
+{
+    return std::string(inTarget.itsTls ? "ldaps://" : "ldap://") + inTarget.itsHost + ":" +
+           std::to_string(inTarget.itsPort);
+}
+
 } // namespace
+
+Connection::Connection(ServerList& ioServers, Stats& ioStats, const Credentials* inCredentials)
+    : itsServers(ioServers), itsStats(ioStats)
+{
+    if (inCredentials != nullptr && !inCredentials->isEmpty())
+        itsCredentials = *inCredentials;
+}
+
+Connection::~Connection() { platform::wipeText(itsCredentials.itsPassword); }
 
 Status Connection::fail(int inResult)
 {
-    if (inResult == LDAP_SERVER_DOWN || inResult == LDAP_CONNECT_ERROR || inResult == LDAP_TIMEOUT)
-        itsDead = true; // no reconnecting mid-walk: every later call fails at once
+    if (isUnreachableCode(inResult))
+        itsDead = true; // every later call fails at once
     return mapLdapError(inResult);
 }
 
-Status Connection::open(const Credentials* inCredentials)
+Status Connection::open()
 {
     routeLibldapDiagnostics();
-    const auto theStart = std::chrono::steady_clock::now();
-    const std::string theUri = std::string(itsTarget.itsTls ? "ldaps://" : "ldap://") +
-                               itsTarget.itsHost + ":" + std::to_string(itsTarget.itsPort);
+    int theResult = LDAP_SERVER_DOWN;
+    while (itsServers.itsActive < itsServers.itsTargets.size())
+    {
+        const Target& theTarget = target();
+        theResult = openTarget(theTarget);
+        if (theResult == LDAP_SUCCESS)
+        {
+            itsDead = false;
+            return S_ok;
+        }
+        if (!isUnreachableCode(theResult) ||
+            itsServers.itsActive + 1 >= itsServers.itsTargets.size())
+            break;
+        osTrace(1, "ldap: %s:%d does not answer, trying the next directory server (%s)",
+                theTarget.itsHost.c_str(), theTarget.itsPort, itsServers.itsWhat.c_str());
+        ++itsServers.itsActive;
+    }
+    itsLd.reset();
+    return fail(theResult);
+}
+
+int Connection::openTarget(const Target& inTarget)
+{
+    itsLd.reset();
+    const std::string theUri = uriOf(inTarget);
     int theResult = ldap_initialize(out(itsLd), theUri.c_str());
     if (theResult != LDAP_SUCCESS)
-        return mapLdapError(theResult);
+        return theResult;
     LDAP* theLd = itsLd.get();
-
     const int theVersion = LDAP_VERSION3;
     ldap_set_option(theLd, LDAP_OPT_PROTOCOL_VERSION, &theVersion);
     ldap_set_option(theLd, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
@@ -80,58 +124,142 @@ Status Connection::open(const Credentials* inCredentials)
     // The service principal is ldap/<the name we were given>: no reverse
     // lookup of the address (which names "localhost" on a test DC).
     ldap_set_option(theLd, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
-    ++itsStats.itsBinds;
-
-    const bool theHasCredentials = inCredentials != nullptr && !inCredentials->isEmpty();
-    if (!theHasCredentials)
+    // The TCP connect is a round trip of its own, made by the first send.
+    ++itsStats.itsBindRoundTrips;
+    theResult = itsCredentials.isEmpty() ? bindAsCaller(inTarget) : bindWithPassword(inTarget);
+    if (theResult != LDAP_SUCCESS)
     {
-        // The caller's Kerberos ticket. Over TLS the channel already protects
-        // the traffic (and AD refuses SASL layers inside TLS); in clear, ask
-        // for sealing.
-        const char* theProps = itsTarget.itsTls ? "maxssf=0" : "minssf=56";
-        ldap_set_option(theLd, LDAP_OPT_X_SASL_SECPROPS, theProps);
-        theResult = ldap_sasl_interactive_bind_s(theLd, nullptr, "GSSAPI", nullptr, nullptr,
-                                                 LDAP_SASL_QUIET, saslInteract, nullptr);
-        if (theResult != LDAP_SUCCESS)
-        {
-            // SASL's own words say which part of Kerberos failed (no
-            // ticket, no such service principal, clock skew).
-            LdapString theDetail;
-            ldap_get_option(theLd, LDAP_OPT_DIAGNOSTIC_MESSAGE, out(theDetail));
-            osTrace(1, "ldap: GSSAPI bind to %s failed: %s%s%s%s", theUri.c_str(),
-                    ldap_err2string(theResult), theDetail ? " (" : "",
-                    theDetail ? theDetail.get() : "", theDetail ? ")" : "");
-        }
-        if (itsTarget.itsTls && (theResult == LDAP_SERVER_DOWN || theResult == LDAP_CONNECT_ERROR))
-            explainTls(itsTarget, false, theStart);
-        return theResult == LDAP_SUCCESS ? S_ok : fail(theResult);
+        itsLd.reset();
+        return theResult;
     }
+    ++itsStats.itsBinds;
+    platform::reportLog(platform::Report_debug, "ldap: bound to %s:%d with %s",
+                        inTarget.itsHost.c_str(), inTarget.itsPort, itsMechanism.c_str());
+    return LDAP_SUCCESS;
+}
 
+int Connection::saslBind(const char* inMechanism)
+{
+    // ldap_sasl_interactive_bind_s, step by step: every step that waits for
+    // the server is a round trip, and none waits past the time-out.
+    LDAPMessage* theAnswer = nullptr;
+    const char* theMechanism = nullptr;
+    int theId = -1;
+    for (;;)
+    {
+        const int theResult = ldap_sasl_interactive_bind(itsLd.get(), nullptr, inMechanism, nullptr,
+                                                         nullptr, LDAP_SASL_QUIET, saslInteract,
+                                                         nullptr, theAnswer, &theMechanism, &theId);
+        ldap_msgfree(theAnswer);
+        theAnswer = nullptr;
+        if (theResult != LDAP_SASL_BIND_IN_PROGRESS)
+            return theResult;
+        ++itsStats.itsBindRoundTrips;
+        timeval theTimeout = operationTimeout();
+        const int theWait = ldap_result(itsLd.get(), theId, LDAP_MSG_ALL, &theTimeout, &theAnswer);
+        if (theWait <= 0 || theAnswer == nullptr)
+        {
+            ldap_msgfree(theAnswer);
+            return theWait == 0 ? LDAP_TIMEOUT : LDAP_SERVER_DOWN;
+        }
+    }
+}
+
+int Connection::bindAsCaller(const Target& inTarget)
+{
+    const auto theStart = std::chrono::steady_clock::now();
+    // The caller's Kerberos ticket. Over TLS the channel already protects
+    // the traffic (and AD refuses SASL layers inside TLS); in clear, ask for
+    // sealing.
+    ldap_set_option(itsLd.get(), LDAP_OPT_X_SASL_SECPROPS,
+                    inTarget.itsTls ? "maxssf=0" : "minssf=56");
+    // GSS-SPNEGO, as the platform's own directory interfaces negotiate it,
+    // binds in one round trip; GSSAPI takes three. A server (or a SASL
+    // library) without it gets GSSAPI.
+    int theResult = LDAP_NOT_SUPPORTED;
+    for (const char* curMechanism : {"GSS-SPNEGO", "GSSAPI"})
+    {
+        theResult = saslBind(curMechanism);
+        if (theResult == LDAP_SUCCESS)
+        {
+            itsMechanism = curMechanism;
+            return LDAP_SUCCESS;
+        }
+        // SASL's own words say which part of Kerberos failed (no ticket, no
+        // such service principal, clock skew).
+        LdapString theDetail;
+        ldap_get_option(itsLd.get(), LDAP_OPT_DIAGNOSTIC_MESSAGE, out(theDetail));
+        osTrace(1, "ldap: %s bind to %s failed: %s%s%s%s", curMechanism, uriOf(inTarget).c_str(),
+                ldap_err2string(theResult), theDetail ? " (" : "", theDetail ? theDetail.get() : "",
+                theDetail ? ")" : "");
+        if (isUnreachableCode(theResult))
+            break;
+    }
+    if (inTarget.itsTls && (theResult == LDAP_SERVER_DOWN || theResult == LDAP_CONNECT_ERROR))
+        explainTls(inTarget, false, theStart);
+    return theResult;
+}
+
+int Connection::bindWithPassword(const Target& inTarget)
+{
+    const auto theStart = std::chrono::steady_clock::now();
+    LDAP* theLd = itsLd.get();
     // A password never travels in clear: TLS first (certificate verified as
     // the OpenLDAP client configuration says), then the simple bind.
-    if (!itsTarget.itsTls)
+    if (!inTarget.itsTls)
     {
-        theResult = ldap_start_tls_s(theLd, nullptr, nullptr);
-        if (theResult != LDAP_SUCCESS)
+        ++itsStats.itsBindRoundTrips;
+        const int theStarted = ldap_start_tls_s(theLd, nullptr, nullptr);
+        if (theStarted != LDAP_SUCCESS)
         {
-            osTrace(1, "ldap: StartTLS with %s failed: %s", theUri.c_str(),
-                    ldap_err2string(theResult));
-            if (theResult == LDAP_CONNECT_ERROR)
-                explainTls(itsTarget, true, theStart);
-            return theResult == LDAP_CONNECT_ERROR ? E_serverDown : fail(theResult);
+            osTrace(1, "ldap: StartTLS with %s failed: %s", uriOf(inTarget).c_str(),
+                    ldap_err2string(theStarted));
+            if (theStarted == LDAP_CONNECT_ERROR)
+                explainTls(inTarget, true, theStart);
+            return theStarted == LDAP_CONNECT_ERROR ? LDAP_SERVER_DOWN : theStarted;
         }
     }
     berval thePassword;
-    thePassword.bv_val = const_cast<char*>(inCredentials->itsPassword.c_str());
-    thePassword.bv_len = inCredentials->itsPassword.size();
-    theResult = ldap_sasl_bind_s(theLd, inCredentials->itsUser.c_str(), LDAP_SASL_SIMPLE,
-                                 &thePassword, nullptr, nullptr, nullptr);
+    thePassword.bv_val = const_cast<char*>(itsCredentials.itsPassword.c_str());
+    thePassword.bv_len = itsCredentials.itsPassword.size();
+    ++itsStats.itsBindRoundTrips;
+    const int theResult = ldap_sasl_bind_s(theLd, itsCredentials.itsUser.c_str(), LDAP_SASL_SIMPLE,
+                                           &thePassword, nullptr, nullptr, nullptr);
     if (theResult != LDAP_SUCCESS)
-        osTrace(1, "ldap: bind of \"%s\" to %s failed: %s", inCredentials->itsUser.c_str(),
-                theUri.c_str(), ldap_err2string(theResult));
-    if (itsTarget.itsTls && (theResult == LDAP_SERVER_DOWN || theResult == LDAP_CONNECT_ERROR))
-        explainTls(itsTarget, false, theStart);
-    return theResult == LDAP_SUCCESS ? S_ok : fail(theResult);
+        osTrace(1, "ldap: bind of \"%s\" to %s failed: %s", itsCredentials.itsUser.c_str(),
+                uriOf(inTarget).c_str(), ldap_err2string(theResult));
+    if (inTarget.itsTls && (theResult == LDAP_SERVER_DOWN || theResult == LDAP_CONNECT_ERROR))
+        explainTls(inTarget, false, theStart);
+    if (theResult == LDAP_SUCCESS)
+        itsMechanism = "simple";
+    return theResult;
+}
+
+bool Connection::failOver(int inResult)
+{
+    itsLd.reset();
+    const Target theLost = target();
+    while (itsServers.itsActive + 1 < itsServers.itsTargets.size())
+    {
+        ++itsServers.itsActive;
+        const Target& theNext = target();
+        platform::reportLog(platform::Report_debug,
+                            "ldap: %s:%d broke off (%s); repeating the reads on %s:%d (%s)",
+                            theLost.itsHost.c_str(), theLost.itsPort, ldap_err2string(inResult),
+                            theNext.itsHost.c_str(), theNext.itsPort, itsServers.itsWhat.c_str());
+        const int theResult = openTarget(theNext);
+        if (theResult == LDAP_SUCCESS)
+        {
+            ++itsStats.itsFailovers;
+            itsSentSinceWait = false;
+            return true;
+        }
+        // A refused bind ends it: the next server would refuse it too.
+        if (!isUnreachableCode(theResult))
+            break;
+    }
+    itsDead = true;
+    return false;
 }
 
 Found Connection::toFound(LDAPMessage* inEntry)
@@ -202,10 +330,9 @@ int Connection::wait(int inId, LdapMessage& outMessage)
     return LDAP_SUCCESS;
 }
 
-Status Connection::searchMany(const std::vector<SearchSpec>& inSpecs, std::size_t inWindow,
-                              std::vector<SearchResult>& outResults)
+int Connection::searchOnce(const std::vector<SearchSpec>& inSpecs, std::size_t inWindow,
+                           std::vector<SearchResult>& ioResults, std::vector<bool>& ioDone)
 {
-    outResults.assign(inSpecs.size(), SearchResult{});
     struct InFlight
     {
         std::size_t itsIndex;
@@ -213,42 +340,50 @@ Status Connection::searchMany(const std::vector<SearchSpec>& inSpecs, std::size_
         int itsPages;
         std::chrono::steady_clock::time_point itsStart;
     };
-    std::vector<InFlight> theInFlight; // in the order sent
+    std::deque<InFlight> theInFlight; // in the order sent
     std::size_t theNextToSend = 0;
-    const auto theAbandon = [&]()
+    const auto theBreak = [&](int inCode)
     {
-        // Answers still owed must never be taken for later requests' answers.
+        // Answers still owed must never be taken for later requests' answers;
+        // what they brought so far is asked again whole.
         for (const InFlight& curFlight : theInFlight)
-            if (!isDead())
+        {
+            if (!isDead() && itsLd)
                 ldap_abandon_ext(itsLd.get(), curFlight.itsId, nullptr, nullptr);
-        theInFlight.clear();
+            ioResults[curFlight.itsIndex] = SearchResult{};
+        }
+        return inCode;
     };
     const std::size_t theWindow = std::max<std::size_t>(1, inWindow);
-    while (theNextToSend < inSpecs.size() || !theInFlight.empty())
+    for (;;)
     {
         while (theNextToSend < inSpecs.size() && theInFlight.size() < theWindow)
         {
+            if (ioDone[theNextToSend])
+            {
+                ++theNextToSend;
+                continue;
+            }
             int theId = 0;
             const int theSent = sendPage(inSpecs[theNextToSend], nullptr, theId);
             if (theSent != LDAP_SUCCESS)
-            {
-                theAbandon();
-                return fail(theSent);
-            }
+                return theBreak(theSent);
             theInFlight.push_back({theNextToSend, theId, 1, std::chrono::steady_clock::now()});
             ++theNextToSend;
         }
-        InFlight theFlight = theInFlight.front();
-        theInFlight.erase(theInFlight.begin());
+        if (theInFlight.empty())
+            return LDAP_SUCCESS;
+        const InFlight theFlight = theInFlight.front();
+        theInFlight.pop_front();
         const SearchSpec& theSpec = inSpecs[theFlight.itsIndex];
-        SearchResult& theResult = outResults[theFlight.itsIndex];
+        SearchResult& theResult = ioResults[theFlight.itsIndex];
 
         LdapMessage theMessage;
         int theCode = wait(theFlight.itsId, theMessage);
         if (theCode != LDAP_SUCCESS)
         {
-            theAbandon();
-            return fail(theCode);
+            theInFlight.push_front(theFlight);
+            return theBreak(theCode);
         }
         for (LDAPMessage* curEntry = ldap_first_entry(itsLd.get(), theMessage.get()); curEntry;
              curEntry = ldap_next_entry(itsLd.get(), curEntry))
@@ -260,41 +395,60 @@ Status Connection::searchMany(const std::vector<SearchSpec>& inSpecs, std::size_
                                     nullptr, out(theReturned), 0);
         if (theCode != LDAP_SUCCESS)
         {
-            theAbandon();
-            return fail(theCode);
+            theInFlight.push_front(theFlight);
+            return theBreak(theCode);
         }
         theResult.itsCode = theServerCode;
         theResult.itsElapsed = std::chrono::steady_clock::now() - theFlight.itsStart;
-        if (theServerCode != LDAP_SUCCESS || !theSpec.itsPaged)
-            continue;
         // The next page, asked at once: the other searches stay in flight.
         LDAPControl* theResponse =
-            ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, theReturned.get(), nullptr);
+            theServerCode == LDAP_SUCCESS && theSpec.itsPaged
+                ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, theReturned.get(), nullptr)
+                : nullptr;
         ber_int_t theCount = 0;
         berval theNext{0, nullptr};
         if (theResponse == nullptr ||
             ldap_parse_pageresponse_control(itsLd.get(), theResponse, &theCount, &theNext) !=
                 LDAP_SUCCESS)
-            continue;
-        BerBuffer theCookie(theNext.bv_val);
-        if (theNext.bv_len == 0)
-            continue;
-        if (theFlight.itsPages >= tuning().itsMaxPages)
         {
-            theResult.itsCode = LDAP_SIZELIMIT_EXCEEDED; // never taken for a whole answer
+            ioDone[theFlight.itsIndex] = true;
+            continue;
+        }
+        BerBuffer theCookie(theNext.bv_val);
+        if (theNext.bv_len == 0 || theFlight.itsPages >= tuning().itsMaxPages)
+        {
+            if (theNext.bv_len != 0)
+                theResult.itsCode = LDAP_SIZELIMIT_EXCEEDED; // never taken for a whole answer
+            ioDone[theFlight.itsIndex] = true;
             continue;
         }
         int theId = 0;
         const int theSent = sendPage(theSpec, &theNext, theId);
         if (theSent != LDAP_SUCCESS)
         {
-            theAbandon();
-            return fail(theSent);
+            theInFlight.push_front(theFlight);
+            return theBreak(theSent);
         }
         theInFlight.push_back(
             {theFlight.itsIndex, theId, theFlight.itsPages + 1, theFlight.itsStart});
     }
-    return S_ok;
+}
+
+Status Connection::searchMany(const std::vector<SearchSpec>& inSpecs, std::size_t inWindow,
+                              std::vector<SearchResult>& outResults)
+{
+    outResults.assign(inSpecs.size(), SearchResult{});
+    std::vector<bool> theDone(inSpecs.size(), false);
+    for (;;)
+    {
+        const int theCode = searchOnce(inSpecs, inWindow, outResults, theDone);
+        if (theCode == LDAP_SUCCESS)
+            return S_ok;
+        // A server that broke off or fell silent: its answers owed are asked
+        // again of the next server of the list; whole answers are kept.
+        if (!isUnreachableCode(theCode) || isDead() || !failOver(theCode))
+            return fail(theCode);
+    }
 }
 
 Status Connection::search(const SearchSpec& inSpec, std::vector<Found>& outFound)

@@ -1,10 +1,17 @@
-// One connection to one directory server: the bind (the caller's Kerberos
-// ticket, or a password over TLS), searches with paging and time-outs, many
-// searches kept in flight together, and range retrieval of long attributes.
+// One connection to the directory: the bind (the caller's Kerberos ticket,
+// or a password over TLS), searches with paging and time-outs, many searches
+// kept in flight together, and range retrieval of long attributes.
 //
-// A connection that times out or breaks is dead from then on: every later
-// call fails at once with "server down", so a walk over a silent server ends
-// in bounded time instead of waiting at every group.
+// A connection serves a list of servers (the DCs of a domain, the global
+// catalogs of a forest), as the platform's own directory interfaces do: it
+// binds to the first of them that answers, and when that server breaks or
+// falls silent mid-operation it binds to the next and repeats the requests
+// that had no whole answer yet (every one of them is a read). Only when no
+// server of the list answers does the operation fail; the connection is
+// dead from then on, and every later call fails at once with "server down",
+// so a walk over silent servers ends in bounded time. A server that refuses
+// the bind is never answered by the next one: each try would count against
+// the account.
 #pragma once
 
 #include <chrono>
@@ -28,9 +35,21 @@ using Target = LdapUri;
 // What one session asked of the directory, for the cost line at its end.
 struct Stats
 {
-    unsigned long itsRequests = 0;   // searches and reads sent
-    unsigned long itsRoundTrips = 0; // waits for an answer to what was sent
-    unsigned long itsBinds = 0;      // connections opened (each a few exchanges)
+    unsigned long itsRequests = 0;       // searches and reads sent
+    unsigned long itsRoundTrips = 0;     // waits for an answer to what was sent
+    unsigned long itsBinds = 0;          // connections opened and bound
+    unsigned long itsBindRoundTrips = 0; // their TCP connects and bind exchanges
+    unsigned long itsFailovers = 0;      // servers given up mid-operation for the next
+};
+
+// The servers a connection may use, in the order to try them, and the one
+// it uses now. Owned by the service; the connections over it share it, so a
+// server found silent is skipped by all of them.
+struct ServerList
+{
+    std::vector<Target> itsTargets;
+    std::size_t itsActive = 0;
+    std::string itsWhat; // for the log: "the global catalog", "a domain controller"
 };
 
 // One search to make.
@@ -65,15 +84,19 @@ struct SearchResult
 class Connection
 {
 public:
-    Connection(Target inTarget, Stats& ioStats) : itsTarget(std::move(inTarget)), itsStats(ioStats)
-    {
-    }
+    // inCredentials null or empty: the caller's own ticket. They are kept
+    // (the password wiped at the end) to bind again after a failover.
+    Connection(ServerList& ioServers, Stats& ioStats, const Credentials* inCredentials);
+    ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Connects and binds: without credentials as the caller (SASL GSSAPI,
-    // sealed unless over TLS); with them by a simple bind over TLS only.
-    Status open(const Credentials* inCredentials);
+    // Connects and binds to the first server of the list, from the active
+    // one on, that answers: without credentials as the caller (SASL
+    // GSS-SPNEGO, one round trip, else GSSAPI; sealed unless over TLS); with
+    // them by a simple bind over TLS only. Only a server that does not
+    // answer sends it on to the next.
+    Status open();
 
     // One search; references (referrals) are not chased.
     Status search(const SearchSpec& inSpec, std::vector<Found>& outFound);
@@ -100,17 +123,35 @@ public:
     Status absorb(const Found& inFound, EntryPtr& outEntry);
 
     EntryCache& entries() { return itsEntries; }
-    const Target& target() const { return itsTarget; }
+    // The server in use (the list's active one).
+    const Target& target() const { return itsServers.itsTargets[itsServers.itsActive]; }
     bool isDead() const { return itsDead || !itsLd; }
     bool isGlobalCatalog() const
     {
-        return itsTarget.itsPort == kGcPort || itsTarget.itsPort == kGcsPort;
+        return !itsServers.itsTargets.empty() &&
+               (target().itsPort == kGcPort || target().itsPort == kGcsPort);
     }
+    // The SASL mechanism the bind used ("GSS-SPNEGO", "GSSAPI"), or "simple".
+    const std::string& mechanism() const { return itsMechanism; }
     // The status of a failed result code; a time-out or a lost connection
     // marks the connection dead.
     Status fail(int inResult);
 
 private:
+    // Connects to inTarget and binds; the handle is kept only on success.
+    int openTarget(const Target& inTarget);
+    int bindAsCaller(const Target& inTarget);
+    int bindWithPassword(const Target& inTarget);
+    // One SASL bind, step by step, each step's wait counted.
+    int saslBind(const char* inMechanism);
+    // After a time-out or a broken connection: the next server of the list,
+    // bound; false when none is left.
+    bool failOver(int inResult);
+    // searchMany on the server in use; outDone[i] says which searches got
+    // their whole answer. LDAP_SUCCESS, or the code that broke the
+    // connection.
+    int searchOnce(const std::vector<SearchSpec>& inSpecs, std::size_t inWindow,
+                   std::vector<SearchResult>& ioResults, std::vector<bool>& ioDone);
     Found toFound(LDAPMessage* inEntry);
     // Sends the page of inSpec after inCookie; outId is its message id.
     int sendPage(const SearchSpec& inSpec, const berval* inCookie, int& outId);
@@ -118,9 +159,11 @@ private:
     // when something was sent since the last wait.
     int wait(int inId, LdapMessage& outMessage);
 
-    Target itsTarget;
+    ServerList& itsServers;
     Stats& itsStats;
+    Credentials itsCredentials;
     LdapHandle itsLd;
+    std::string itsMechanism;
     bool itsDead = false;
     bool itsSentSinceWait = false;
     EntryCache itsEntries;

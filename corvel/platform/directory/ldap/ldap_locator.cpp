@@ -247,3 +247,219 @@ std::vector<LdapUri> globalCatalogs(const std::string& inForest, bool inTls,
 }
 
 } // namespace corvel::directory::ldap
+
+namespace corvel::directory::ldap
+{
+
+namespace
+{
+
+// How long the locator waits for the first answer to its pings. DCs answer
+// in a round trip; a DC behind a slow link is still waited for, a silent
+// network is not waited on for long.
+constexpr std::chrono::milliseconds thePingTimeout{2000};
+
+std::vector<std::string> hostsOf(const std::vector<LdapUri>& inTargets)
+{
+    std::vector<std::string> theHosts;
+    for (const LdapUri& curTarget : inTargets)
+        theHosts.push_back(curTarget.itsHost);
+    return theHosts;
+}
+
+bool sameHost(const std::string& inLeft, const std::string& inRight)
+{
+    return lowerText(inLeft) == lowerText(inRight);
+}
+
+// inFirst's host first, then inPreferred's, then inRest's, each once.
+std::vector<LdapUri> ordered(const std::string& inFirst, const std::vector<LdapUri>& inPreferred,
+                             const std::vector<LdapUri>& inRest)
+{
+    std::vector<LdapUri> theTargets;
+    const auto theAdd = [&theTargets](const LdapUri& inTarget)
+    {
+        for (const LdapUri& curTarget : theTargets)
+            if (sameHost(curTarget.itsHost, inTarget.itsHost))
+                return;
+        theTargets.push_back(inTarget);
+    };
+    for (const std::vector<LdapUri>* curList : {&inPreferred, &inRest})
+        for (const LdapUri& curTarget : *curList)
+            if (sameHost(curTarget.itsHost, inFirst))
+                theAdd(curTarget);
+    for (const std::vector<LdapUri>* curList : {&inPreferred, &inRest})
+        for (const LdapUri& curTarget : *curList)
+            theAdd(curTarget);
+    return theTargets;
+}
+
+// The DCs (or global catalogs) of a domain and of one of its sites: pinged,
+// the site's first, and put in the order to use them.
+Location choose(const std::string& inDomain, const std::vector<LdapUri>& inAll,
+                const std::string& inSiteName, const std::vector<LdapUri>& inSite, bool inWantGc,
+                const Pinger& inPing)
+{
+    Location theLocation;
+    theLocation.itsClientSite = inSiteName;
+    std::optional<PingResult> theFirst;
+    if (!inSite.empty() && inPing)
+        theFirst = inPing(hostsOf(inSite), inDomain, inWantGc);
+    if (!theFirst && inPing)
+        theFirst = inPing(hostsOf(inAll), inDomain, inWantGc);
+    if (!theFirst)
+    {
+        platform::reportLog(platform::Report_debug,
+                            "ldap: no server of %s answered the LDAP ping: trying them in the "
+                            "DNS's order",
+                            inDomain.c_str());
+        theLocation.itsTargets = ordered("", inSite, inAll);
+        return theLocation;
+    }
+    theLocation.itsForest = lowerText(theFirst->itsResponse.itsDnsForestName);
+    if (theLocation.itsClientSite.empty())
+        theLocation.itsClientSite = theFirst->itsResponse.itsClientSiteName;
+    theLocation.itsTargets = ordered(theFirst->itsHost, inSite, inAll);
+    return theLocation;
+}
+
+std::string describeChoice(const Location& inLocation)
+{
+    if (inLocation.itsTargets.empty())
+        return "none";
+    return inLocation.itsTargets.front().itsHost + ":" +
+           std::to_string(inLocation.itsTargets.front().itsPort);
+}
+
+} // namespace
+
+std::optional<PingResult> systemPing(const std::vector<std::string>& inHosts,
+                                     const std::string& inDomain, bool inWantGc)
+{
+    // A DC that answered this process before answers at once: its answer
+    // is kept, so that the global catalog it also is costs no second ping.
+    const auto theTaken = [inWantGc](const PingResult& inAnswer)
+    { return !inWantGc || (inAnswer.itsResponse.itsFlags & kDsGcFlag) != 0; };
+    for (const std::string& curHost : inHosts)
+    {
+        PingResult theKnown;
+        if (LocationCache::process().findAnswer(curHost, inDomain, theKnown) && theTaken(theKnown))
+            return theKnown;
+    }
+    PingOptions theOptions;
+    theOptions.itsAccept = theTaken;
+    std::optional<PingResult> theAnswer =
+        pingDomainControllers(inHosts, inDomain, thePingTimeout, theOptions);
+    if (theAnswer)
+        LocationCache::process().storeAnswer(inDomain, *theAnswer);
+    return theAnswer;
+}
+
+Location locateDomainControllers(const std::string& inDomain, bool inTls, const SrvLookup& inLookup,
+                                 const Pinger& inPing)
+{
+    Location theLocation;
+    if (inDomain.empty())
+        return theLocation;
+    const std::string theDomain = lowerText(inDomain);
+    const std::vector<LdapUri> theAll =
+        targetsOf("_ldap._tcp.dc._msdcs." + theDomain, kLdapsPort, inTls, inLookup);
+    if (theAll.empty())
+        return theLocation;
+    // The first answer tells the client's site; when the DC that gave it
+    // is in another one, the site's own DCs are asked.
+    std::optional<PingResult> theFirst =
+        inPing ? inPing(hostsOf(theAll), theDomain, false) : std::nullopt;
+    const std::string theSite = theFirst ? theFirst->itsResponse.itsClientSiteName : "";
+    const bool theInSite = theFirst && !theSite.empty() &&
+                           ((theFirst->itsResponse.itsFlags & kDsClosestFlag) != 0 ||
+                            lowerText(theFirst->itsResponse.itsDcSiteName) == lowerText(theSite));
+    if (!theFirst || theSite.empty() || theInSite)
+    {
+        theLocation.itsTargets = ordered(theFirst ? theFirst->itsHost : "", {}, theAll);
+        theLocation.itsClientSite = theSite;
+        if (theFirst)
+            theLocation.itsForest = lowerText(theFirst->itsResponse.itsDnsForestName);
+        else
+            platform::reportLog(platform::Report_debug,
+                                "ldap: no domain controller of %s answered the LDAP ping: trying "
+                                "them in the DNS's order",
+                                theDomain.c_str());
+    }
+    else
+    {
+        const std::vector<LdapUri> theSiteDcs =
+            targetsOf("_ldap._tcp." + theSite + "._sites.dc._msdcs." + theDomain, kLdapsPort, inTls,
+                      inLookup);
+        theLocation = choose(theDomain, theAll, theSite, theSiteDcs, false, inPing);
+        if (theLocation.itsForest.empty())
+            theLocation.itsForest = lowerText(theFirst->itsResponse.itsDnsForestName);
+    }
+    platform::reportLog(platform::Report_debug,
+                        "ldap: domain controllers of %s: client site \"%s\"; using %s first",
+                        theDomain.c_str(), theLocation.itsClientSite.c_str(),
+                        describeChoice(theLocation).c_str());
+    return theLocation;
+}
+
+Location locateGlobalCatalogs(const std::string& inForest, const std::string& inClientSite,
+                              bool inTls, const SrvLookup& inLookup, const Pinger& inPing)
+{
+    Location theLocation;
+    if (inForest.empty())
+        return theLocation;
+    const std::string theForest = lowerText(inForest);
+    std::vector<LdapUri> theSite;
+    if (!inClientSite.empty())
+        theSite =
+            targetsOf("_gc._tcp." + inClientSite + "._sites." + theForest, 3269, inTls, inLookup);
+    const std::vector<LdapUri> theAll = targetsOf("_gc._tcp." + theForest, 3269, inTls, inLookup);
+    if (theSite.empty() && theAll.empty())
+        return theLocation;
+    theLocation = choose(theForest, theAll, inClientSite, theSite, true, inPing);
+    platform::reportLog(
+        platform::Report_debug, "ldap: global catalogs of %s: client site \"%s\"; using %s first",
+        theForest.c_str(), theLocation.itsClientSite.c_str(), describeChoice(theLocation).c_str());
+    return theLocation;
+}
+
+bool LocationCache::find(const std::string& inKey, Location& outLocation) const
+{
+    std::lock_guard<std::mutex> theLock(itsMutex);
+    const auto theAt = itsLocations.find(inKey);
+    if (theAt == itsLocations.end())
+        return false;
+    outLocation = theAt->second;
+    return true;
+}
+
+void LocationCache::store(const std::string& inKey, const Location& inLocation)
+{
+    std::lock_guard<std::mutex> theLock(itsMutex);
+    itsLocations[inKey] = inLocation;
+}
+
+bool LocationCache::findAnswer(const std::string& inHost, const std::string& inDomain,
+                               PingResult& outAnswer) const
+{
+    std::lock_guard<std::mutex> theLock(itsMutex);
+    const auto theAt = itsAnswers.find(lowerText(inHost) + "\n" + lowerText(inDomain));
+    if (theAt == itsAnswers.end())
+        return false;
+    outAnswer = theAt->second;
+    return true;
+}
+
+void LocationCache::storeAnswer(const std::string& inDomain, const PingResult& inAnswer)
+{
+    std::lock_guard<std::mutex> theLock(itsMutex);
+    itsAnswers[lowerText(inAnswer.itsHost) + "\n" + lowerText(inDomain)] = inAnswer;
+}
+
+LocationCache& LocationCache::process()
+{
+    static LocationCache theCache;
+    return theCache;
+}
+
+} // namespace corvel::directory::ldap

@@ -28,8 +28,6 @@ std::vector<Target> onPorts(std::vector<Target> inTargets, bool inGc)
     return inTargets;
 }
 
-bool isUnreachable(Status inStatus) { return inStatus == E_serverDown || inStatus == E_timeout; }
-
 std::string firstOf(const Found& inFound, const char* inName)
 {
     for (const auto& [curName, curValues] : inFound.itsAttributes)
@@ -80,10 +78,11 @@ const DomainRef* domainOfDN(const std::string& inDN, const std::vector<DomainRef
 LdapService::~LdapService()
 {
     if (itsStats.itsRequests > 0 || itsStats.itsBinds > 0)
-        platform::reportLog(
-            platform::Report_debug,
-            "ldap: %lu requests in %lu round trips, %lu connections, in this session",
-            itsStats.itsRequests, itsStats.itsRoundTrips, itsStats.itsBinds);
+        platform::reportLog(platform::Report_debug,
+                            "ldap: %lu requests in %lu round trips, %lu connections (%lu binds "
+                            "in %lu round trips), %lu failovers, in this session",
+                            itsStats.itsRequests, itsStats.itsRoundTrips, itsStats.itsBinds,
+                            itsStats.itsBinds, itsStats.itsBindRoundTrips, itsStats.itsFailovers);
 }
 
 bool LdapService::hasDirectory()
@@ -93,23 +92,24 @@ bool LdapService::hasDirectory()
     return failed(locate()) ? false : !itsHome.itsTargets.empty();
 }
 
-Status LdapService::connection(const Target& inTarget, const Credentials* inCredentials,
-                               Connection*& outConnection)
+Status LdapService::connectTo(ServerList& ioServers, const Credentials* inCredentials,
+                              Connection*& outConnection)
 {
-    if (inTarget.itsHost.empty())
+    if (ioServers.itsTargets.empty())
         return E_noSuchDomain;
     const bool theHasCredentials = inCredentials != nullptr && !inCredentials->isEmpty();
-    // The key holds the password itself: a cached bind must never stand in
-    // for a different password. It stays in memory, in this session only.
-    std::string theKey = lower(inTarget.itsHost) + '\n' + std::to_string(inTarget.itsPort) + '\n' +
-                         (inTarget.itsTls ? "s" : "") + '\n';
+    // One connection per server list and credentials. The key holds the
+    // password itself: a cached bind must never stand in for a different
+    // password. It stays in memory, in this session only.
+    std::string theKey = std::to_string(reinterpret_cast<std::uintptr_t>(&ioServers)) + '\n';
     if (theHasCredentials)
         theKey += inCredentials->itsUser + '\n' + inCredentials->itsPassword;
     auto& theSlot = itsConnections[theKey];
     if (!theSlot)
     {
-        auto theConnection = std::make_unique<Connection>(inTarget, itsStats);
-        const Status theStatus = theConnection->open(theHasCredentials ? inCredentials : nullptr);
+        auto theConnection = std::make_unique<Connection>(
+            ioServers, itsStats, theHasCredentials ? inCredentials : nullptr);
+        const Status theStatus = theConnection->open();
         if (failed(theStatus))
         {
             itsConnections.erase(theKey);
@@ -117,28 +117,10 @@ Status LdapService::connection(const Target& inTarget, const Credentials* inCred
         }
         theSlot = std::move(theConnection);
         platform::reportLog(platform::Report_debug, "ldap: connected to %s:%d",
-                            inTarget.itsHost.c_str(), inTarget.itsPort);
+                            theSlot->target().itsHost.c_str(), theSlot->target().itsPort);
     }
     outConnection = theSlot.get();
     return S_ok;
-}
-
-Status LdapService::tryServers(ServerList& ioServers, int /*inPort*/,
-                               const Credentials* inCredentials, const char* inWhat,
-                               Connection*& outConnection)
-{
-    Status theStatus = E_noSuchDomain;
-    while (ioServers.itsActive < ioServers.itsTargets.size())
-    {
-        const Target& theTarget = ioServers.itsTargets[ioServers.itsActive];
-        theStatus = connection(theTarget, inCredentials, outConnection);
-        if (!isUnreachable(theStatus) || ioServers.itsActive + 1 >= ioServers.itsTargets.size())
-            return theStatus;
-        osTrace(1, "ldap: %s:%d does not answer, trying the next directory server (%s)",
-                theTarget.itsHost.c_str(), theTarget.itsPort, inWhat);
-        ++ioServers.itsActive;
-    }
-    return theStatus;
 }
 
 Status LdapService::locate()
@@ -164,11 +146,40 @@ Status LdapService::locate()
     platform::reportLog(platform::Report_debug,
                         "ldap: no directory configured; the domain is %s (Kerberos)",
                         theDomain.c_str());
-    itsHome.itsTargets = domainControllers(theDomain, false, itsOptions.itsLookup);
+    const Location theLocation = locateDCs(theDomain);
+    itsHome.itsTargets = theLocation.itsTargets;
     if (itsHome.itsTargets.empty())
         return itsLocateStatus = E_noSuchDomain;
     itsDomainName = theDomain;
+    itsClientSite = theLocation.itsClientSite;
+    itsForestName = theLocation.itsForest;
     return itsLocateStatus = S_ok;
+}
+
+Location LdapService::locateDCs(const std::string& inDomain)
+{
+    const std::string theKey = "dc\n" + lower(inDomain);
+    Location theLocation;
+    if (itsOptions.itsCache != nullptr && itsOptions.itsCache->find(theKey, theLocation))
+        return theLocation;
+    theLocation =
+        locateDomainControllers(inDomain, false, itsOptions.itsLookup, itsOptions.itsPing);
+    if (itsOptions.itsCache != nullptr && !theLocation.itsTargets.empty())
+        itsOptions.itsCache->store(theKey, theLocation);
+    return theLocation;
+}
+
+Location LdapService::locateGCs(const std::string& inForest)
+{
+    const std::string theKey = "gc\n" + lower(inForest) + "\n" + lower(itsClientSite);
+    Location theLocation;
+    if (itsOptions.itsCache != nullptr && itsOptions.itsCache->find(theKey, theLocation))
+        return theLocation;
+    theLocation = locateGlobalCatalogs(inForest, itsClientSite, false, itsOptions.itsLookup,
+                                       itsOptions.itsPing);
+    if (itsOptions.itsCache != nullptr && !theLocation.itsTargets.empty())
+        itsOptions.itsCache->store(theKey, theLocation);
+    return theLocation;
 }
 
 Status LdapService::locateGc(const Credentials* inCredentials)
@@ -176,17 +187,17 @@ Status LdapService::locateGc(const Credentials* inCredentials)
     const Status theStatus = locate();
     if (failed(theStatus) || !itsGc.itsTargets.empty())
         return theStatus;
-    // Asked only when a global catalog is wanted: a walk needs none.
-    itsGc.itsTargets = globalCatalogs(itsDomainName, false, itsOptions.itsLookup);
+    // Asked only when a global catalog is wanted: a walk needs none. The
+    // forest is the one the DCs' answers named, else the domain itself.
+    itsGc.itsTargets = locateGCs(itsForestName.empty() ? itsDomainName : itsForestName).itsTargets;
     if (itsGc.itsTargets.empty())
     {
         // A child domain: the global catalogs are the forest's, named by a DC.
         Connection* theDc = nullptr;
         std::string theRoot;
-        if (succeeded(
-                tryServers(itsHome, kLdapPort, inCredentials, "a domain controller", theDc)) &&
+        if (succeeded(connectTo(itsHome, inCredentials, theDc)) &&
             succeeded(rootValue(*theDc, "rootDomainNamingContext", theRoot)))
-            itsGc.itsTargets = globalCatalogs(dnsNameOfDN(theRoot), false, itsOptions.itsLookup);
+            itsGc.itsTargets = locateGCs(dnsNameOfDN(theRoot)).itsTargets;
     }
     if (itsGc.itsTargets.empty())
         itsGc.itsTargets = onPorts(itsHome.itsTargets, true); // DCs are global catalogs as a rule
@@ -198,7 +209,7 @@ Status LdapService::gcConnection(const Credentials* inCredentials, Connection*& 
     const Status theStatus = locateGc(inCredentials);
     if (failed(theStatus))
         return theStatus;
-    return tryServers(itsGc, kGcPort, inCredentials, "the global catalog", outConnection);
+    return connectTo(itsGc, inCredentials, outConnection);
 }
 
 Status LdapService::homeConnection(const Credentials* inCredentials, Connection*& outConnection)
@@ -206,7 +217,7 @@ Status LdapService::homeConnection(const Credentials* inCredentials, Connection*
     const Status theStatus = locate();
     if (failed(theStatus))
         return theStatus;
-    return tryServers(itsHome, kLdapPort, inCredentials, "a domain controller", outConnection);
+    return connectTo(itsHome, inCredentials, outConnection);
 }
 
 Status LdapService::homeNamingContext(const Credentials* inCredentials, std::string& outDN)
@@ -285,13 +296,15 @@ Status LdapService::domainConnection(const DomainRef& inDomain, const Credential
         return homeConnection(inCredentials, outConnection);
     ServerList& theServers = itsDomainServers[dnKey(inDomain.itsNcDN)];
     if (theServers.itsTargets.empty())
-        theServers.itsTargets = domainControllers(inDomain.itsDnsRoot, false, itsOptions.itsLookup);
+    {
+        theServers.itsTargets = locateDCs(inDomain.itsDnsRoot).itsTargets;
+        theServers.itsWhat = "a domain controller of " + inDomain.itsDnsRoot;
+    }
     if (theServers.itsTargets.empty())
         // No DC of that domain in the DNS: its objects are asked of the
         // home DC, which refers elsewhere if it cannot answer.
         return homeConnection(inCredentials, outConnection);
-    return tryServers(theServers, kLdapPort, inCredentials, inDomain.itsDnsRoot.c_str(),
-                      outConnection);
+    return connectTo(theServers, inCredentials, outConnection);
 }
 
 Status LdapService::connectionFor(const std::string& inDN, const std::string& inServer,
@@ -307,7 +320,15 @@ Status LdapService::connectionFor(const std::string& inDN, const std::string& in
         if (!parseHostPort(inServer, theTarget.itsTls ? kLdapsPort : kLdapPort, theTarget.itsHost,
                            theTarget.itsPort))
             return E_noSuchDomain; // no server at all rather than a wrong one
-        return connection(theTarget, inCredentials, outConnection);
+        // A server named outright is that server alone: nothing to fail over to.
+        ServerList& theNamed =
+            itsNamedServers[lower(theTarget.itsHost) + ":" + std::to_string(theTarget.itsPort)];
+        if (theNamed.itsTargets.empty())
+        {
+            theNamed.itsTargets = {theTarget};
+            theNamed.itsWhat = "the server named in the path";
+        }
+        return connectTo(theNamed, inCredentials, outConnection);
     }
     // A domain learnt in this session that is not the home one.
     if (itsDomainsRead)

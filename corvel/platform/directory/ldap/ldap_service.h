@@ -31,20 +31,15 @@ struct DomainRef
 // suffix of inDN; null when none is.
 const DomainRef* domainOfDN(const std::string& inDN, const std::vector<DomainRef>& inDomains);
 
-// Servers tried in turn; the first that answers serves the rest of the
-// session. Only "server down" or a time-out moves on, never a refused logon
-// (each try would count against the account's lockout).
-struct ServerList
-{
-    std::vector<Target> itsTargets;
-    std::size_t itsActive = 0;
-};
-
 struct ServiceOptions
 {
     // Servers named by the configuration; empty: find them through DNS.
     std::vector<Target> itsConfigured;
     SrvLookup itsLookup = systemSrvLookup;
+    Pinger itsPing = systemPing;
+    // Where what the locator found is kept for the process's life; null:
+    // nowhere (located afresh by every session).
+    LocationCache* itsCache = &LocationCache::process();
     // The caller's domain when nothing is configured.
     std::string (*itsDefaultDomain)() = defaultDomainName;
 };
@@ -111,15 +106,20 @@ public:
     Stats& stats() { return itsStats; }
 
 private:
-    Status connection(const Target& inTarget, const Credentials* inCredentials,
-                      Connection*& outConnection);
-    Status tryServers(ServerList& ioServers, int inPort, const Credentials* inCredentials,
-                      const char* inWhat, Connection*& outConnection);
+    // The session's connection over ioServers with these credentials,
+    // opened when first wanted (ldap_connection.h: it fails over along the
+    // list).
+    Status connectTo(ServerList& ioServers, const Credentials* inCredentials,
+                     Connection*& outConnection);
     // Fills itsHome (and itsGc when configured) from the configuration or
     // the DNS, once.
     Status locate();
     // The global catalogs, looked up when first wanted.
     Status locateGc(const Credentials* inCredentials);
+    // The locator's answer for a domain's DCs or a forest's global
+    // catalogs, from the cache when it holds one.
+    Location locateDCs(const std::string& inDomain);
+    Location locateGCs(const std::string& inForest);
     void prefetchBelow(Connection& inConnection, const EntryPtr& inTop);
     // The session's prefetch budget, set from the tuning on first use.
     void startBudget();
@@ -129,9 +129,12 @@ private:
     bool itsLocated = false;
     Status itsLocateStatus = S_ok;
     std::string itsDomainName; // the caller's, when found through the DNS
-    ServerList itsHome;
-    ServerList itsGc;
+    std::string itsClientSite; // as its DCs told it
+    std::string itsForestName; // as its DCs named it
+    ServerList itsHome{{}, 0, "a domain controller"};
+    ServerList itsGc{{}, 0, "the global catalog"};
     std::map<std::string, ServerList> itsDomainServers; // by naming-context key
+    std::map<std::string, ServerList> itsNamedServers;  // "LDAP://server/DN", by server
     bool itsDomainsRead = false;
     std::vector<DomainRef> itsDomains;
     std::string itsHomeNc;

@@ -32,27 +32,44 @@ TEST(MembershipQuestion, OutcomesProblemsAndPaths)
         std::vector<std::string> itsPath;
     };
     const Case theCases[] = {
-        {"alice@corp.example.test", "CORP\\Staff", qzMembershipQuestion::outcomeMember, "",
+        {"alice@corp.example.test",
+         "CORP\\Staff",
+         qzMembershipQuestion::outcomeMember,
+         "",
          {groupDN("Staff"), groupDN("Engineering"), personDN("Alice Test")}},
-        {"bob@corp.example.test", "CORP\\Level0", qzMembershipQuestion::outcomeMember, "",
+        {"bob@corp.example.test",
+         "CORP\\Level0",
+         qzMembershipQuestion::outcomeMember,
+         "",
          {groupDN("Level0"), personDN("Bob Test")}},
-        {"alice@corp.example.test", "CORP\\Level0", qzMembershipQuestion::outcomeNotMember, "",
+        {"alice@corp.example.test", "CORP\\Level0", qzMembershipQuestion::outcomeNotMember, "", {}},
+        {"nobody@corp.example.test",
+         "CORP\\Staff",
+         qzMembershipQuestion::outcomeNotFound,
+         "the user \"nobody@corp.example.test\" was not found: error 0x80072116",
          {}},
-        {"nobody@corp.example.test", "CORP\\Staff", qzMembershipQuestion::outcomeNotFound,
-         "the user \"nobody@corp.example.test\" was not found: error 0x80072116", {}},
-        {"nobody@corp.example.test", "CORP\\None", qzMembershipQuestion::outcomeNotFound,
+        {"nobody@corp.example.test",
+         "CORP\\None",
+         qzMembershipQuestion::outcomeNotFound,
          "the user \"nobody@corp.example.test\" was not found: error 0x80072116 (The name was "
          "not found in the directory.); the group \"CORP\\None\" was not found",
          {}},
-        {"alice@corp.example.test", "CORP\\bob", qzMembershipQuestion::outcomeNotFound,
-         "the group \"CORP\\bob\" names no group (" + personDN("Bob Test") +
-             "): error 0x80004002",
+        {"alice@corp.example.test",
+         "CORP\\bob",
+         qzMembershipQuestion::outcomeNotFound,
+         "the group \"CORP\\bob\" names no group (" + personDN("Bob Test") + "): error 0x80004002",
          {}},
         // Sales is a member of Broken, and its members cannot be read.
-        {"alice@corp.example.test", "CORP\\Broken", qzMembershipQuestion::outcomeNoAnswer,
-         "the members of \"" + groupDN("Sales") + "\" could not be read: error 0x8007203A", {}},
+        {"alice@corp.example.test",
+         "CORP\\Broken",
+         qzMembershipQuestion::outcomeNoAnswer,
+         "the members of \"" + groupDN("Sales") + "\" could not be read: error 0x8007203A",
+         {}},
         // A path found elsewhere decides even though a part of the walk failed.
-        {"bob@corp.example.test", "CORP\\Broken", qzMembershipQuestion::outcomeMember, "",
+        {"bob@corp.example.test",
+         "CORP\\Broken",
+         qzMembershipQuestion::outcomeMember,
+         "",
          {groupDN("Broken"), groupDN("Sales"), personDN("Bob Test")}},
     };
     corvel::directory::faults::injectFault(FaultOp::Members, groupDN("Sales"),
@@ -70,8 +87,7 @@ TEST(MembershipQuestion, OutcomesProblemsAndPaths)
         {
             const std::string theName = curCase.itsUser + " in " + curCase.itsGroup;
             EXPECT_EQ(curAnswer.outcome(), curCase.itsOutcome) << theName;
-            EXPECT_EQ(curAnswer.problem().substr(0, curCase.itsProblem.size()),
-                      curCase.itsProblem)
+            EXPECT_EQ(curAnswer.problem().substr(0, curCase.itsProblem.size()), curCase.itsProblem)
                 << theName << ": " << curAnswer.problem();
             EXPECT_EQ(curAnswer.problem().empty(), curCase.itsProblem.empty()) << theName;
             EXPECT_EQ(curAnswer.itsWalk.itsPath, curCase.itsPath) << theName;

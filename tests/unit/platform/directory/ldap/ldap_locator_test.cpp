@@ -159,6 +159,8 @@ TEST(Locator, ServersTheDnsNamedAreTriedInTurnAndNothingFoundFailsClearly)
     ServiceOptions theOptions;
     theOptions.itsLookup = theDns.lookup();
     theOptions.itsDefaultDomain = testDomain;
+    theOptions.itsPing = nullptr; // no LDAP ping: the DNS's order
+    theOptions.itsCache = nullptr;
     theDomainOfTheTest = "corp.test";
     auto theService = makeLdapService(theOptions);
     std::unique_ptr<NameTranslator> theTranslator;
@@ -180,5 +182,131 @@ TEST(Locator, ServersTheDnsNamedAreTriedInTurnAndNothingFoundFailsClearly)
                                       theObject),
                   E_noSuchDomain)
             << curDomain;
+    }
+}
+
+namespace
+{
+
+// DCs of the test's own answering the LDAP ping: the first host of the
+// pinged list that answers at all wins, as the first datagram back does.
+struct FakePing
+{
+    // host -> {its site, the client's site it reports, a GC?}; absent: silent.
+    struct Dc
+    {
+        std::string itsSite;
+        std::string itsClientSite;
+        bool itsGc = true;
+    };
+    std::map<std::string, Dc> itsDcs;
+    std::vector<std::vector<std::string>> itsPinged;
+    Pinger pinger()
+    {
+        return [this](const std::vector<std::string>& inHosts, const std::string& inDomain,
+                      bool inWantGc) -> std::optional<PingResult>
+        {
+            itsPinged.push_back(inHosts);
+            for (const std::string& curHost : inHosts)
+            {
+                const auto theAt = itsDcs.find(curHost);
+                if (theAt == itsDcs.end() || (inWantGc && !theAt->second.itsGc))
+                    continue;
+                PingResult theResult;
+                theResult.itsHost = curHost;
+                theResult.itsResponse.itsDnsForestName = inDomain;
+                theResult.itsResponse.itsDcSiteName = theAt->second.itsSite;
+                theResult.itsResponse.itsClientSiteName = theAt->second.itsClientSite;
+                if (theAt->second.itsSite == theAt->second.itsClientSite)
+                    theResult.itsResponse.itsFlags |= kDsClosestFlag;
+                return theResult;
+            }
+            return std::nullopt;
+        };
+    }
+};
+
+std::vector<std::string> hostsOf(const std::vector<LdapUri>& inTargets)
+{
+    std::vector<std::string> theHosts;
+    for (const LdapUri& curTarget : inTargets)
+        theHosts.push_back(curTarget.itsHost);
+    return theHosts;
+}
+
+} // namespace
+
+TEST(DcLocator, PrefersTheClientsSiteAndFallsBack)
+{
+    // Two sites; the SRV records list the far DC first, as a random choice
+    // among equal records may.
+    struct Case
+    {
+        const char* itsWhat;
+        std::map<std::string, FakePing::Dc> itsDcs;
+        std::vector<std::string> itsOrder;   // of the DCs
+        std::string itsSite;                 // the client's
+        std::vector<std::string> itsGcOrder; // of the global catalogs
+    };
+    const Case theCases[] = {
+        {"client in A, the far DC answers first",
+         {{"far.corp.test", {"B", "A"}}, {"near.corp.test", {"A", "A"}}},
+         {"near.corp.test", "far.corp.test"},
+         "A",
+         {"near.corp.test", "far.corp.test"}},
+        {"client in B",
+         {{"far.corp.test", {"B", "B"}}, {"near.corp.test", {"A", "B"}}},
+         {"far.corp.test", "near.corp.test"},
+         "B",
+         {"far.corp.test", "near.corp.test"}},
+        {"client in no site: the first to answer",
+         {{"far.corp.test", {"B", ""}}, {"near.corp.test", {"A", ""}}},
+         {"far.corp.test", "near.corp.test"},
+         "",
+         {"far.corp.test", "near.corp.test"}},
+        {"the site's DC is down: the domain's first answer",
+         {{"far.corp.test", {"B", "A"}}},
+         {"far.corp.test", "near.corp.test"},
+         "A",
+         {"far.corp.test", "near.corp.test"}},
+        {"nobody answers: the DNS's order",
+         {},
+         {"far.corp.test", "near.corp.test"},
+         "",
+         {"far.corp.test", "near.corp.test"}},
+        {"the near DC is no global catalog",
+         {{"far.corp.test", {"B", "A"}}, {"near.corp.test", {"A", "A", false}}},
+         {"near.corp.test", "far.corp.test"},
+         "A",
+         {"far.corp.test", "near.corp.test"}},
+    };
+    for (const Case& curCase : theCases)
+    {
+        FakeDns theDns;
+        theDns.itsRecords["_ldap._tcp.dc._msdcs.corp.test"] = {record("far.corp.test", 389, 0, 0),
+                                                               record("near.corp.test", 389, 0, 0)};
+        theDns.itsRecords["_ldap._tcp.A._sites.dc._msdcs.corp.test"] = {
+            record("near.corp.test", 389, 0, 0)};
+        theDns.itsRecords["_ldap._tcp.B._sites.dc._msdcs.corp.test"] = {
+            record("far.corp.test", 389, 0, 0)};
+        theDns.itsRecords["_gc._tcp.corp.test"] = {record("far.corp.test", 3268, 0, 0),
+                                                   record("near.corp.test", 3268, 0, 0)};
+        theDns.itsRecords["_gc._tcp.A._sites.corp.test"] = {record("near.corp.test", 3268, 0, 0)};
+        theDns.itsRecords["_gc._tcp.B._sites.corp.test"] = {record("far.corp.test", 3268, 0, 0)};
+        FakePing thePing;
+        thePing.itsDcs = curCase.itsDcs;
+        // Records of one priority and weight 0 keep their order.
+        const Location theDcs =
+            locateDomainControllers("CORP.test", false, theDns.lookup(), thePing.pinger());
+        EXPECT_EQ(hostsOf(theDcs.itsTargets), curCase.itsOrder) << curCase.itsWhat;
+        EXPECT_EQ(theDcs.itsClientSite, curCase.itsSite) << curCase.itsWhat;
+        ASSERT_FALSE(thePing.itsPinged.empty());
+        EXPECT_EQ(thePing.itsPinged.front().size(), 2u) << "every DC pinged at once";
+        const Location theGcs =
+            locateGlobalCatalogs(theDcs.itsForest.empty() ? "corp.test" : theDcs.itsForest,
+                                 theDcs.itsClientSite, false, theDns.lookup(), thePing.pinger());
+        EXPECT_EQ(hostsOf(theGcs.itsTargets), curCase.itsGcOrder) << curCase.itsWhat;
+        for (const LdapUri& curTarget : theGcs.itsTargets)
+            EXPECT_EQ(curTarget.itsPort, 3268) << curCase.itsWhat;
     }
 }
