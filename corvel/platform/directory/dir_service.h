@@ -17,6 +17,7 @@
 // convert at their own boundary.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,11 @@ public:
     // With NameType_Unknown the translator recognises the input format itself.
     virtual Status set(NameType inType, const std::string& inName) = 0;
     virtual Status get(NameType inType, std::string& outName) = 0;
+    // The names about to be set (of unknown format), after init: a
+    // translator may ask the directory for all of them at once, so that the
+    // sets that follow cost no round trip each. Only a hint: the answers are
+    // the sets' own.
+    virtual void prepare(const std::vector<std::string>& /*inNames*/) {}
 };
 
 class DirGroup;
@@ -126,6 +132,26 @@ public:
     virtual Status next(std::unique_ptr<DirObject>& outObject) = 0;
 };
 
+// One object to read with DirectoryService::readObjects, and what came of
+// it.
+struct ObjectRead
+{
+    // A DN, or "<SID=S-1-5-...>" for the object with that SID.
+    std::string itsDN;
+    std::vector<std::string> itsAttributes;
+
+    // S_ok, E_noSuchObject when the directory holds no such object for us
+    // (absent, elsewhere, hidden), or another failure.
+    Status itsStatus = E_fail;
+    std::string itsFoundDN; // the object's own DN
+    // The values of the attributes asked for, by ASCII lower-case name; an
+    // attribute without values is absent. SIDs come as the backend gives
+    // them (binary, or text: names::sidOfValue reads both).
+    std::map<std::string, std::vector<std::string>> itsValues;
+
+    const std::vector<std::string>& values(const std::string& inLowerName) const;
+};
+
 enum class ObjectKind
 {
     Object, // IADs
@@ -144,6 +170,12 @@ public:
     // caller's own security context.
     virtual Status openObject(const std::string& inPath, const Credentials* inCredentials,
                               ObjectKind inKind, std::unique_ptr<DirObject>& outObject) = 0;
+    // Reads the attributes of many objects (with the caller's own security
+    // context), in as few round trips as the directory allows: a live
+    // directory sends every read at once. Each read says how it went; the
+    // status is a failure only when the directory could not be asked at
+    // all. The default opens each object and reads its attributes.
+    virtual Status readObjects(std::vector<ObjectRead>& ioReads);
 };
 
 // Opens the object with the DN inDN: the path is dn::ldapPath(inDN).

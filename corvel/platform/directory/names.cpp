@@ -218,6 +218,20 @@ bool sidFromText(const std::string& inText, std::string& outBytes)
     return true;
 }
 
+bool sidOfValue(const std::string& inValue, std::string& outText)
+{
+    // A binary SID starts with its revision byte (1); text with "S-".
+    if (!inValue.empty() && (inValue[0] == 'S' || inValue[0] == 's'))
+    {
+        std::string theText = canonicalSid(inValue);
+        if (theText.empty())
+            return false;
+        outText = std::move(theText);
+        return true;
+    }
+    return sidToText(inValue, outText);
+}
+
 std::string canonicalSid(const std::string& inText)
 {
     std::string theBytes;

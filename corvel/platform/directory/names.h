@@ -75,6 +75,10 @@ bool sidFromText(const std::string& inText, std::string& outBytes);
 // The text form written one way (upper-case "S-", authority as above), or
 // empty when inText is no SID.
 std::string canonicalSid(const std::string& inText);
+// A SID attribute's value as a backend gives it, binary (a live directory)
+// or already text (an LDIF directory), as canonical text; false when it is
+// neither.
+bool sidOfValue(const std::string& inValue, std::string& outText);
 
 // --- GUIDs ---
 //

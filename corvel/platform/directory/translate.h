@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "corvel/platform/directory/dir_service.h"
 
@@ -64,5 +65,14 @@ struct Translation
 Translation translateName(DirectoryService& inService, const TranslatorInit& inInit,
                           const std::string& inName, NameType inFormat,
                           TranslateSteps* inSteps = nullptr);
+
+// Several names on one translator, told to it together first
+// (NameTranslator::prepare), so that a live directory answers all their
+// first searches in one round trip; then each set and got in turn, with
+// inSteps[i] (when given) for the i-th name. A failure to create or
+// initialise the translator is every name's.
+std::vector<Translation> translateNames(DirectoryService& inService, const TranslatorInit& inInit,
+                                        const std::vector<std::string>& inNames, NameType inFormat,
+                                        const std::vector<TranslateSteps*>& inSteps = {});
 
 } // namespace corvel::directory

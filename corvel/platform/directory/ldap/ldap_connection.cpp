@@ -45,14 +45,6 @@ void explainTls(const Target& inTarget, bool inStartTls,
                           std::max(1, theTimeout / 2));
 }
 
-// The codes of an object that cannot be read here (absent, elsewhere, or
-// hidden from us): the search answered, with nothing.
-bool isAbsent(int inCode)
-{
-    return inCode == LDAP_NO_SUCH_OBJECT || inCode == LDAP_REFERRAL ||
-           inCode == LDAP_INSUFFICIENT_ACCESS || inCode == LDAP_INVALID_DN_SYNTAX;
-}
-
 bool isUnreachableCode(int inResult)
 {
     return inResult == LDAP_SERVER_DOWN || inResult == LDAP_CONNECT_ERROR ||
@@ -566,7 +558,5 @@ Status Connection::read(const std::string& inDN, const std::vector<std::string>&
     outEntry = theEntry;
     return S_ok;
 }
-
-bool isAbsentCode(int inCode) { return isAbsent(inCode); }
 
 } // namespace corvel::directory::ldap

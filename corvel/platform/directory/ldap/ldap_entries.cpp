@@ -56,6 +56,23 @@ void Entry::setClasses(const std::vector<std::string>& inClasses)
     }
 }
 
+void Entry::settle(const std::vector<std::string>& inAttributes)
+{
+    for (const std::string& curName : inAttributes)
+    {
+        const std::string theName = lower(curName);
+        if (theName == "member")
+        {
+            if (!itsMembersKnown)
+                setMembers({});
+        }
+        else
+            itsAttributes.try_emplace(theName);
+    }
+    if (!itsClassKnown)
+        setClasses({});
+}
+
 void Entry::setNotGroup()
 {
     itsClassKnown = true;

@@ -48,6 +48,9 @@ struct Entry
     void setClasses(const std::vector<std::string>& inClasses);
     // Known to be no group (and so to have no members to walk).
     void setNotGroup();
+    // Records what a read asked for and did not get: attributes absent, for
+    // a group no member values, no class visible to us.
+    void settle(const std::vector<std::string>& inAttributes);
     // Whether the walk knows all it needs of it: its class, and as a group
     // its member values.
     bool isClassified() const { return itsClassKnown && (!itsIsGroup || itsMembersKnown); }

@@ -37,33 +37,6 @@ const std::vector<std::string>& listingAttributes()
     return kAttributes;
 }
 
-// The codes of an object that cannot be read here (absent, elsewhere, or
-// hidden from us): skipped by the walk, as a member that is no group.
-bool isAbsent(int inCode)
-{
-    return inCode == LDAP_NO_SUCH_OBJECT || inCode == LDAP_REFERRAL ||
-           inCode == LDAP_INSUFFICIENT_ACCESS || inCode == LDAP_INVALID_DN_SYNTAX;
-}
-
-// Records what a read asked for and did not get: absent attributes, and
-// for a group no member values.
-void settle(const EntryPtr& inEntry, const std::vector<std::string>& inAttributes)
-{
-    for (const std::string& curName : inAttributes)
-    {
-        const std::string theName = lower(curName);
-        if (theName == "member")
-        {
-            if (!inEntry->itsMembersKnown)
-                inEntry->setMembers({});
-        }
-        else
-            inEntry->itsAttributes.try_emplace(theName);
-    }
-    if (!inEntry->itsClassKnown)
-        inEntry->setClasses({}); // read, but no class visible to us
-}
-
 } // namespace
 
 void LdapService::startBudget()
@@ -144,7 +117,7 @@ Status LdapService::fetchEntries(Connection& inConnection, const std::vector<std
             const Status theAbsorbed = inConnection.absorb(curFound, theEntry);
             if (failed(theAbsorbed))
                 return theAbsorbed;
-            settle(theEntry, inAttributes);
+            theEntry->settle(inAttributes);
         }
     return S_ok;
 }
@@ -246,7 +219,7 @@ void LdapService::fetchNested(Connection& inConnection, const EntryPtr& inEntry)
         EntryPtr theEntry;
         if (failed(inConnection.absorb(curFound, theEntry)))
             return;
-        settle(theEntry, groupAttributes());
+        theEntry->settle(groupAttributes());
     }
 }
 
@@ -307,9 +280,9 @@ Status LdapService::classifyMembers(Connection& inConnection, const EntryPtr& in
             const Status theAbsorbed = inConnection.absorb(theResult.itsFound.front(), theEntry);
             if (failed(theAbsorbed))
                 return theAbsorbed;
-            settle(theEntry, groupAttributes());
+            theEntry->settle(groupAttributes());
         }
-        else if (theResult.itsCode == LDAP_SUCCESS || isAbsent(theResult.itsCode))
+        else if (theResult.itsCode == LDAP_SUCCESS || isAbsentCode(theResult.itsCode))
         {
             theEntry->setNotGroup();
             theEntry->itsIsUser = false;

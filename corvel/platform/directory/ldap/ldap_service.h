@@ -53,6 +53,9 @@ public:
     Status createNameTranslator(std::unique_ptr<NameTranslator>& outTranslator) override;
     Status openObject(const std::string& inPath, const Credentials* inCredentials,
                       ObjectKind inKind, std::unique_ptr<DirObject>& outObject) override;
+    // Base reads, every one in flight at once on the DC of each object's
+    // domain (ldap_reads.cpp); what the session's cache holds is not asked.
+    Status readObjects(std::vector<ObjectRead>& ioReads) override;
 
     // The forest's global catalog.
     Status gcConnection(const Credentials* inCredentials, Connection*& outConnection);
@@ -145,6 +148,8 @@ private:
     bool itsBudgetSet = false;
     std::unordered_set<std::string> itsExpanded; // groups whose levels below were fetched
     std::unordered_set<std::string> itsInChainAsked;
+    // "<SID=...>" reads answered in this session: the SID's DN.
+    std::map<std::string, std::string> itsDnBySid;
 };
 
 // A service with options of the caller's (tests give their own DNS answers).

@@ -18,6 +18,12 @@ using digits::readDecimal;
 
 } // namespace
 
+bool isAbsentCode(int inLdapResult)
+{
+    return inLdapResult == LDAP_NO_SUCH_OBJECT || inLdapResult == LDAP_REFERRAL ||
+           inLdapResult == LDAP_INSUFFICIENT_ACCESS || inLdapResult == LDAP_INVALID_DN_SYNTAX;
+}
+
 Status mapLdapError(int inLdapResult)
 {
     switch (inLdapResult)

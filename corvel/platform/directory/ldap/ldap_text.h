@@ -16,6 +16,10 @@ namespace corvel::directory::ldap
 // The status for a libldap result code (LDAP_SUCCESS gives S_ok).
 Status mapLdapError(int inLdapResult);
 
+// The result codes of an object that cannot be read here: absent,
+// elsewhere, or hidden from us. Such an object is no group for the walk.
+bool isAbsentCode(int inLdapResult);
+
 // Every byte as a "\xx" pair, for binary values (objectSid, objectGUID) in a
 // search filter.
 std::string escapeFilterBytes(const std::string& inBytes);

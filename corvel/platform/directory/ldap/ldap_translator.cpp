@@ -114,6 +114,7 @@ Status LdapTranslator::initWith(InitType inKind, const std::string& inPath,
 {
     itsConnection = nullptr;
     itsHasResult = false;
+    itsPrefetched.clear();
     if (!itsService->hasDirectory())
         return E_noSuchDomain;
     itsBase.clear();
@@ -154,8 +155,7 @@ Status LdapTranslator::initWith(InitType inKind, const std::string& inPath,
     return S_ok;
 }
 
-Status LdapTranslator::searchOne(const std::string& inBase, const std::string& inFilter,
-                                 Found& outFound)
+SearchSpec LdapTranslator::oneSpec(const std::string& inBase, const std::string& inFilter)
 {
     // Two answers are enough to know the name is not unique: the server
     // stops there, and an unpaged search costs Samba several times less.
@@ -166,8 +166,119 @@ Status LdapTranslator::searchOne(const std::string& inBase, const std::string& i
     theSpec.itsAttributes = nameAttributes();
     theSpec.itsPaged = false;
     theSpec.itsSizeLimit = 2;
+    return theSpec;
+}
+
+SearchSpec LdapTranslator::dnSpec(const std::string& inDN)
+{
+    SearchSpec theSpec;
+    theSpec.itsBase = inDN;
+    theSpec.itsAttributes = nameAttributes();
+    theSpec.itsPaged = false;
+    return theSpec;
+}
+
+SearchSpec LdapTranslator::accountsSpec(const std::string& inAccount)
+{
+    SearchSpec theSpec;
+    theSpec.itsBase = "";
+    theSpec.itsScope = LDAP_SCOPE_SUBTREE;
+    theSpec.itsFilter = "(sAMAccountName=" + dn::escapeFilterValue(inAccount) + ")";
+    theSpec.itsAttributes = nameAttributes();
+    theSpec.itsPaged = false;
+    return theSpec;
+}
+
+namespace
+{
+
+std::string specKey(const SearchSpec& inSpec)
+{
+    std::string theKey = lower(inSpec.itsBase) + '\n' + std::to_string(inSpec.itsScope) + '\n' +
+                         inSpec.itsFilter + '\n' + std::to_string(inSpec.itsSizeLimit) + '\n' +
+                         (inSpec.itsPaged ? "p" : "");
+    for (const std::string& curName : inSpec.itsAttributes)
+        theKey += '\n' + curName;
+    return theKey;
+}
+
+} // namespace
+
+Status LdapTranslator::run(const std::vector<SearchSpec>& inSpecs,
+                           std::vector<SearchResult>& outResults)
+{
+    outResults.assign(inSpecs.size(), SearchResult{});
+    std::vector<SearchSpec> theToSend;
+    std::vector<std::size_t> theSent;
+    for (std::size_t curIndex = 0; curIndex < inSpecs.size(); ++curIndex)
+    {
+        const auto theAt = itsPrefetched.find(specKey(inSpecs[curIndex]));
+        if (theAt != itsPrefetched.end())
+        {
+            outResults[curIndex] = theAt->second;
+            continue;
+        }
+        theToSend.push_back(inSpecs[curIndex]);
+        theSent.push_back(curIndex);
+    }
+    if (theToSend.empty())
+        return S_ok;
     std::vector<SearchResult> theResults;
-    const Status theSearch = itsConnection->searchMany({theSpec}, 1, theResults);
+    const Status theStatus = itsConnection->searchMany(theToSend, theToSend.size(), theResults);
+    if (failed(theStatus))
+        return theStatus;
+    for (std::size_t curIndex = 0; curIndex < theSent.size(); ++curIndex)
+        outResults[theSent[curIndex]] = std::move(theResults[curIndex]);
+    return S_ok;
+}
+
+void LdapTranslator::prepare(const std::vector<std::string>& inNames)
+{
+    if (itsConnection == nullptr)
+        return;
+    // The search each name's first form starts with, when it can be told
+    // before any answer: the lookups of a question go out together.
+    std::vector<SearchSpec> theSpecs;
+    for (const std::string& curName : inNames)
+    {
+        const std::vector<names::NameForm> theForms = names::candidateForms(curName);
+        if (theForms.empty())
+            continue;
+        std::string theDomain;
+        std::string theAccount;
+        switch (theForms.front())
+        {
+        case names::NameForm::DistinguishedName:
+            theSpecs.push_back(dnSpec(curName));
+            break;
+        case names::NameForm::UserPrincipalName:
+            theSpecs.push_back(
+                oneSpec(itsBase, "(userPrincipalName=" + dn::escapeFilterValue(curName) + ")"));
+            break;
+        case names::NameForm::Nt4:
+            if (itsConnection->isGlobalCatalog() && !itsService->domainsKnown() &&
+                names::splitNt4Name(curName, theDomain, theAccount) && !theAccount.empty())
+            {
+                theSpecs.push_back(LdapService::globalDomainsSpec());
+                theSpecs.push_back(accountsSpec(theAccount));
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    std::vector<SearchResult> theResults;
+    if (theSpecs.empty() || failed(run(theSpecs, theResults)))
+        return; // each set asks again, and says what went wrong
+    for (std::size_t curIndex = 0; curIndex < theSpecs.size(); ++curIndex)
+        itsPrefetched[specKey(theSpecs[curIndex])] = std::move(theResults[curIndex]);
+}
+
+Status LdapTranslator::searchOne(const std::string& inBase, const std::string& inFilter,
+                                 Found& outFound)
+{
+    std::vector<SearchResult> theResults;
+    const Status theSearch = run({oneSpec(inBase, inFilter)}, theResults);
     if (failed(theSearch))
         return theSearch;
     const int theCode = theResults.front().itsCode;
@@ -191,12 +302,12 @@ Status LdapTranslator::byDN(const std::string& inDN, Found& outFound)
     std::vector<dn::Rdn> theRdns;
     if (!dn::parseDN(inDN, theRdns))
         return E_nameNotFound;
-    SearchSpec theSpec;
-    theSpec.itsBase = inDN;
-    theSpec.itsAttributes = nameAttributes();
-    theSpec.itsPaged = false;
-    std::vector<Found> theResults;
-    const Status theStatus = itsConnection->search(theSpec, theResults);
+    std::vector<SearchResult> theRun;
+    Status theStatus = run({dnSpec(inDN)}, theRun);
+    if (succeeded(theStatus) && theRun.front().itsCode != LDAP_SUCCESS)
+        theStatus = itsConnection->fail(theRun.front().itsCode);
+    std::vector<Found> theResults =
+        succeeded(theStatus) ? std::move(theRun.front().itsFound) : std::vector<Found>();
     if (succeeded(theStatus) && theResults.size() == 1)
     {
         outFound = std::move(theResults.front());
@@ -226,14 +337,8 @@ Status LdapTranslator::byNt4(const std::string& inName, Found& outFound)
     std::vector<SearchResult> theResults;
     if (!itsService->domainsKnown() && itsConnection->isGlobalCatalog() && !theAccount.empty())
     {
-        SearchSpec theAccounts;
-        theAccounts.itsBase = "";
-        theAccounts.itsScope = LDAP_SCOPE_SUBTREE;
-        theAccounts.itsFilter = "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")";
-        theAccounts.itsAttributes = nameAttributes();
-        theAccounts.itsPaged = false;
-        const Status theSearch = itsConnection->searchMany(
-            {LdapService::globalDomainsSpec(), theAccounts}, 2, theResults);
+        const Status theSearch =
+            run({LdapService::globalDomainsSpec(), accountsSpec(theAccount)}, theResults);
         if (failed(theSearch))
             return theSearch;
         if (theResults[0].itsCode == LDAP_SUCCESS)

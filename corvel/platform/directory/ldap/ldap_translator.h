@@ -4,6 +4,7 @@
 // the order given there.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,8 +33,16 @@ public:
                   const std::string& inDomain, const std::string& inPassword) override;
     Status set(NameType inType, const std::string& inName) override;
     Status get(NameType inType, std::string& outName) override;
+    // The first search of every name's first form, all in one round trip;
+    // the sets that follow take their answers from it.
+    void prepare(const std::vector<std::string>& inNames) override;
 
 private:
+    static SearchSpec oneSpec(const std::string& inBase, const std::string& inFilter);
+    static SearchSpec dnSpec(const std::string& inDN);
+    static SearchSpec accountsSpec(const std::string& inAccount);
+    // The searches, those prepared answered from what prepare fetched.
+    Status run(const std::vector<SearchSpec>& inSpecs, std::vector<SearchResult>& outResults);
     Status initWith(InitType inKind, const std::string& inPath, const Credentials* inCredentials);
     // The domain named inName (NetBIOS or DNS name, any case).
     Status findDomain(const std::string& inName, DomainRef& outDomain);
@@ -52,6 +61,7 @@ private:
     std::string itsBase; // "" on the global catalog
     bool itsHasResult = false;
     Found itsResult;
+    std::map<std::string, SearchResult> itsPrefetched; // by the search's key
 };
 
 } // namespace corvel::directory::ldap

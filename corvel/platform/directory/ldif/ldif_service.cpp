@@ -2,6 +2,7 @@
 // objects and enumerations.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -152,6 +153,47 @@ public:
     bool isUser() const { return itsEntry && itsEntry->is(Class_User); }
 
 private:
+    static bool isSecurityGroup(const Directory& inDir, const Entry& inGroup)
+    {
+        // A group without groupType counts as a global security group, the
+        // kind the directory makes when none is asked for.
+        const std::string_view* theType = inDir.firstValue(inGroup, Attr_groupType);
+        if (theType == nullptr)
+            return true;
+        char* theEnd = nullptr;
+        const std::string theText(*theType);
+        const long long theValue = std::strtoll(theText.c_str(), &theEnd, 10);
+        return theEnd != theText.c_str() && (theValue & 0x80000000LL) != 0;
+    }
+
+    // The SIDs of the object's token, as the directory constructs it: the
+    // security groups it reaches through member links and its primary
+    // group, expanded through security groups only (a distribution group
+    // is neither in it nor looked through).
+    void tokenGroups(std::vector<std::string>& outValues) const
+    {
+        std::vector<std::uint32_t> theToVisit; // entry indexes
+        for (std::uint32_t curDn : itsDir->memberOf(*itsEntry))
+            theToVisit.push_back(itsDir->entryIndexOfDn(curDn));
+        theToVisit.push_back(itsDir->primaryGroupOf(*itsEntry));
+        std::vector<bool> theSeen(itsDir->itsEntries.size(), false);
+        while (!theToVisit.empty())
+        {
+            const std::uint32_t theIndex = theToVisit.back();
+            theToVisit.pop_back();
+            if (theIndex == NoIndex || theIndex >= theSeen.size() || theSeen[theIndex])
+                continue;
+            theSeen[theIndex] = true;
+            const Entry& theGroup = itsDir->itsEntries[theIndex];
+            if (!theGroup.is(Class_Group) || !isSecurityGroup(*itsDir, theGroup))
+                continue;
+            if (const std::string_view* theSid = itsDir->firstValue(theGroup, Attr_objectSid))
+                outValues.emplace_back(*theSid);
+            for (std::uint32_t curDn : itsDir->memberOf(theGroup))
+                theToVisit.push_back(itsDir->entryIndexOfDn(curDn));
+        }
+    }
+
     void dnTexts(std::span<const std::uint32_t> inDns, std::vector<std::string>& outValues) const
     {
         for (std::uint32_t curDn : inDns)
@@ -179,6 +221,8 @@ private:
         }
         if (theName == "memberof")
             dnTexts(itsDir->memberOf(*itsEntry), outValues);
+        else if (theName == "tokengroups")
+            tokenGroups(outValues);
         else if (theName == "member")
             dnTexts(itsDir->members(*itsEntry), outValues);
         else
@@ -516,6 +560,17 @@ private:
 
 // ----------------------------------------------------------------- service
 
+// "<SID=S-1-...>" gives the SID in its canonical text.
+bool sidPath(const std::string& inDN, std::string& outSid)
+{
+    constexpr std::string_view thePrefix = "<sid=";
+    if (inDN.size() <= thePrefix.size() + 1 || inDN.back() != '>' ||
+        lower(inDN.substr(0, thePrefix.size())) != thePrefix)
+        return false;
+    outSid = names::canonicalSid(inDN.substr(thePrefix.size(), inDN.size() - thePrefix.size() - 1));
+    return !outSid.empty();
+}
+
 class LdifService final : public DirectoryService
 {
 public:
@@ -537,12 +592,25 @@ public:
         std::string theDN;
         if (!dn::parseLdapPath(inPath, theServer, theDN))
             return E_badPathname;
-        std::string theKey;
-        if (!dn::normalizeDN(theDN, theKey))
-            return E_invalidDNSyntax;
         if (!itsDir->itsLoaded)
             return E_noSuchDomain;
-        const std::uint32_t theDn = itsDir->findDnKey(theKey, hashFolded(theKey));
+        std::uint32_t theDn = NoIndex;
+        std::string theSid;
+        if (sidPath(theDN, theSid))
+        {
+            // "<SID=S-1-5-...>": the object with that SID, as AD binds to it.
+            for (std::uint32_t curEntry : itsDir->itsBySid.find(theSid))
+                theDn = itsDir->itsEntries[curEntry].itsDn;
+            if (theDn == NoIndex)
+                return E_noSuchObject;
+        }
+        else
+        {
+            std::string theKey;
+            if (!dn::normalizeDN(theDN, theKey))
+                return E_invalidDNSyntax;
+            theDn = itsDir->findDnKey(theKey, hashFolded(theKey));
+        }
         if (!itsDir->entryOfDn(theDn))
             return E_noSuchObject;
         auto theObject = std::make_unique<LdifObject>(itsDir, theDn);
