@@ -1,29 +1,42 @@
 # The directory fixtures of tests/fixtures/dc, loaded onto a running DC with
 # the caller's Kerberos ticket. Sourced by scripts/samba-dc and
 # scripts/samba-forest, so that a single DC and the forest's first DC hold
-# the same objects. The caller defines die().
+# the same objects; the forest's own fixtures load with the same helpers.
+# The caller defines die().
 
 dc_fixtures=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tests/fixtures/dc" && pwd)
 
 # dc_load_fixtures LOG HOST SMB_CONF BASE_DN USER_PASSWORD
-# Users with passwords through samba-tool (it hashes them the way the DC
-# does); organisational units and groups through LDAP with the ticket.
 dc_load_fixtures() {
-  local log=$1 host=$2 conf=$3 base=$4 password=$5 user given
-  ldapadd -Q -Y GSSAPI -H "ldap://$host" -f "$dc_fixtures/base.ldif" > "$log" 2>&1 \
+  local log=$1 host=$2 conf=$3 base=$4 password=$5
+  : > "$log"
+  dc_ldif "$log" "$host" ldapadd "$dc_fixtures/base.ldif"
+  dc_create_users "$log" "$host" "$conf" "$password" "$dc_fixtures/users.txt"
+  dc_ldif "$log" "$host" ldapadd "$dc_fixtures/groups.ldif"
+  dc_ldif "$log" "$host" ldapmodify "$dc_fixtures/loops.ldif"
+  dc_set_primary_group "$log" "$host" "CN=Grace Test,OU=People,$base" "CN=PosixStaff,OU=Groups,$base"
+}
+
+# dc_ldif LOG HOST ldapadd|ldapmodify FILE: organisational units and groups
+# go in through LDAP with the ticket.
+dc_ldif() {
+  local log=$1 host=$2 tool=$3 file=$4
+  "$tool" -Q -Y GSSAPI -H "ldap://$host" -f "$file" >> "$log" 2>&1 \
     || { cat "$log" >&2; false; }
+}
+
+# dc_create_users LOG HOST SMB_CONF PASSWORD FILE: one user a line of FILE
+# ("name GivenName"), in OU=People, with the password. Users go in through
+# samba-tool, which hashes passwords the way the DC does.
+dc_create_users() {
+  local log=$1 host=$2 conf=$3 password=$4 file=$5 user given
   while read -r user given; do
     [ -n "$user" ] || continue
     samba-tool user create "$user" "$password" \
       --userou="OU=People" --given-name="$given" --surname=Test \
       -H "ldap://$host" --use-kerberos=required -s "$conf" \
       >> "$log" 2>&1 || { cat "$log" >&2; false; }
-  done < "$dc_fixtures/users.txt"
-  ldapadd -Q -Y GSSAPI -H "ldap://$host" -f "$dc_fixtures/groups.ldif" >> "$log" 2>&1 \
-    || { cat "$log" >&2; false; }
-  ldapmodify -Q -Y GSSAPI -H "ldap://$host" -f "$dc_fixtures/loops.ldif" >> "$log" 2>&1 \
-    || { cat "$log" >&2; false; }
-  dc_set_primary_group "$log" "$host" "CN=Grace Test,OU=People,$base" "CN=PosixStaff,OU=Groups,$base"
+  done < "$file"
 }
 
 # dc_set_primary_group LOG HOST USER_DN GROUP_DN: what an administrator does

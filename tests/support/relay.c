@@ -1,7 +1,7 @@
 /* A delaying TCP and UDP relay: a stand-in for a WAN link.
  *
  *   relay --listen 127.0.0.2 --target 127.0.0.1 --delay-ms 10 \
- *         --tcp 88,389,636,3268,3269,464,53 --udp 53,88,389 \
+ *         --tcp 88,389,636,3268,3269,464,53,49152-49155 --udp 53,88,389 \
  *         [--no-handshake] [--keep-source] [--ready FILE]
  *
  * Every chunk read from one side is written to the other at its arrival time
@@ -52,7 +52,7 @@
 #include <unistd.h>
 
 #define CHUNK (256 * 1024)
-#define MAX_PORTS 16
+#define MAX_PORTS 32
 #define MAX_UDP_PEERS 256
 
 static void die(const char *what) { perror(what); exit(2); }
@@ -358,12 +358,20 @@ static void read_udp(struct endpoint *ep)
     }
 }
 
+/* "88,389,49152-49159": ports and ranges of ports. */
 static int parse_ports(const char *text, int *out)
 {
     int n = 0;
     char *copy = strdup(text), *save = NULL;
-    for (char *tok = strtok_r(copy, ",", &save); tok && n < MAX_PORTS; tok = strtok_r(NULL, ",", &save))
-        if (*tok) out[n++] = atoi(tok);
+    for (char *tok = strtok_r(copy, ",", &save); tok; tok = strtok_r(NULL, ",", &save)) {
+        if (!*tok) continue;
+        char *dash = strchr(tok, '-');
+        int first = atoi(tok), last = dash ? atoi(dash + 1) : first;
+        for (int port = first; port <= last; ++port) {
+            if (n == MAX_PORTS) { fprintf(stderr, "relay: more than %d ports\n", MAX_PORTS); exit(2); }
+            out[n++] = port;
+        }
+    }
     free(copy);
     return n;
 }
