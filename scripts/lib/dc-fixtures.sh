@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The directory fixtures of tests/fixtures/dc, loaded onto a running DC with
 # the caller's Kerberos ticket. Sourced by scripts/samba-dc and
 # scripts/samba-forest, so that a single DC and the forest's first DC hold

@@ -1,3 +1,5 @@
+# shellcheck shell=bash
+# shellcheck disable=SC2034  # the scripts that source it use the names
 # The names and loopback addresses of the test forest (scripts/samba-forest),
 # in one place for the script that builds it and scripts/forest-run, which
 # puts the addresses on the namespace's loopback and writes its hosts and

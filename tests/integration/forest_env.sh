@@ -85,7 +85,7 @@ site_is() {
        [ "$(forest_field host <<< "$answer")" != "${!host_var}" ] ||
        [ "$(forest_field gc <<< "$answer")" != 1 ] ||
        [ "$(forest_field closest <<< "$answer")" != "$want_closest" ]; then
-      echo "    $name answered:" $answer
+      echo "    $name answered: $(paste -sd' ' <<< "$answer")"
       return 1
     fi
   done
@@ -141,10 +141,13 @@ foreign() {
     grep -qxF "member: CN=ForeignLeaf,OU=Groups,$base" <<< "$mid" || return 1
   leaf=$(forest_ldap "$host" -b "CN=ForeignLeaf,OU=Groups,$base" -s base member groupType)
   groups=$(forest_ldap "$host" -b "CN=ForeignGroups,OU=Groups,$base" -s base member groupType)
-  grep -qxF "member: $(fsp_dn "$CORVEL_FOREST_OLGA_SID")" <<< "$leaf" &&
-    grep -qxF "groupType: -2147483644" <<< "$leaf" &&
-    grep -qxF "member: $(fsp_dn "$CORVEL_FOREST_OTHERSTAFF_SID")" <<< "$groups" &&
-    grep -qxF "groupType: -2147483644" <<< "$groups" || { echo "$leaf" "$groups" | sed 's/^/    /'; return 1; }
+  if ! { grep -qxF "member: $(fsp_dn "$CORVEL_FOREST_OLGA_SID")" <<< "$leaf" &&
+         grep -qxF "groupType: -2147483644" <<< "$leaf" &&
+         grep -qxF "member: $(fsp_dn "$CORVEL_FOREST_OTHERSTAFF_SID")" <<< "$groups" &&
+         grep -qxF "groupType: -2147483644" <<< "$groups"; }; then
+    printf '%s\n' "$leaf" "$groups" | sed 's/^/    /'
+    return 1
+  fi
   # The principals carry the other forest's SIDs; otto has none here.
   fsps=$(forest_ldap "$host" -b "CN=ForeignSecurityPrincipals,$base" '(objectClass=foreignSecurityPrincipal)' objectSid \
     | sed -n 's/^objectSid:: //p')

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the forest_*.sh tests. Without a test forest started by the
 # test runner (scripts/forest-run sets CORVEL_FOREST_DIR) the test is
 # skipped; otherwise the forest's environment is loaded and $src (the
@@ -8,6 +9,7 @@ if [ -z "${CORVEL_FOREST_DIR:-}" ]; then
 fi
 src=${CORVEL_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}
 eval "$("$src/scripts/samba-forest" env "$CORVEL_FOREST_DIR")" || exit 1
+# shellcheck disable=SC2034  # for the tests that run the programs
 build=${CORVEL_BINARY_DIR:-$src/build}
 # Samba's own python has dnspython; another python3 on the PATH may not.
 forest_python=/usr/bin/python3
