@@ -4,8 +4,8 @@
 # GSSAPI, the DNS has each site's records, a DC places the client in the
 # site its address says, the far DC is really far, a CORP ticket reaches the
 # other forest, CORP's groups hold the other forest's members, and with
-# dc1 killed dc2 alone still serves names, tickets and LDAP. dc1 stays
-# down afterwards: this test must be the last to use the forest.
+# dc1 killed dc2 alone still serves names, tickets and LDAP; then dc1 comes
+# back.
 set -uo pipefail
 
 . "$(dirname "$0")/lib/forest_env.sh"
@@ -187,6 +187,15 @@ dc2_pings() {
   [ "$(forest_field host <<< "$answer")" = "$dc2" ] && [ "$(forest_field client_site <<< "$answer")" = SiteB ]
 }
 check "$dc2 answers the LDAP ping of a client moved to SiteB" dc2_pings
+
+# --- dc1 back, for the tests after this one ----------------------------------
+dc1_back() {
+  local level0
+  forest_start dc1 && kill -0 "$CORVEL_FOREST_DC1_PID" || return 1
+  level0=$(forest_ldap "$dc1" -b "CN=Level0,OU=Groups,$base" -s base member)
+  grep -qxF "member: CN=Level1,OU=Groups,$base" <<< "$level0"
+}
+check "dc1 starts again and answers" dc1_back
 
 echo "forest environment: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

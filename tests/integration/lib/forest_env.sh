@@ -26,6 +26,17 @@ forest_client() {
   "$src/scripts/samba-forest" client "$CORVEL_FOREST_DIR" "$1"
 }
 
+# forest_stop dc1|dc2|other|relay: stops it (kill on its pid does the same
+# for a DC). forest_start dc1|dc2|other|relay: starts it again, and loads
+# the environment again (the pid changed).
+forest_stop() {
+  "$src/scripts/samba-forest" stop "$CORVEL_FOREST_DIR" "$1"
+}
+forest_start() {
+  "$src/scripts/samba-forest" start "$CORVEL_FOREST_DIR" "$1" > /dev/null &&
+    eval "$("$src/scripts/samba-forest" env "$CORVEL_FOREST_DIR")"
+}
+
 # forest_ping ADDRESS [DOMAIN]: the LDAP ping's answer, key=value lines
 # (client_site, server_site, host, closest, gc, source, ms, ...).
 forest_ping() {
