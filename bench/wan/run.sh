@@ -5,11 +5,11 @@
 #
 # Beside the throw-away DC of scripts/dc-run, loads the group shapes of
 # shapes.py (chains of 10 and 200 nested groups, a bushy tree of 1,555),
-# starts relay.c on 127.0.0.2 in front of every DC port, delaying each chunk
-# by MS milliseconds one way (default 10, so 20 ms a round trip), and times
-# with hyperfine, both commands in one run, the real qzAuthTest process
-# against one ldapsearch asking the global catalog the same question with the
-# in-chain matching rule (LDAP_MATCHING_RULE_IN_CHAIN):
+# starts the relay (tests/support/relay.c) on 127.0.0.2 in front of every DC
+# port, delaying each chunk by MS milliseconds one way (default 10, so 20 ms
+# a round trip), and times with hyperfine, both commands in one run, the real
+# qzAuthTest process against one ldapsearch asking the global catalog the same
+# question with the in-chain matching rule (LDAP_MATCHING_RULE_IN_CHAIN):
 #   chain 10 member, bushy member, bushy non-member   through the relay
 #   chain 200 member                                  on plain loopback
 # Through the relay every client exchange pays the delay: the clients see
@@ -83,7 +83,7 @@ for _ in $(seq 1 120); do [ -x "$bin" ] && break; sleep 1; done
 cp "$bin" "$work/qzAuthTest"
 qz=$work/qzAuthTest
 
-cc -O2 -Wall -o "$work/relay" "$here/relay.c" || die "the relay does not build"
+cc -O2 -Wall -o "$work/relay" "$src/tests/support/relay.c" || die "the relay does not build"
 
 ldap() { "$@" -Q -Y GSSAPI -H "$CORVEL_DIRECTORY"; }
 

@@ -1,7 +1,8 @@
-/* A delaying TCP (and DNS over UDP) relay: a stand-in for a WAN link.
+/* A delaying TCP and UDP relay: a stand-in for a WAN link.
  *
  *   relay --listen 127.0.0.2 --target 127.0.0.1 --delay-ms 10 \
- *         --tcp 88,389,636,3268,3269,464,53 --udp 53 [--no-handshake] [--ready FILE]
+ *         --tcp 88,389,636,3268,3269,464,53,49152-49155 --udp 53,88,389 \
+ *         [--no-handshake] [--keep-source] [--ready FILE]
  *
  * Every chunk read from one side is written to the other at its arrival time
  * plus the one-way delay, in each direction. Chunks keep their order and each
@@ -15,10 +16,20 @@
  * instant, so a new connection's first delivery to the server is held until
  * one round trip after the accept, plus the delay (--no-handshake: not).
  *
+ * Datagrams (DNS, Kerberos, the LDAP ping on UDP 389) are delayed the same
+ * way; each client address and port gets an upstream socket of its own, so
+ * that answers find their way back.
+ *
+ * --keep-source binds every upstream socket to the client's own address
+ * (port 0): the server sees the client's address rather than the relay's,
+ * as it would across a real link. An Active Directory DC decides the
+ * client's site from it. Every client address must then be local, which on
+ * loopback it is.
+ *
  * One thread, epoll, and a timerfd armed at the earliest due time: the
  * timer has nanosecond resolution, where poll timeouts round to a
  * millisecond a hop. On SIGTERM or SIGINT the counts of connections (and
- * DNS datagrams) per port go to standard error, so that a run can show its
+ * datagrams) per port go to standard error, so that a run can show its
  * clients really came through the relay.
  */
 #define _GNU_SOURCE
@@ -41,7 +52,7 @@
 #include <unistd.h>
 
 #define CHUNK (256 * 1024)
-#define MAX_PORTS 16
+#define MAX_PORTS 32
 #define MAX_UDP_PEERS 256
 
 static void die(const char *what) { perror(what); exit(2); }
@@ -107,6 +118,7 @@ struct pair {
 
 static struct {
     int64_t delay, handshake;
+    int keep_source;
     struct in_addr listen, target;
     int epoll, timer;
     struct pair *pairs;
@@ -220,16 +232,31 @@ static struct chunk *new_chunk(size_t cap)
     return c;
 }
 
+/* An upstream socket to the target's port, from the client's address when
+ * the source is kept; -1 when it cannot be had. */
+static int upstream(int type, int port, const struct sockaddr_in *client)
+{
+    int fd = socket(AF_INET, type, 0);
+    if (fd < 0) return -1;
+    struct sockaddr_in from = addr_of(client->sin_addr, 0), to = addr_of(g.target, port);
+    if ((g.keep_source && bind(fd, (struct sockaddr *)&from, sizeof from) < 0) ||
+        connect(fd, (struct sockaddr *)&to, sizeof to) < 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 static void accept_tcp(struct endpoint *ep)
 {
-    int client = accept4(ep->fd, NULL, NULL, SOCK_NONBLOCK);
+    struct sockaddr_in from;
+    socklen_t from_len = sizeof from;
+    int client = accept4(ep->fd, (struct sockaddr *)&from, &from_len, SOCK_NONBLOCK);
     if (client < 0) return;
     ++tcp_seen[ep->port];
-    int server = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in to = addr_of(g.target, ep->port);
-    if (server < 0 || connect(server, (struct sockaddr *)&to, sizeof to) < 0) {
+    int server = upstream(SOCK_STREAM, ep->port, &from);
+    if (server < 0) {
         close(client);
-        if (server >= 0) close(server);
         return;
     }
     nonblock(server);
@@ -272,6 +299,8 @@ static void read_stream(struct endpoint *ep)
     push(&p->q[dir], c);
 }
 
+/* The upstream socket of a client's address and port; NULL when none can
+ * be had (the datagram is dropped, as a link would). */
 static struct endpoint *udp_peer(int port, struct sockaddr_in *client)
 {
     for (int i = 0; i < g.n_udp_peers; ++i)
@@ -289,9 +318,13 @@ static struct endpoint *udp_peer(int port, struct sockaddr_in *client)
         epoll_ctl(g.epoll, EPOLL_CTL_DEL, ep->fd, NULL);
         close(ep->fd);
     }
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-    struct sockaddr_in to = addr_of(g.target, port);
-    if (fd < 0 || connect(fd, (struct sockaddr *)&to, sizeof to) < 0) die("udp upstream");
+    int fd = upstream(SOCK_DGRAM, port, client);
+    if (fd < 0) {
+        /* The slot is free again: its old socket is closed. */
+        *ep = (struct endpoint){.kind = UPSTREAM_UDP, .fd = -1, .port = -1};
+        return NULL;
+    }
+    nonblock(fd);
     *ep = (struct endpoint){.kind = UPSTREAM_UDP, .fd = fd, .port = port, .peer = *client};
     watch(ep, EPOLLIN, EPOLL_CTL_ADD);
     return ep;
@@ -311,7 +344,9 @@ static void read_udp(struct endpoint *ep)
         c->due = now_ns() + g.delay;
         if (ep->kind == LISTEN_UDP) {
             ++udp_seen[ep->port];
-            c->fd = udp_peer(ep->port, &from)->fd;
+            struct endpoint *up = udp_peer(ep->port, &from);
+            if (!up) { free(c); continue; }
+            c->fd = up->fd;
         } else {
             /* A reply goes out of the listening socket of its port. */
             for (int i = 0; i < MAX_PORTS; ++i)
@@ -323,12 +358,20 @@ static void read_udp(struct endpoint *ep)
     }
 }
 
+/* "88,389,49152-49159": ports and ranges of ports. */
 static int parse_ports(const char *text, int *out)
 {
     int n = 0;
     char *copy = strdup(text), *save = NULL;
-    for (char *tok = strtok_r(copy, ",", &save); tok && n < MAX_PORTS; tok = strtok_r(NULL, ",", &save))
-        if (*tok) out[n++] = atoi(tok);
+    for (char *tok = strtok_r(copy, ",", &save); tok; tok = strtok_r(NULL, ",", &save)) {
+        if (!*tok) continue;
+        char *dash = strchr(tok, '-');
+        int first = atoi(tok), last = dash ? atoi(dash + 1) : first;
+        for (int port = first; port <= last; ++port) {
+            if (n == MAX_PORTS) { fprintf(stderr, "relay: more than %d ports\n", MAX_PORTS); exit(2); }
+            out[n++] = port;
+        }
+    }
     free(copy);
     return n;
 }
@@ -342,6 +385,7 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const char *a = argv[i], *v = i + 1 < argc ? argv[i + 1] : NULL;
         if (!strcmp(a, "--no-handshake")) { handshake = 0; continue; }
+        if (!strcmp(a, "--keep-source")) { g.keep_source = 1; continue; }
         if (!v) { fprintf(stderr, "relay: %s needs a value\n", a); return 2; }
         if (!strcmp(a, "--listen")) listen_ip = v;
         else if (!strcmp(a, "--target")) target_ip = v;
