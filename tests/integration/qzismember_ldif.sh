@@ -89,8 +89,12 @@ grep -q '^usage: qzIsMember' "$work/out" && ok || fail "help has no usage line"
 run "$bin" alice@corp.example.test 'CORP\Staff'
 [ ! -s "$work/err" ] && ok || fail "quiet by default, but standard error holds: $(head -3 "$work/err")"
 run "$bin" -v alice@corp.example.test 'CORP\Staff'
+grep -qF "answered upward: \"$(u 'Alice Anders')\" is a member of \"$(g Staff)\"" "$work/err" && ok ||
+  fail "-v does not say how the answer was found"
+run "$bin" -v --method=down alice@corp.example.test 'CORP\Staff'
 grep -qF '* _isUserInGroup: checking IsMember of group "CN=Staff" for user:' "$work/err" && ok ||
-  fail "-v shows no walk trace"
+  fail "-v --method=down shows no walk trace"
+expect "an unknown method" 64 '' "$bin" --method=sideways alice@corp.example.test 'CORP\Staff' 
 timeout 60 "$bin" alice@corp.example.test 'CORP\Staff' >/dev/full 2>/dev/null
 [ $? -eq 74 ] && ok || fail "an answer that cannot be written must not exit 0"
 
@@ -189,30 +193,44 @@ timeout 60 "$bin" --batch < /dev/null > "$work/out" 2>&1
 [ $? -eq 0 ] && [ ! -s "$work/out" ] && ok || fail "an empty batch answers nothing, exit 0"
 
 # 5. A walk that fails: no path is an error (3), never "not a member"; a
-#    path found beside the failure is still a member.
+#    path found beside the failure is still a member. The walk down first
+#    (its calls are the ones made to fail), then the upward answer, which
+#    walks down where it cannot read upward.
 if [ -x "$faulty" ]; then
+  up_faulty=$faulty
+  faulty="$up_faulty --method=down"
   expect "members fail, no path" 3 '' env "CORVEL_DIRECTORY_FAULTS=Members:$(g Developers):0x8007203A" \
-    "$faulty" frank@corp.example.test 'CORP\Staff'
+    $faulty frank@corp.example.test 'CORP\Staff'
   grep -qF "the members of \"$(g Developers)\" could not be read: error 0x8007203A" "$work/err" && ok ||
     fail "the failure is not named: $(cat "$work/err")"
   expect "is-member fails, path found later" 0 member \
-    env "CORVEL_DIRECTORY_FAULTS=IsMember:$(g Staff):0x80070005" "$faulty" alice@corp.example.test 'CORP\Staff'
+    env "CORVEL_DIRECTORY_FAULTS=IsMember:$(g Staff):0x80070005" $faulty alice@corp.example.test 'CORP\Staff'
   expect "is-member fails, no path" 3 '' \
-    env "CORVEL_DIRECTORY_FAULTS=IsMember:$(g Sales/Marketing):0x80070005" "$faulty" jsmith@corp.example.test 'CORP\Sales-Marketing'
+    env "CORVEL_DIRECTORY_FAULTS=IsMember:$(g Sales/Marketing):0x80070005" $faulty jsmith@corp.example.test 'CORP\Sales-Marketing'
   expect "group cannot be opened" 3 '' \
-    env "CORVEL_DIRECTORY_FAULTS=Open:$(g Staff):0x80070005" "$faulty" alice@corp.example.test 'CORP\Staff'
+    env "CORVEL_DIRECTORY_FAULTS=Open:$(g Staff):0x80070005" $faulty alice@corp.example.test 'CORP\Staff'
   expect "lookup denied" 3 '' \
-    env 'CORVEL_DIRECTORY_FAULTS=SetName:CORP\Staff:0x80070005' "$faulty" alice@corp.example.test 'CORP\Staff'
+    env 'CORVEL_DIRECTORY_FAULTS=SetName:CORP\Staff:0x80070005' $faulty alice@corp.example.test 'CORP\Staff'
   printf 'bob@corp.example.test\tCORP\\Staff\nalice@corp.example.test\tCORP\\Staff\n' > "$work/f.in"
-  CORVEL_DIRECTORY_FAULTS="Members:$(g Developers):0x8007203A" timeout 60 "$faulty" --batch < "$work/f.in" > "$work/out" 2>/dev/null
+  CORVEL_DIRECTORY_FAULTS="Members:$(g Developers):0x8007203A" timeout 60 $faulty --batch < "$work/f.in" > "$work/out" 2>/dev/null
   status=$?
   [ "$status" -eq 0 ] && [ "$(cut -f3 "$work/out" | paste -sd,)" = "member,member" ] && ok ||
     fail "batch with a failing group below the path: exit $status, $(cat "$work/out")"
   printf 'frank@corp.example.test\tCORP\\Staff\nalice@corp.example.test\tCORP\\Staff\n' > "$work/f.in"
-  CORVEL_DIRECTORY_FAULTS="Members:$(g Developers):0x8007203A" timeout 60 "$faulty" --batch < "$work/f.in" > "$work/out" 2>/dev/null
+  CORVEL_DIRECTORY_FAULTS="Members:$(g Developers):0x8007203A" timeout 60 $faulty --batch < "$work/f.in" > "$work/out" 2>/dev/null
   status=$?
   [ "$status" -eq 3 ] && [ "$(cut -f3 "$work/out" | paste -sd,)" = "error,member" ] && ok ||
     fail "batch with a failure and no path: exit $status, $(cat "$work/out")"
+  expect "upward read fails: walked down, same path" 0 "member
+$(g Staff)
+$(g Engineering)
+$(g Developers)
+$(u 'Alice Anders')" env "CORVEL_DIRECTORY_FAULTS=GetEx:$(g Engineering):0x8007203A" "$up_faulty" --why alice@corp.example.test 'CORP\Staff'
+  expect "upward read and the walk down fail: no answer" 3 '' \
+    env "CORVEL_DIRECTORY_FAULTS=Open:$(u 'Frank Ford'):0x8007203A;Members:$(g Developers):0x8007203A" \
+    "$up_faulty" frank@corp.example.test 'CORP\Staff'
+  expect "the user cannot be read upward: walked down" 0 member \
+    env "CORVEL_DIRECTORY_FAULTS=Open:$(u 'Alice Anders'):0x80070005" "$up_faulty" alice@corp.example.test 'CORP\Staff'
 else
   fail "the fault build $faulty is not built"
 fi

@@ -1,10 +1,16 @@
 #include "batch.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
-#include "corvel/platform/directory/dir_service.h"
 #include "corvel/platform/os_console.h"
 #include "output.h"
 
@@ -14,6 +20,13 @@ namespace
 // Longer batch lines are answered as errors: no name of the directory comes
 // near it, and the reader never holds more than this of one line.
 constexpr std::size_t theMaxLine = 8192;
+
+// Questions answered together: their lookups and each step of their
+// answers go to the directory at once. A window is only what has arrived:
+// a script that asks one question at a time gets each answer at once.
+constexpr std::size_t theWindow = 64;
+// Lines read ahead of the answers at most.
+constexpr std::size_t theReadAhead = 4096;
 
 // Reads one line of at most theMaxLine bytes; the rest of a longer line is
 // read and dropped. False at the end of input (or on a read error).
@@ -90,6 +103,85 @@ private:
     std::chrono::steady_clock::time_point itsLast;
 };
 
+struct Line
+{
+    std::string itsText;
+    bool itsTooLong = false;
+};
+
+// The lines of standard input, read on a thread of their own so that the
+// answers can take every line already there without waiting for more.
+class LineReader
+{
+public:
+    LineReader() : itsState(std::make_shared<State>())
+    {
+        std::thread([theState = itsState] { theState->read(); }).detach();
+    }
+    ~LineReader()
+    {
+        // A reader blocked on input ends with the process; one waiting for
+        // room stops now.
+        std::lock_guard<std::mutex> theLock(itsState->itsMutex);
+        itsState->itsStopped = true;
+        itsState->itsChanged.notify_all();
+    }
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    // The next line; with inWait false only one already read. False at the
+    // end of input (or with nothing there yet when not waiting).
+    bool next(Line& outLine, bool inWait)
+    {
+        std::unique_lock<std::mutex> theLock(itsState->itsMutex);
+        if (inWait)
+            itsState->itsChanged.wait(
+                theLock, [this] { return !itsState->itsLines.empty() || itsState->itsEnded; });
+        if (itsState->itsLines.empty())
+            return false;
+        outLine = std::move(itsState->itsLines.front());
+        itsState->itsLines.pop_front();
+        itsState->itsChanged.notify_all();
+        return true;
+    }
+    bool failed() const
+    {
+        std::lock_guard<std::mutex> theLock(itsState->itsMutex);
+        return itsState->itsFailed;
+    }
+
+private:
+    struct State
+    {
+        std::mutex itsMutex;
+        std::condition_variable itsChanged;
+        std::deque<Line> itsLines;
+        bool itsEnded = false;
+        bool itsFailed = false;
+        bool itsStopped = false;
+
+        void read()
+        {
+            Line theLine;
+            while (readLine(stdin, theLine.itsText, theLine.itsTooLong))
+            {
+                std::unique_lock<std::mutex> theLock(itsMutex);
+                itsChanged.wait(theLock,
+                                [this] { return itsLines.size() < theReadAhead || itsStopped; });
+                if (itsStopped)
+                    return;
+                itsLines.push_back(std::move(theLine));
+                itsChanged.notify_all();
+            }
+            std::lock_guard<std::mutex> theLock(itsMutex);
+            itsFailed = std::ferror(stdin) != 0;
+            itsEnded = true;
+            itsChanged.notify_all();
+        }
+    };
+    std::shared_ptr<State> itsState;
+};
+
 Reply malformed(const std::string& inUser, const std::string& inGroup, const std::string& inProblem)
 {
     Reply theReply;
@@ -100,49 +192,77 @@ Reply malformed(const std::string& inUser, const std::string& inGroup, const std
     return theReply;
 }
 
+// Answers one window of lines, in their order.
+std::vector<Reply> answer(qzMembershipRun& ioRun, const std::vector<Line>& inLines)
+{
+    std::vector<Reply> theReplies(inLines.size());
+    std::vector<std::pair<std::string, std::string>> theQuestions;
+    std::vector<std::size_t> theQuestionOf;
+    for (std::size_t curIndex = 0; curIndex < inLines.size(); ++curIndex)
+    {
+        std::string theUser;
+        std::string theGroup;
+        std::string theProblem;
+        if (!splitQuestion(inLines[curIndex].itsText, inLines[curIndex].itsTooLong, theUser,
+                           theGroup, theProblem))
+        {
+            theReplies[curIndex] = malformed(theUser, theGroup, theProblem);
+            continue;
+        }
+        theQuestions.emplace_back(std::move(theUser), std::move(theGroup));
+        theQuestionOf.push_back(curIndex);
+    }
+    std::vector<qzMembershipQuestion::Answer> theAnswers = ioRun.askMany(theQuestions);
+    for (std::size_t curIndex = 0; curIndex < theAnswers.size(); ++curIndex)
+        theReplies[theQuestionOf[curIndex]].itsAnswer = std::move(theAnswers[curIndex]);
+    return theReplies;
+}
+
 } // namespace
 
 int askBatch(const Options& inOptions)
 {
-    // The whole run is one operation: every question shares this session's
-    // service, its connections and caches. With the trace shown, every
-    // question is walked live, so that the trace shows each walk.
-    corvel::directory::Session theSession;
-    qzMembershipRun theRun(!inOptions.itsVerbose);
+    // The whole run is one operation: every question shares its directory
+    // session, its connections and what it learnt.
+    qzMembershipRun theRun(runOptions(inOptions));
     qzProgress theProgress(!inOptions.itsVerbose && corvel::platform::stderrIsTerminal());
+    LineReader theReader;
 
     int theWorst = theExitMember;
     std::size_t theLineNumber = 0;
-    std::string theLine;
-    bool theTooLong = false;
-    while (readLine(stdin, theLine, theTooLong))
+    std::vector<Line> theWindow;
+    Line theLine;
+    while (theReader.next(theLine, true))
     {
-        ++theLineNumber;
-        std::string theUser;
-        std::string theGroup;
-        std::string theProblem;
-        Reply theReply;
-        if (splitQuestion(theLine, theTooLong, theUser, theGroup, theProblem))
-            theReply.itsAnswer = theRun.ask(theUser, theGroup);
-        else
-            theReply = malformed(theUser, theGroup, theProblem);
-        reportError("line " + std::to_string(theLineNumber) + ": ", theReply);
-        const int theCode = theReply.exitCode();
-        if (theCode != theExitNotMember && theCode > theWorst)
-            theWorst = theCode;
-
-        // Each answer as soon as it is known: a script may ask one question
-        // at a time through a pipe and wait for its answer.
-        const std::string theOut =
-            inOptions.itsJson ? jsonReply(theReply) : batchReply(theReply, inOptions.itsWhy);
-        if (!writeOut(theOut) || std::fflush(stdout) != 0)
+        theWindow.assign(1, std::move(theLine));
+        while (theWindow.size() < ::theWindow && theReader.next(theLine, false))
+            theWindow.push_back(std::move(theLine));
+        const std::vector<Reply> theReplies = answer(theRun, theWindow);
+        for (const Reply& curReply : theReplies)
+        {
+            ++theLineNumber;
+            reportError("line " + std::to_string(theLineNumber) + ": ", curReply);
+            const int theCode = curReply.exitCode();
+            if (theCode != theExitNotMember && theCode > theWorst)
+                theWorst = theCode;
+            const std::string theOut =
+                inOptions.itsJson ? jsonReply(curReply) : batchReply(curReply, inOptions.itsWhy);
+            if (!writeOut(theOut))
+            {
+                std::fprintf(stderr, "qzIsMember: the answers could not be written\n");
+                return theExitIO;
+            }
+        }
+        // The window's answers as soon as they are known: a script may ask
+        // one question at a time through a pipe and wait for its answer.
+        if (std::fflush(stdout) != 0)
         {
             std::fprintf(stderr, "qzIsMember: the answers could not be written\n");
             return theExitIO;
         }
         theProgress.answered(theLineNumber);
     }
-    if (std::ferror(stdin))
+    if (theReader.failed())
     {
         std::fprintf(stderr, "qzIsMember: standard input could not be read after line %s\n",
                      std::to_string(theLineNumber).c_str());

@@ -16,7 +16,6 @@
 
 #include "batch.h"
 #include "corvel/debug/qzinfolog.h"
-#include "corvel/platform/directory/dir_service.h"
 #include "options.h"
 #include "output.h"
 
@@ -32,9 +31,8 @@ int askOne(const Options& inOptions)
     Reply theReply;
     {
         // One question is one operation: one session, one connection per server.
-        corvel::directory::Session theSession;
-        theReply.itsAnswer =
-            qzMembershipQuestion::ask(inOptions.itsOperands[0], inOptions.itsOperands[1]);
+        qzMembershipRun theRun(runOptions(inOptions));
+        theReply.itsAnswer = theRun.ask(inOptions.itsOperands[0], inOptions.itsOperands[1]);
     }
     reportError("", theReply);
     const std::string theOut =

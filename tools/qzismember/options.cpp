@@ -3,8 +3,8 @@
 #include <getopt.h>
 
 const char* const theUsage =
-    "usage: qzIsMember [-v] [--why] [--json] [--] USER GROUP\n"
-    "       qzIsMember [-v] [--why] [--json] --batch < QUESTIONS\n"
+    "usage: qzIsMember [-v] [--why] [--json] [--method=M] [--] USER GROUP\n"
+    "       qzIsMember [-v] [--why] [--json] [--method=M] --batch < QUESTIONS\n"
     "Exit status: 0 member, 1 not a member, 2 user or group not found,\n"
     "3 the directory could not answer, 64 usage, 65 a malformed batch line,\n"
     "74 input or output failed.\n";
@@ -21,6 +21,9 @@ const char* const theHelpText =
     "  --json      one JSON object per answer instead\n"
     "  --batch     questions from standard input, USER<TAB>GROUP a line,\n"
     "              answers in the same order\n"
+    "  --method=M  how to decide: token (the user's token, then up from the\n"
+    "              user; the default), up (up from the user), or down (down\n"
+    "              from the group, as qzAuthTest does); the same answer\n"
     "  -v, --verbose  show the directory calls and the walk (debug trace)\n"
     "  -h, --help     this text\n"
     "  --version      the version\n"
@@ -39,6 +42,7 @@ enum LongOnly : int
     optJson,
     optBatch,
     optVersion,
+    optMethod,
 };
 
 std::string quoted(const std::string& inText) { return "\"" + inText + "\""; }
@@ -54,6 +58,7 @@ bool parseOptions(int inCount, char* inArgs[], Options& outOptions, std::string&
         {"verbose", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, optVersion},
+        {"method", required_argument, nullptr, optMethod},
         {nullptr, 0, nullptr, 0},
     };
     // Our own messages, not getopt's; and a fresh scan for every call.
@@ -77,6 +82,16 @@ bool parseOptions(int inCount, char* inArgs[], Options& outOptions, std::string&
             break;
         case optVersion:
             outOptions.itsVersion = true;
+            break;
+        case optMethod:
+            outOptions.itsMethod = optarg;
+            if (outOptions.itsMethod != "token" && outOptions.itsMethod != "up" &&
+                outOptions.itsMethod != "down")
+            {
+                outProblem = "unknown method " + quoted(outOptions.itsMethod) +
+                             ": expected token, up or down";
+                return false;
+            }
             break;
         case 'v':
             outOptions.itsVerbose = true;
@@ -106,4 +121,19 @@ bool parseOptions(int inCount, char* inArgs[], Options& outOptions, std::string&
         return false;
     }
     return true;
+}
+
+qzMembershipRun::Options runOptions(const Options& inOptions)
+{
+    qzMembershipRun::Options theOptions;
+    theOptions.itsMethod = inOptions.itsMethod == "down" ? qzMembershipRun::methodDown
+                           : inOptions.itsMethod == "up" ? qzMembershipRun::methodUp
+                                                         : qzMembershipRun::methodToken;
+    // The path is printed with --why, and is part of every JSON answer.
+    theOptions.itsWantPath = inOptions.itsWhy || inOptions.itsJson;
+    // What one question learns serves no other: a question alone is
+    // answered live, and so is every question of a batch with the trace
+    // shown, so that the trace shows each walk as it happens.
+    theOptions.itsRemember = inOptions.itsBatch && !inOptions.itsVerbose;
+    return theOptions;
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "corvel/util/auth/question.h"
+
 // Exit statuses (sysexits.h for the last three).
 constexpr int theExitMember = 0;
 constexpr int theExitNotMember = 1;
@@ -15,6 +17,9 @@ constexpr int theExitIO = 74;      // EX_IOERR
 
 struct Options
 {
+    // How the membership is decided ("down", "up", "token"): the same
+    // verdict every way.
+    std::string itsMethod = "token";
     bool itsWhy = false;
     bool itsJson = false;
     bool itsBatch = false;
@@ -31,3 +36,6 @@ extern const char* const theHelpText;
 // operands; "--" ends them). False with the reason in outProblem for a
 // command line that cannot be run.
 bool parseOptions(int inCount, char* inArgs[], Options& outOptions, std::string& outProblem);
+
+// What the run of questions is asked with.
+qzMembershipRun::Options runOptions(const Options& inOptions);

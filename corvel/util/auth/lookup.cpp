@@ -2,11 +2,14 @@
 // through the name translator (corvel/platform/directory/translate.h).
 #include "corvel/util/qzauthenticator.h"
 
+#include <memory>
+
 #include "corvel/debug/qzdebug.h"
 #include "corvel/debug/qzinfolog.h"
 #include "corvel/platform/directory/names.h"
 #include "corvel/platform/directory/translate.h"
 #include "corvel/platform/os_text.h"
+#include "corvel/util/auth/lookup.h"
 #include "corvel/util/auth/texts.h"
 
 using corvel::auth::hexOf;
@@ -163,6 +166,21 @@ bool qzAuthenticator::getObjectDN(DirectoryService& inDirectory, const std::stri
 namespace
 {
 
+// What one translation came to, as lookupObjectDN tells it.
+qzAuthenticator::LookupResult lookupResult(const corvel::directory::Translation& inDN,
+                                           std::string& outDN, Status& outStatus)
+{
+    outStatus = inDN.itsStatus;
+    if (inDN.succeeded())
+    {
+        outDN = inDN.itsResult;
+        return qzAuthenticator::lookupFound;
+    }
+    const bool theAnswered =
+        inDN.itsFailedStep == TranslateStep::Set || inDN.itsFailedStep == TranslateStep::Get;
+    return theAnswered ? lookupOutcome(inDN.itsStatus) : qzAuthenticator::lookupFailed;
+}
+
 qzAuthenticator::LookupResult lookupException(Status& outStatus)
 {
     outStatus = corvel::auth::exceptionStatus();
@@ -268,4 +286,37 @@ bool qzAuthenticator::findUser(DirectoryService& inDirectory, const std::string&
         return false;
     outResult = theResult.itsResult;
     return true;
+}
+
+void corvel::auth::lookUpObjectDNs(DirectoryService& inDirectory, std::vector<NameLookup>& ioNames)
+{
+    try
+    {
+        std::vector<std::string> theNames;
+        std::vector<std::unique_ptr<ObjectDNSteps>> theSteps;
+        std::vector<corvel::directory::TranslateSteps*> theHooks;
+        for (const NameLookup& curName : ioNames)
+        {
+            theNames.push_back(curName.itsName);
+            theSteps.push_back(
+                std::make_unique<ObjectDNSteps>(curName.itsName, curName.itsIsGroup));
+            theHooks.push_back(theSteps.back().get());
+        }
+        const std::vector<corvel::directory::Translation> theDNs =
+            corvel::directory::translateNames(inDirectory, TranslatorInit::globalCatalog(),
+                                              theNames, corvel::directory::NameType_1779, theHooks);
+        for (std::size_t curIndex = 0; curIndex < ioNames.size(); ++curIndex)
+            ioNames[curIndex].itsResult = lookupResult(theDNs[curIndex], ioNames[curIndex].itsDN,
+                                                       ioNames[curIndex].itsStatus);
+    }
+    catch (...)
+    {
+        Status theStatus = corvel::directory::E_fail;
+        lookupException(theStatus);
+        for (NameLookup& curName : ioNames)
+        {
+            curName.itsResult = qzAuthenticator::lookupFailed;
+            curName.itsStatus = theStatus;
+        }
+    }
 }

@@ -1,5 +1,9 @@
 #include "corvel/util/auth/question.h"
 
+#include "corvel/debug/qzinfolog.h"
+#include "corvel/util/auth/ancestry.h"
+#include "corvel/util/auth/lookup.h"
+
 namespace
 {
 
@@ -171,34 +175,160 @@ qzMembershipQuestion::ask(corvel::directory::DirectoryService& inDirectory,
     return theQuestion.itsAnswer;
 }
 
-qzMembershipRun::qzMembershipRun(bool inRemember) : itsRemember(inRemember) {}
+qzMembershipRun::qzMembershipRun(const Options& inOptions)
+    : itsOptions(inOptions), itsSession(std::make_unique<corvel::directory::Session>()),
+      itsDirectory(itsSession->service()), itsAncestry(std::make_unique<corvel::auth::Ancestry>())
+{
+}
+
+qzMembershipRun::qzMembershipRun(corvel::directory::DirectoryService& inDirectory,
+                                 const Options& inOptions)
+    : itsOptions(inOptions), itsDirectory(inDirectory),
+      itsAncestry(std::make_unique<corvel::auth::Ancestry>())
+{
+}
+
+qzMembershipRun::~qzMembershipRun() = default;
 
 qzMembershipQuestion::Answer qzMembershipRun::ask(const std::string& inUser,
                                                   const std::string& inGroup)
 {
-    qzMembershipQuestion theQuestion(inUser, inGroup);
-    const auto theLookUp =
-        [this, &theQuestion](qzMembershipQuestion::NameAnswer& ioName, bool inIsGroup)
+    return askMany({{inUser, inGroup}}).front();
+}
+
+std::vector<qzMembershipQuestion::Answer>
+qzMembershipRun::askMany(const std::vector<std::pair<std::string, std::string>>& inQuestions)
+{
+    std::vector<qzMembershipQuestion::Answer> theAnswers(inQuestions.size());
+    for (std::size_t curIndex = 0; curIndex < inQuestions.size(); ++curIndex)
+    {
+        theAnswers[curIndex].itsUser.itsName = inQuestions[curIndex].first;
+        theAnswers[curIndex].itsGroup.itsName = inQuestions[curIndex].second;
+    }
+    lookUp(theAnswers);
+    decide(theAnswers);
+    return theAnswers;
+}
+
+void qzMembershipRun::lookUp(std::vector<qzMembershipQuestion::Answer>& ioAnswers)
+{
+    // Every name of the questions not known yet, once, looked up together;
+    // a question's group is looked up even when its user was not found, so
+    // that the answer names both. Only answers are kept: a lookup the
+    // directory could not answer is asked again the next time.
+    std::vector<corvel::auth::NameLookup> theLookups;
+    std::unordered_map<std::string, std::size_t> theUserAt;
+    std::unordered_map<std::string, std::size_t> theGroupAt;
+    for (const qzMembershipQuestion::Answer& curAnswer : ioAnswers)
+        for (bool curIsGroup : {false, true})
+        {
+            const std::string& theName =
+                curIsGroup ? curAnswer.itsGroup.itsName : curAnswer.itsUser.itsName;
+            auto& theKnown = curIsGroup ? itsGroups : itsUsers;
+            auto& theAt = curIsGroup ? theGroupAt : theUserAt;
+            if ((itsOptions.itsRemember && theKnown.count(theName) != 0) ||
+                theAt.count(theName) != 0)
+                continue;
+            theAt.emplace(theName, theLookups.size());
+            corvel::auth::NameLookup theLookup;
+            theLookup.itsName = theName;
+            theLookup.itsIsGroup = curIsGroup;
+            theLookups.push_back(std::move(theLookup));
+        }
+    if (!theLookups.empty())
+        corvel::auth::lookUpObjectDNs(itsDirectory, theLookups);
+    const auto theTake =
+        [this, &theLookups](qzMembershipQuestion::NameAnswer& ioName, bool inIsGroup,
+                            const std::unordered_map<std::string, std::size_t>& inAt)
     {
         auto& theKnown = inIsGroup ? itsGroups : itsUsers;
-        if (itsRemember)
+        const auto theLooked = inAt.find(ioName.itsName);
+        if (theLooked == inAt.end())
         {
-            const auto theAt = theKnown.find(ioName.itsName);
-            if (theAt != theKnown.end())
-            {
-                ioName = theAt->second;
-                return;
-            }
+            ioName = theKnown.at(ioName.itsName);
+            return;
         }
-        theQuestion.lookUp(ioName, inIsGroup);
-        // Only answers are kept: a lookup the directory could not answer is
-        // asked again the next time.
-        if (!itsRemember || ioName.itsResult == qzAuthenticator::lookupFailed)
+        const corvel::auth::NameLookup& theLookup = theLookups[theLooked->second];
+        ioName.itsAsked = true;
+        ioName.itsResult = theLookup.itsResult;
+        ioName.itsDN = theLookup.itsDN;
+        ioName.itsStatus = theLookup.itsStatus;
+        if (!itsOptions.itsRemember || ioName.itsResult == qzAuthenticator::lookupFailed)
             return;
         if (theKnown.size() >= theMaxRemembered)
             theKnown.clear();
         theKnown.emplace(ioName.itsName, ioName);
     };
-    theQuestion.askAll(theLookUp, itsRemember ? &itsWalks : nullptr);
-    return theQuestion.itsAnswer;
+    for (qzMembershipQuestion::Answer& curAnswer : ioAnswers)
+    {
+        theTake(curAnswer.itsUser, false, theUserAt);
+        theTake(curAnswer.itsGroup, true, theGroupAt);
+    }
+}
+
+void qzMembershipRun::decideDown(qzMembershipQuestion::Answer& ioAnswer, const std::string& inWhy)
+{
+    if (!inWhy.empty())
+        infoLog(qzLogDebug, "walking down from \"%s\" for \"%s\": %s",
+                ioAnswer.itsGroup.itsDN.c_str(), ioAnswer.itsUser.itsDN.c_str(), inWhy.c_str());
+    ioAnswer.itsWalked = true;
+    qzAuthenticator::checkMembership(itsDirectory, ioAnswer.itsGroup.itsDN, ioAnswer.itsUser.itsDN,
+                                     ioAnswer.itsWalk,
+                                     itsOptions.itsRemember ? &itsWalks : nullptr);
+}
+
+void qzMembershipRun::decide(std::vector<qzMembershipQuestion::Answer>& ioAnswers)
+{
+    std::vector<corvel::auth::UpwardQuestion> theUpward;
+    std::vector<std::size_t> theUpwardOf;
+    for (std::size_t curIndex = 0; curIndex < ioAnswers.size(); ++curIndex)
+    {
+        qzMembershipQuestion::Answer& theAnswer = ioAnswers[curIndex];
+        if (!theAnswer.itsUser.found() || !theAnswer.itsGroup.found())
+            continue;
+        if (itsOptions.itsMethod == methodDown)
+        {
+            decideDown(theAnswer, "");
+            continue;
+        }
+        corvel::auth::UpwardQuestion theQuestion;
+        theQuestion.itsUserDN = theAnswer.itsUser.itsDN;
+        theQuestion.itsGroupDN = theAnswer.itsGroup.itsDN;
+        theQuestion.itsWantPath = itsOptions.itsWantPath;
+        theUpward.push_back(std::move(theQuestion));
+        theUpwardOf.push_back(curIndex);
+    }
+    if (theUpward.empty())
+        return;
+    try
+    {
+        corvel::auth::answerUpward(itsDirectory, *itsAncestry, theUpward,
+                                   itsOptions.itsMethod == methodToken
+                                       ? corvel::auth::UpwardMethod::Token
+                                       : corvel::auth::UpwardMethod::Walk);
+    }
+    catch (...)
+    {
+        // What cannot be answered upward (no memory left) is walked down.
+        for (corvel::auth::UpwardQuestion& curQuestion : theUpward)
+            if (!curQuestion.itsDecided)
+                curQuestion.itsWhyDown = "the upward answer failed";
+    }
+    for (std::size_t curIndex = 0; curIndex < theUpward.size(); ++curIndex)
+    {
+        qzMembershipQuestion::Answer& theAnswer = ioAnswers[theUpwardOf[curIndex]];
+        if (!theUpward[curIndex].itsDecided)
+        {
+            decideDown(theAnswer, theUpward[curIndex].itsWhyDown);
+            continue;
+        }
+        theAnswer.itsWalked = true;
+        theAnswer.itsWalk = std::move(theUpward[curIndex].itsAnswer);
+        infoLog(qzLogDebug, "answered upward: \"%s\" %s \"%s\"", theAnswer.itsUser.itsDN.c_str(),
+                theAnswer.itsWalk.itsVerdict == qzAuthenticator::verdictMember ? "is a member of"
+                : theAnswer.itsWalk.itsVerdict == qzAuthenticator::verdictNotMember
+                    ? "is not a member of"
+                    : "cannot be found in",
+                theAnswer.itsGroup.itsDN.c_str());
+    }
 }

@@ -11,16 +11,26 @@
 // names something other than a group.
 //
 // qzAuthTest takes the steps one by one, printing its report between them;
-// qzIsMember asks a whole question (ask) or a run of them (qzMembershipRun).
+// qzIsMember asks through a run (qzMembershipRun), which may also decide
+// from the user's side of the graph, at a cost that follows the user's
+// groups and not the size of the group.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <memory>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "corvel/util/qzauthenticator.h"
+
+namespace corvel::auth
+{
+class Ancestry;
+}
 
 class qzMembershipQuestion
 {
@@ -91,25 +101,62 @@ private:
     Answer itsAnswer;
 };
 
-// A run of questions (qzIsMember --batch): every question is asked as
-// qzMembershipQuestion::ask asks it, and the names found and what the walks
-// learnt about each group serve the later ones. The directory is taken as
-// unchanged for the run. Used by one thread; open a directory session
-// around the run so that its connections serve every question.
+// A run of questions (qzIsMember): each asked as qzMembershipQuestion::ask
+// asks it, the lookups and the reads of many of them sent together, and
+// what was learnt (the names found, the groups read, the walks made) serving
+// the later ones. The directory is taken as unchanged for the run. Used by
+// one thread; the run is one directory session.
 class qzMembershipRun
 {
 public:
-    // inRemember false: every question is looked up and walked live (the
-    // trace then shows each walk as it happens).
-    explicit qzMembershipRun(bool inRemember = true);
+    // How the membership is decided; every method gives the walk's verdict.
+    enum Method : std::int32_t
+    {
+        // Down from the group, as qzAuthTest walks, with its trace lines.
+        methodDown = 0,
+        // Up from the user: its groups (memberOf and its primary group), then
+        // theirs, a level of every question a round trip.
+        methodUp = 1,
+        // The user's token (tokenGroups) first: the security groups it
+        // reaches, read with the groups above them at once; up from there
+        // where the token cannot decide.
+        methodToken = 2,
+    };
+
+    struct Options
+    {
+        Method itsMethod = methodToken;
+        // Whether a member's path is wanted: without it the token may
+        // answer alone.
+        bool itsWantPath = true;
+        // false: nothing is kept between questions, and the walks down are
+        // made live (the trace then shows each as it happens).
+        bool itsRemember = true;
+    };
+
+    explicit qzMembershipRun(const Options& inOptions);
+    // On a directory handed in instead of the session's.
+    qzMembershipRun(corvel::directory::DirectoryService& inDirectory, const Options& inOptions);
+    ~qzMembershipRun();
+    qzMembershipRun(const qzMembershipRun&) = delete;
+    qzMembershipRun& operator=(const qzMembershipRun&) = delete;
 
     qzMembershipQuestion::Answer ask(const std::string& inUser, const std::string& inGroup);
-
-    const qzWalkMemory& walkMemory() const { return itsWalks; }
+    // The answers in the questions' order; the questions' lookups go out
+    // together, and so do the reads of each step of their answers.
+    std::vector<qzMembershipQuestion::Answer>
+    askMany(const std::vector<std::pair<std::string, std::string>>& inQuestions);
 
 private:
-    bool itsRemember;
+    void lookUp(std::vector<qzMembershipQuestion::Answer>& ioAnswers);
+    void decide(std::vector<qzMembershipQuestion::Answer>& ioAnswers);
+    void decideDown(qzMembershipQuestion::Answer& ioAnswer, const std::string& inWhy);
+
+    Options itsOptions;
+    std::unique_ptr<corvel::directory::Session> itsSession; // when none is handed in
+    corvel::directory::DirectoryService& itsDirectory;
     std::unordered_map<std::string, qzMembershipQuestion::NameAnswer> itsUsers;
     std::unordered_map<std::string, qzMembershipQuestion::NameAnswer> itsGroups;
     qzWalkMemory itsWalks;
+    std::unique_ptr<corvel::auth::Ancestry> itsAncestry;
 };

@@ -498,20 +498,28 @@ Status Connection::absorb(const Found& inFound, EntryPtr& outEntry)
     theEntry->itsDN = inFound.itsDN;
     for (const auto& [curName, curValues] : inFound.itsAttributes)
     {
+        // AD gives a long value list (member, and memberOf of an account in
+        // many groups) a part at a time: the rest is read before the values
+        // count as known.
+        const std::size_t theRange = lower(curName).find(";range=");
         std::uint32_t theFirst = 0;
         std::uint32_t theLast = 0;
         bool theIsEnd = false;
-        if (parseRangedName(curName, "member", theFirst, theLast, theIsEnd))
+        const std::string theBase = curName.substr(0, theRange);
+        if (theRange != std::string::npos &&
+            parseRangedName(curName, theBase, theFirst, theLast, theIsEnd))
         {
-            std::vector<std::string> theMembers = curValues;
+            std::vector<std::string> theValues = curValues;
             if (!theIsEnd)
             {
-                const Status theStatus =
-                    readRange(inFound.itsDN, "member", theLast + 1, theMembers);
+                const Status theStatus = readRange(inFound.itsDN, theBase, theLast + 1, theValues);
                 if (failed(theStatus))
                     return theStatus;
             }
-            theEntry->setMembers(std::move(theMembers));
+            if (lower(theBase) == "member")
+                theEntry->setMembers(std::move(theValues));
+            else
+                theEntry->itsAttributes[lower(theBase)] = std::move(theValues);
             continue;
         }
         const std::string theName = lower(curName);

@@ -117,9 +117,10 @@ Status LdapService::readObjects(std::vector<ObjectRead>& ioReads)
             const SearchResult& theResult = theResults[curSpec];
             if (theResult.itsCode != LDAP_SUCCESS || theResult.itsFound.empty())
             {
-                theRead.itsStatus = theResult.itsCode == LDAP_SUCCESS || isAbsentCode(theResult.itsCode)
-                                        ? E_noSuchObject
-                                        : mapLdapError(theResult.itsCode);
+                theRead.itsStatus =
+                    theResult.itsCode == LDAP_SUCCESS || isAbsentCode(theResult.itsCode)
+                        ? E_noSuchObject
+                        : mapLdapError(theResult.itsCode);
                 continue;
             }
             EntryPtr theEntry;
