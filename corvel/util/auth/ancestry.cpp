@@ -48,8 +48,8 @@ std::string domainKey(const std::string& inDN)
     while (theFirst > 0 && theRdns[theFirst - 1].itsAvas.size() == 1 &&
            dn::toLowerAscii(theRdns[theFirst - 1].itsAvas[0].itsType) == "dc")
         --theFirst;
-    return dn::normalizeRdns(
-        std::vector<dn::Rdn>(theRdns.begin() + static_cast<std::ptrdiff_t>(theFirst), theRdns.end()));
+    return dn::normalizeRdns(std::vector<dn::Rdn>(
+        theRdns.begin() + static_cast<std::ptrdiff_t>(theFirst), theRdns.end()));
 }
 
 bool hasClass(const ObjectRead& inRead, const char* inClass)
@@ -139,7 +139,8 @@ Status Ancestry::read(DirectoryService& inService, const std::vector<Wanted>& in
         if (!theBySid)
         {
             const Node* theNode = node(curName);
-            if (theNode == nullptr || (theNode->itsRead && (!theWithToken || theNode->itsTokenRead)))
+            if (theNode == nullptr ||
+                (theNode->itsRead && (!theWithToken || theNode->itsTokenRead)))
                 continue;
         }
         if (!theAsked.insert(theBySid ? curName : keyOf(curName)).second)
@@ -325,9 +326,8 @@ void answerUpward(DirectoryService& inService, Ancestry& ioAncestry,
     {
         for (UpwardQuestion& curQuestion : ioQuestions)
             if (!curQuestion.itsDecided && curQuestion.itsWhyDown.empty())
-                curQuestion.itsWhyDown =
-                    "the directory could not be read upward (" +
-                    qzAuthenticator::describeStatus(inStatus) + ")";
+                curQuestion.itsWhyDown = "the directory could not be read upward (" +
+                                         qzAuthenticator::describeStatus(inStatus) + ")";
     };
     // The users (with their tokens) and the groups asked about.
     std::vector<Ancestry::Wanted> theWanted;

@@ -37,10 +37,10 @@ public:
         bool itsRead = false;
         corvel::directory::Status itsStatus = corvel::directory::S_ok; // of its read
         bool itsIsGroup = false;
-        std::string itsSid;              // canonical text; empty when none
-        long long itsGroupType = 0;      // 0 when unknown
-        std::vector<std::string> itsUp;  // its memberOf, as keys of nodes
-        std::string itsPrimarySid;       // an account's primary group's SID
+        std::string itsSid;                // canonical text; empty when none
+        long long itsGroupType = 0;        // 0 when unknown
+        std::vector<std::string> itsUp;    // its memberOf, as keys of nodes
+        std::string itsPrimarySid;         // an account's primary group's SID
         std::vector<std::string> itsToken; // an account's tokenGroups, canonical SIDs
         bool itsTokenRead = false;
     };
@@ -68,9 +68,9 @@ public:
 private:
     void take(const corvel::directory::ObjectRead& inRead, bool inWithToken);
 
-    std::unordered_map<std::string, Node> itsNodes;          // by the DN's normal form
+    std::unordered_map<std::string, Node> itsNodes;           // by the DN's normal form
     std::unordered_map<std::string, std::string> itsKeyBySid; // SID -> key
-    std::unordered_set<std::string> itsTriedSids;            // "<SID=...>" asked already
+    std::unordered_set<std::string> itsTriedSids;             // "<SID=...>" asked already
 };
 
 // One question for the upward answer.

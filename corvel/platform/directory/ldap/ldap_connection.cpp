@@ -77,6 +77,7 @@ Status Connection::fail(int inResult)
 
 Status Connection::open()
 {
+    const SigPipeGuard theGuard;
     routeLibldapDiagnostics();
     int theResult = LDAP_SERVER_DOWN;
     while (itsServers.itsActive < itsServers.itsTargets.size())
@@ -429,6 +430,7 @@ int Connection::searchOnce(const std::vector<SearchSpec>& inSpecs, std::size_t i
 Status Connection::searchMany(const std::vector<SearchSpec>& inSpecs, std::size_t inWindow,
                               std::vector<SearchResult>& outResults)
 {
+    const SigPipeGuard theGuard;
     outResults.assign(inSpecs.size(), SearchResult{});
     std::vector<bool> theDone(inSpecs.size(), false);
     for (;;)

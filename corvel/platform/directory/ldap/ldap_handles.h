@@ -16,15 +16,67 @@
 #pragma once
 
 #include <ldap.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
 
 #include <memory>
 
 namespace corvel::directory::ldap
 {
 
+// libldap writes to its sockets with plain write(): a server that closed
+// the connection would kill the process with SIGPIPE. For its lifetime the
+// calling thread holds SIGPIPE blocked, and a SIGPIPE raised meanwhile is
+// taken off again, so that the write fails with EPIPE and the connection is
+// found broken. The process's own handling of SIGPIPE (a pipe on standard
+// output) is left as it is.
+class SigPipeGuard
+{
+public:
+    SigPipeGuard()
+    {
+        sigemptyset(&itsPipe);
+        sigaddset(&itsPipe, SIGPIPE);
+        sigset_t thePending;
+        sigemptyset(&thePending);
+        itsWasPending = sigpending(&thePending) == 0 && sigismember(&thePending, SIGPIPE) == 1;
+        itsBlocked = pthread_sigmask(SIG_BLOCK, &itsPipe, &itsOld) == 0;
+    }
+    ~SigPipeGuard()
+    {
+        if (!itsBlocked)
+            return;
+        sigset_t thePending;
+        sigemptyset(&thePending);
+        if (!itsWasPending && sigpending(&thePending) == 0 &&
+            sigismember(&thePending, SIGPIPE) == 1)
+        {
+            const timespec theNoWait{0, 0};
+            while (sigtimedwait(&itsPipe, nullptr, &theNoWait) == -1 && errno == EINTR)
+            {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &itsOld, nullptr);
+    }
+    SigPipeGuard(const SigPipeGuard&) = delete;
+    SigPipeGuard& operator=(const SigPipeGuard&) = delete;
+
+private:
+    sigset_t itsPipe;
+    sigset_t itsOld;
+    bool itsWasPending = false;
+    bool itsBlocked = false;
+};
+
 struct LdapUnbind
 {
-    void operator()(LDAP* inLd) const { ldap_unbind_ext_s(inLd, nullptr, nullptr); }
+    void operator()(LDAP* inLd) const
+    {
+        const SigPipeGuard theGuard; // the unbind is written to a socket maybe closed
+        ldap_unbind_ext_s(inLd, nullptr, nullptr);
+    }
 };
 struct LdapMessageFree
 {

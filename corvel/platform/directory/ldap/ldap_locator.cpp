@@ -348,6 +348,10 @@ std::optional<PingResult> systemPing(const std::vector<std::string>& inHosts,
     }
     PingOptions theOptions;
     theOptions.itsAccept = theTaken;
+    // A site's few DCs are all asked at once: the near one answers first
+    // whatever its place in the DNS's random order.
+    if (inHosts.size() <= 8)
+        theOptions.itsInterval = std::chrono::milliseconds(0);
     std::optional<PingResult> theAnswer =
         pingDomainControllers(inHosts, inDomain, thePingTimeout, theOptions);
     if (theAnswer)

@@ -6,6 +6,33 @@
 namespace corvel::directory::ldap
 {
 
+namespace
+{
+
+// The SID a foreign security principal's DN names
+// (CN=<SID>,CN=ForeignSecurityPrincipals,...); empty for any other DN.
+std::string foreignSid(const std::string& inDN)
+{
+    std::vector<dn::Rdn> theRdns;
+    if (!dn::parseDN(inDN, theRdns) || theRdns.size() < 2 || theRdns[0].itsAvas.size() != 1 ||
+        theRdns[1].itsAvas.size() != 1 ||
+        lower(theRdns[1].itsAvas[0].itsValue) != "foreignsecurityprincipals")
+        return {};
+    return names::canonicalSid(theRdns[0].itsAvas[0].itsValue);
+}
+
+bool isForeignPrincipal(const Entry& inEntry)
+{
+    const auto theClasses = inEntry.itsAttributes.find("objectclass");
+    if (theClasses != inEntry.itsAttributes.end())
+        for (const std::string& curClass : theClasses->second)
+            if (lower(curClass) == "foreignsecurityprincipal")
+                return true;
+    return false;
+}
+
+} // namespace
+
 Status LdapObject::getName(std::string& outName)
 {
     std::vector<dn::Rdn> theRdns;
@@ -54,13 +81,40 @@ Status LdapObject::getEx(const std::string& inAttribute, std::vector<std::string
         if (theAt == itsEntry->itsAttributes.end())
             return E_propertyNotFound;
     }
-    if (theAt->second.empty())
-        return E_propertyNotFound;
     outValues = theAt->second;
-    // The recursive group listing climbs memberOf: the levels above are
-    // fetched ahead, a level at a time.
     if (theName == "memberof")
-        itsService->prefetchAbove(itsConnection, outValues);
+    {
+        const Status theStatus = addForeignGroups(outValues);
+        if (failed(theStatus))
+            return theStatus;
+        // The recursive group listing climbs memberOf: the levels above are
+        // fetched ahead, a level at a time.
+        if (!outValues.empty())
+            itsService->prefetchAbove(itsConnection, outValues);
+    }
+    if (outValues.empty())
+        return E_propertyNotFound;
+    return S_ok;
+}
+
+Status LdapObject::addForeignGroups(std::vector<std::string>& ioGroups)
+{
+    // An object of a trusted forest belongs, as seen from ours, also to the
+    // groups of ours that hold its foreign security principal.
+    const std::vector<DomainRef>* theTrusted = nullptr;
+    const DomainRef* theDomain = itsService->domainRefOf(itsEntry->itsDN);
+    if (theDomain == nullptr || !theDomain->itsForeign ||
+        failed(itsService->trustedDomains(theTrusted)))
+        return S_ok;
+    std::string theSid;
+    Status theStatus = ownSid(theSid);
+    if (failed(theStatus) || theSid.empty())
+        return theStatus;
+    std::vector<std::string> theOurs;
+    theStatus = itsService->groupsOfForeignSid(theSid, theOurs);
+    if (failed(theStatus))
+        return theStatus;
+    ioGroups.insert(ioGroups.end(), theOurs.begin(), theOurs.end());
     return S_ok;
 }
 
@@ -79,13 +133,46 @@ Status LdapObject::isMember(const std::string& inPath, bool& outIsMember)
         return S_ok;
     std::string thePrimary;
     theStatus = itsService->primaryGroupSid(itsConnection, theDN, thePrimary, itsEntry);
-    if (failed(theStatus) || thePrimary.empty())
-        return theStatus;
-    std::string theOwnSid;
-    theStatus = ownSid(theOwnSid);
     if (failed(theStatus))
         return theStatus;
-    outIsMember = names::sameSid(theOwnSid, thePrimary);
+    if (!thePrimary.empty())
+    {
+        std::string theOwnSid;
+        theStatus = ownSid(theOwnSid);
+        if (failed(theStatus))
+            return theStatus;
+        outIsMember = names::sameSid(theOwnSid, thePrimary);
+        if (outIsMember)
+            return S_ok;
+    }
+    return isForeignMember(theDN, outIsMember);
+}
+
+Status LdapObject::isForeignMember(const std::string& inDN, bool& outIsMember)
+{
+    // A foreign security principal among the members stands for the account
+    // whose SID (or one of whose former SIDs) is in its name: a user of a
+    // trusted forest is a member through it.
+    std::vector<std::string> theForeign;
+    for (const std::string& curMember : itsEntry->itsMembers)
+    {
+        std::string theSid = foreignSid(curMember);
+        if (!theSid.empty())
+            theForeign.push_back(std::move(theSid));
+    }
+    if (theForeign.empty())
+        return S_ok;
+    std::vector<std::string> theSids;
+    const Status theStatus = itsService->accountSids(inDN, theSids);
+    if (failed(theStatus))
+        return theStatus;
+    for (const std::string& curSid : theSids)
+        for (const std::string& curForeign : theForeign)
+            if (names::sameSid(curSid, curForeign))
+            {
+                outIsMember = true;
+                return S_ok;
+            }
     return S_ok;
 }
 
@@ -184,7 +271,24 @@ Status LdapEnumerator::next(std::unique_ptr<DirObject>& outObject)
 {
     if (itsNext >= itsEntries.size())
         return S_false;
-    outObject = std::make_unique<LdapObject>(itsService, itsConnection, itsEntries[itsNext++]);
+    const EntryPtr& theEntry = itsEntries[itsNext++];
+    // A foreign security principal that stands for a group of a trusted
+    // forest is that group, whose members are read in its own forest.
+    if (isForeignPrincipal(*theEntry))
+    {
+        Connection* theForeign = nullptr;
+        EntryPtr theGroup;
+        const Status theStatus =
+            itsService->foreignObject(foreignSid(theEntry->itsDN), theForeign, theGroup);
+        if (failed(theStatus))
+            return theStatus;
+        if (theGroup && theGroup->itsIsGroup)
+        {
+            outObject = std::make_unique<LdapObject>(itsService, *theForeign, theGroup);
+            return S_ok;
+        }
+    }
+    outObject = std::make_unique<LdapObject>(itsService, itsConnection, theEntry);
     return S_ok;
 }
 

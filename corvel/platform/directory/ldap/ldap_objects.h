@@ -37,6 +37,12 @@ public:
 private:
     // This object's objectSid as text; empty when it has none.
     Status ownSid(std::string& outSid);
+    // Whether the account inDN is a member through a foreign security
+    // principal among this group's members.
+    Status isForeignMember(const std::string& inDN, bool& outIsMember);
+    // For an object of a trusted forest: the groups of ours that hold its
+    // foreign security principal, after its own memberOf.
+    Status addForeignGroups(std::vector<std::string>& ioGroups);
     Status ensureMembers();
 
     std::shared_ptr<LdapService> itsService;

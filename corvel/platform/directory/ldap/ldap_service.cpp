@@ -254,8 +254,13 @@ void LdapService::takeDomains(const std::vector<Found>& inCrossRefs)
 {
     itsDomains.clear();
     for (const Found& curFound : inCrossRefs)
-        itsDomains.push_back({firstOf(curFound, "nCName"), firstOf(curFound, "dnsRoot"),
-                              firstOf(curFound, "nETBIOSName")});
+    {
+        DomainRef theDomain;
+        theDomain.itsNcDN = firstOf(curFound, "nCName");
+        theDomain.itsDnsRoot = firstOf(curFound, "dnsRoot");
+        theDomain.itsNetbios = firstOf(curFound, "nETBIOSName");
+        itsDomains.push_back(std::move(theDomain));
+    }
     itsDomainsRead = true;
 }
 
@@ -307,6 +312,17 @@ Status LdapService::domainConnection(const DomainRef& inDomain, const Credential
     return connectTo(theServers, inCredentials, outConnection);
 }
 
+bool LdapService::elsewhere(const std::string& inDN, Connection& inTried,
+                            const Credentials* inCredentials, Connection*& outOther)
+{
+    const std::vector<DomainRef>* theDomains = nullptr;
+    if (!itsDomainsRead && failed(domains(inTried, theDomains)))
+        return false;
+    const DomainRef* theDomain = domainRefOf(inDN);
+    return theDomain != nullptr &&
+           succeeded(domainConnection(*theDomain, inCredentials, outOther)) && outOther != &inTried;
+}
+
 Status LdapService::connectionFor(const std::string& inDN, const std::string& inServer,
                                   const Credentials* inCredentials, Connection*& outConnection)
 {
@@ -330,9 +346,13 @@ Status LdapService::connectionFor(const std::string& inDN, const std::string& in
         }
         return connectTo(theNamed, inCredentials, outConnection);
     }
-    // A domain learnt in this session that is not the home one.
+    // A domain learnt in this session that is not the home one, of our
+    // forest or of a trusted one.
     if (itsDomainsRead)
         if (const DomainRef* theDomain = domainOfDN(inDN, itsDomains))
+            return domainConnection(*theDomain, inCredentials, outConnection);
+    if (itsTrustsRead)
+        if (const DomainRef* theDomain = domainOfDN(inDN, itsTrusted))
             return domainConnection(*theDomain, inCredentials, outConnection);
     return homeConnection(inCredentials, outConnection);
 }
@@ -356,19 +376,15 @@ Status LdapService::openObject(const std::string& inPath, const Credentials* inC
     if (!theEntry || !theEntry->isClassified() || theEntry->itsAttributes.count("objectclass") == 0)
     {
         theStatus = theConnection->read(theDN, groupAttributes(), theEntry);
-        // An object of another domain of the forest: asked again of a DC of
-        // its own domain, found through the forest's crossRefs.
-        if (theStatus == E_referral && theServer.empty() && !itsDomainsRead)
+        // An object of another domain of the forest, or of a forest ours
+        // trusts: asked again of a DC of its own domain, found through the
+        // forest's crossRefs or the trusts.
+        Connection* theOther = nullptr;
+        if ((theStatus == E_referral || theStatus == E_noSuchObject) && theServer.empty() &&
+            elsewhere(theDN, *theConnection, inCredentials, theOther))
         {
-            const std::vector<DomainRef>* theDomains = nullptr;
-            Connection* theOther = nullptr;
-            if (succeeded(domains(*theConnection, theDomains)) && domainOfDN(theDN, *theDomains) &&
-                succeeded(connectionFor(theDN, "", inCredentials, theOther)) &&
-                theOther != theConnection)
-            {
-                theConnection = theOther;
-                theStatus = theConnection->read(theDN, groupAttributes(), theEntry);
-            }
+            theConnection = theOther;
+            theStatus = theConnection->read(theDN, groupAttributes(), theEntry);
         }
         if (failed(theStatus))
             return theStatus;

@@ -25,6 +25,10 @@ struct DomainRef
     std::string itsNcDN;
     std::string itsDnsRoot;
     std::string itsNetbios;
+    // A domain of a forest ours trusts (its trustedDomain object), not one
+    // of our forest; with its domain SID.
+    bool itsForeign = false;
+    std::string itsSid;
 };
 
 // The domain inDN lies in: the domain whose naming context is the longest
@@ -106,6 +110,29 @@ public:
     Status primaryGroupSid(Connection& inConnection, const std::string& inDN, std::string& outSid,
                            const EntryPtr& inGroup = nullptr);
 
+    // --- forests ours trusts (ldap_trusts.cpp) ---
+
+    // The domains of the forests ours trusts, from the home domain's
+    // trustedDomain objects, read once per session.
+    Status trustedDomains(const std::vector<DomainRef>*& outDomains);
+    // The domain inDN lies in, of our forest or of one it trusts; null when
+    // neither is known (the trusts are read when our forest's domains give
+    // none).
+    const DomainRef* domainRefOf(const std::string& inDN);
+    // The global catalog of the forest of inDomain, a domain of a trusted
+    // forest.
+    Status foreignGcConnection(const DomainRef& inDomain, Connection*& outConnection);
+    // The object of a trusted forest that a foreign security principal of
+    // ours stands for (its SID in its name): outEntry null when no trusted
+    // forest holds that SID. Read once per session.
+    Status foreignObject(const std::string& inSid, Connection*& outConnection, EntryPtr& outEntry);
+    // The SIDs an account counts as (objectSid and sIDHistory), read on a DC
+    // of its own domain, once per session.
+    Status accountSids(const std::string& inDN, std::vector<std::string>& outSids);
+    // The groups of our home domain that hold the foreign security principal
+    // of inSid (the memberOf of CN=<inSid>,CN=ForeignSecurityPrincipals,...).
+    Status groupsOfForeignSid(const std::string& inSid, std::vector<std::string>& outGroups);
+
     Stats& stats() { return itsStats; }
 
 private:
@@ -119,6 +146,10 @@ private:
     Status locate();
     // The global catalogs, looked up when first wanted.
     Status locateGc(const Credentials* inCredentials);
+    // A DC of inDN's own domain other than inTried, when its domain is known
+    // (or learnt now: the forest's crossRefs, the trusts).
+    bool elsewhere(const std::string& inDN, Connection& inTried, const Credentials* inCredentials,
+                   Connection*& outOther);
     // The locator's answer for a domain's DCs or a forest's global
     // catalogs, from the cache when it holds one.
     Location locateDCs(const std::string& inDomain);
@@ -150,6 +181,18 @@ private:
     std::unordered_set<std::string> itsInChainAsked;
     // "<SID=...>" reads answered in this session: the SID's DN.
     std::map<std::string, std::string> itsDnBySid;
+    // Trusts, and what was learnt across them.
+    bool itsTrustsRead = false;
+    std::vector<DomainRef> itsTrusted;
+    std::map<std::string, ServerList> itsForeignGcs; // by forest
+    struct ForeignObject
+    {
+        Connection* itsConnection = nullptr;
+        EntryPtr itsEntry;
+    };
+    std::map<std::string, ForeignObject> itsForeignBySid;
+    std::map<std::string, std::vector<std::string>> itsAccountSids;   // by DN key
+    std::map<std::string, std::vector<std::string>> itsForeignGroups; // by SID
 };
 
 // A service with options of the caller's (tests give their own DNS answers).

@@ -95,18 +95,40 @@ Status LdapTranslator::findDomain(const std::string& inName, DomainRef& outDomai
     std::string theName = inName;
     if (!theName.empty() && theName.back() == '.')
         theName.pop_back();
-    const DomainRef* theFound = nullptr;
-    for (const DomainRef& curDomain : *theDomains)
-        if (sameText(curDomain.itsNetbios, theName) || sameText(curDomain.itsDnsRoot, theName))
-        {
-            if (theFound)
-                return E_noSuchDomain; // two domains of one name: neither
-            theFound = &curDomain;
-        }
-    if (!theFound || theName.empty())
+    if (theName.empty())
         return E_noSuchDomain;
+    const auto theFind =
+        [&theName](const std::vector<DomainRef>& inDomains, const DomainRef*& outFound)
+    {
+        outFound = nullptr;
+        for (const DomainRef& curDomain : inDomains)
+            if (sameText(curDomain.itsNetbios, theName) || sameText(curDomain.itsDnsRoot, theName))
+            {
+                if (outFound)
+                    return false; // two domains of one name: neither
+                outFound = &curDomain;
+            }
+        return outFound != nullptr;
+    };
+    const DomainRef* theFound = nullptr;
+    if (!theFind(*theDomains, theFound))
+    {
+        // Not of our forest: maybe of one ours trusts, whose names are
+        // found there as Windows' translator finds them, through the trust.
+        const std::vector<DomainRef>* theTrusted = nullptr;
+        if (theFound != nullptr || failed(itsService->trustedDomains(theTrusted)) ||
+            !theFind(*theTrusted, theFound))
+            return E_noSuchDomain;
+    }
     outDomain = *theFound;
     return S_ok;
+}
+
+Status LdapTranslator::connectionOf(const DomainRef& inDomain, Connection*& outConnection)
+{
+    outConnection = itsConnection;
+    return inDomain.itsForeign ? itsService->domainConnection(inDomain, nullptr, outConnection)
+                               : S_ok;
 }
 
 Status LdapTranslator::initWith(InitType inKind, const std::string& inPath,
@@ -205,8 +227,10 @@ std::string specKey(const SearchSpec& inSpec)
 } // namespace
 
 Status LdapTranslator::run(const std::vector<SearchSpec>& inSpecs,
-                           std::vector<SearchResult>& outResults)
+                           std::vector<SearchResult>& outResults, Connection* inOn)
 {
+    if (inOn != nullptr && inOn != itsConnection)
+        return inOn->searchMany(inSpecs, inSpecs.size(), outResults);
     outResults.assign(inSpecs.size(), SearchResult{});
     std::vector<SearchSpec> theToSend;
     std::vector<std::size_t> theSent;
@@ -256,11 +280,28 @@ void LdapTranslator::prepare(const std::vector<std::string>& inNames)
                 oneSpec(itsBase, "(userPrincipalName=" + dn::escapeFilterValue(curName) + ")"));
             break;
         case names::NameForm::Nt4:
-            if (itsConnection->isGlobalCatalog() && !itsService->domainsKnown() &&
-                names::splitNt4Name(curName, theDomain, theAccount) && !theAccount.empty())
+            if (!names::splitNt4Name(curName, theDomain, theAccount) || theAccount.empty())
+                break;
+            if (itsConnection->isGlobalCatalog() && !itsService->domainsKnown())
             {
                 theSpecs.push_back(LdapService::globalDomainsSpec());
                 theSpecs.push_back(accountsSpec(theAccount));
+            }
+            else if (itsService->domainsKnown())
+            {
+                // The account's search in the domain named, as byNt4 makes it.
+                std::string theName = theDomain;
+                if (!theName.empty() && theName.back() == '.')
+                    theName.pop_back();
+                for (const DomainRef& curDomain : itsService->knownDomains())
+                    if (sameText(curDomain.itsNetbios, theName) ||
+                        sameText(curDomain.itsDnsRoot, theName))
+                    {
+                        theSpecs.push_back(
+                            oneSpec(curDomain.itsNcDN,
+                                    "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")"));
+                        break;
+                    }
             }
             break;
         default:
@@ -275,10 +316,10 @@ void LdapTranslator::prepare(const std::vector<std::string>& inNames)
 }
 
 Status LdapTranslator::searchOne(const std::string& inBase, const std::string& inFilter,
-                                 Found& outFound)
+                                 Found& outFound, Connection* inOn)
 {
     std::vector<SearchResult> theResults;
-    const Status theSearch = run({oneSpec(inBase, inFilter)}, theResults);
+    const Status theSearch = run({oneSpec(inBase, inFilter)}, theResults, inOn);
     if (failed(theSearch))
         return theSearch;
     const int theCode = theResults.front().itsCode;
@@ -288,7 +329,7 @@ Status LdapTranslator::searchOne(const std::string& inBase, const std::string& i
     if (theCode == LDAP_NO_SUCH_OBJECT)
         return E_nameNotFound;
     if (theCode != LDAP_SUCCESS)
-        return itsConnection->fail(theCode);
+        return (inOn != nullptr ? inOn : itsConnection)->fail(theCode);
     if (theFound.empty())
         return E_nameNotFound;
     if (theFound.size() > 1)
@@ -352,9 +393,15 @@ Status LdapTranslator::byNt4(const std::string& inName, Found& outFound)
         return E_nameNotFound;
     if (failed(theStatus))
         return theStatus;
+    Connection* theOn = nullptr;
+    const Status theConnected = connectionOf(theDomain, theOn);
+    if (failed(theConnected))
+        return theConnected;
     if (theAccount.empty())
-        return byDomainObject(theDomain, outFound);
-    if (!theResults.empty() && theResults[1].itsCode == LDAP_SUCCESS)
+        return theDomain.itsForeign
+                   ? searchOne(theDomain.itsNcDN, "(objectClass=domainDNS)", outFound, theOn)
+                   : byDomainObject(theDomain, outFound);
+    if (!theDomain.itsForeign && !theResults.empty() && theResults[1].itsCode == LDAP_SUCCESS)
     {
         std::vector<Found> theMatches;
         for (Found& curFound : theResults[1].itsFound)
@@ -371,7 +418,7 @@ Status LdapTranslator::byNt4(const std::string& inName, Found& outFound)
         return S_ok;
     }
     return searchOne(theDomain.itsNcDN,
-                     "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")", outFound);
+                     "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")", outFound, theOn);
 }
 
 Status LdapTranslator::byPrincipalName(const std::string& inName, Found& outFound)
@@ -391,8 +438,23 @@ Status LdapTranslator::byPrincipalName(const std::string& inName, Found& outFoun
         return E_nameNotFound;
     if (failed(theStatus))
         return theStatus;
+    Connection* theOn = nullptr;
+    theStatus = connectionOf(theDomain, theOn);
+    if (failed(theStatus))
+        return theStatus;
+    if (theDomain.itsForeign)
+    {
+        // A trusted forest's own principal names are its global catalog's.
+        Connection* theGc = nullptr;
+        theStatus = itsService->foreignGcConnection(theDomain, theGc);
+        if (succeeded(theStatus))
+            theStatus = searchOne("", "(userPrincipalName=" + dn::escapeFilterValue(inName) + ")",
+                                  outFound, theGc);
+        if (theStatus != E_nameNotFound)
+            return theStatus;
+    }
     return searchOne(theDomain.itsNcDN,
-                     "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")", outFound);
+                     "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")", outFound, theOn);
 }
 
 Status LdapTranslator::byCanonicalName(const std::string& inName, Found& outFound)
@@ -517,7 +579,7 @@ Status LdapTranslator::get(NameType inType, std::string& outName)
         const Status theStatus = itsService->domains(*itsConnection, theDomains);
         if (failed(theStatus))
             return theStatus;
-        const DomainRef* theDomain = domainOfDN(itsResult.itsDN, *theDomains);
+        const DomainRef* theDomain = itsService->domainRefOf(itsResult.itsDN);
         if (!theDomain)
             return E_nameNotFound;
         const std::string theAccount = firstValue(itsResult, "sAMAccountName");

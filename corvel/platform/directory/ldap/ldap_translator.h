@@ -41,13 +41,19 @@ private:
     static SearchSpec oneSpec(const std::string& inBase, const std::string& inFilter);
     static SearchSpec dnSpec(const std::string& inDN);
     static SearchSpec accountsSpec(const std::string& inAccount);
-    // The searches, those prepared answered from what prepare fetched.
-    Status run(const std::vector<SearchSpec>& inSpecs, std::vector<SearchResult>& outResults);
+    // The searches, those prepared answered from what prepare fetched; on
+    // inOn (a DC of a trusted forest's domain) when given.
+    Status run(const std::vector<SearchSpec>& inSpecs, std::vector<SearchResult>& outResults,
+               Connection* inOn = nullptr);
+    // Where the objects of inDomain are searched: the translator's own
+    // connection, or for a domain of a trusted forest a DC of it.
+    Status connectionOf(const DomainRef& inDomain, Connection*& outConnection);
     Status initWith(InitType inKind, const std::string& inPath, const Credentials* inCredentials);
     // The domain named inName (NetBIOS or DNS name, any case).
     Status findDomain(const std::string& inName, DomainRef& outDomain);
     // One object under inBase; E_nameNotFound or E_nameNotUnique otherwise.
-    Status searchOne(const std::string& inBase, const std::string& inFilter, Found& outFound);
+    Status searchOne(const std::string& inBase, const std::string& inFilter, Found& outFound,
+                     Connection* inOn = nullptr);
     // The objects of one form of the name.
     Status findAs(names::NameForm inForm, const std::string& inName, Found& outFound);
     Status byDN(const std::string& inDN, Found& outFound);

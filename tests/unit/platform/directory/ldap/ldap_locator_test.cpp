@@ -118,9 +118,9 @@ TEST(Locator, RecordsAskedForDomainsAndForests)
 TEST(Locator, ObjectsOfEachDomainGoToThatDomain)
 {
     const std::vector<DomainRef> theForest = {
-        {"DC=corp,DC=example,DC=com", "corp.example.com", "CORP"},
-        {"DC=emea,DC=corp,DC=example,DC=com", "emea.corp.example.com", "EMEA"},
-        {"DC=other,DC=test", "other.test", "OTHER"},
+        {"DC=corp,DC=example,DC=com", "corp.example.com", "CORP", false, ""},
+        {"DC=emea,DC=corp,DC=example,DC=com", "emea.corp.example.com", "EMEA", false, ""},
+        {"DC=other,DC=test", "other.test", "OTHER", false, ""},
     };
     struct Case
     {
