@@ -191,7 +191,8 @@ Status LdapService::accountSids(const std::string& inDN, std::vector<std::string
     return S_ok;
 }
 
-Status LdapService::groupsOfForeignSid(const std::string& inSid, std::vector<std::string>& outGroups)
+Status LdapService::groupsOfForeignSid(const std::string& inSid,
+                                       std::vector<std::string>& outGroups)
 {
     const auto theKnown = itsForeignGroups.find(inSid);
     if (theKnown != itsForeignGroups.end())
