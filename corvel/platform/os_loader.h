@@ -36,8 +36,8 @@ std::string pluginFileName(const std::string& inWindowsName);
 // The directory searched first for plug-ins, instead of the program's own
 // (the package's private directory still comes second). Empty restores the
 // program's directory. Code only: there is no variable that changes it, nor
-// the private directory, since a plug-in may see passwords. Not thread-safe: set
-// it before plug-ins are loaded.
+// the private directory, since a plug-in may see passwords. Not thread-safe:
+// set it before plug-ins are loaded.
 void setPluginDirectory(const std::string& inAbsoluteDirectory);
 std::string pluginDirectory();
 
