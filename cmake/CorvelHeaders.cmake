@@ -7,14 +7,21 @@
 # at the paths the sources include them by ("corvel/debug/qzinfolog.h"):
 #
 #   include/<target>/           PUBLIC headers: the target's include
-#                               directory for everyone that links it, and
-#                               what `cmake --install` installs
+#                               directory for everyone that links it in
+#                               the build tree; `cmake --install` puts them
+#                               in <prefix>/include, the installed target's
+#                               include directory
 #   private/<target>/           PRIVATE headers: the target's own, and its
-#                               tests' through <target>_internals
+#                               tests' through <target>_internals (never
+#                               linked by an installed library: the
+#                               libraries above take the folder as an
+#                               include directory)
 #
 # A file that includes a header its target does not see fails to compile:
 # the framework cannot reach into a directory backend, and the backends
 # cannot reach into each other.
+
+include(GNUInstallDirs)
 
 # corvel_headers(<target> [PUBLIC <header>...] [PRIVATE <header>...])
 # Headers are paths relative to the project's source directory.
@@ -41,7 +48,8 @@ function(corvel_headers target)
       target_sources(${target} PRIVATE ${source})
     endforeach()
   endforeach()
-  target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${public_stage}>)
+  target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${public_stage}>
+                                               $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   if(ARG_PRIVATE)
     target_include_directories(${target} PRIVATE ${private_stage})
     add_library(${target}_internals INTERFACE)

@@ -1,13 +1,16 @@
 // Loading a plug-in library at run time by its Windows name.
 //
 // A plug-in is named the way Windows names it ("qzSSPI.dll"). On Linux that
-// name stands for the shared library "libqzSSPI.so". It is looked for first
-// in the plug-in directory (the directory of the program file, unless code
-// has chosen another with setPluginDirectory) and loaded from there by
-// absolute path; then through the dynamic loader's normal search. Plug-ins
-// may receive passwords, so they are never taken from the current directory:
-// a name with a path separator is refused, and a library the normal search
-// found under a relative path is unloaded again.
+// name stands for the shared library "libqzSSPI.so". It is looked for, by
+// absolute path, first in the plug-in directory (the directory of the
+// program file, unless code has chosen another with setPluginDirectory),
+// then in the installed package's private directory (the library directory
+// the build was configured with, plus "/qzauthtest":
+// /usr/lib/<multiarch>/qzauthtest in the Debian package), and last through
+// the dynamic loader's normal search. Plug-ins may receive passwords, so
+// they are never taken from the current directory: a name with a path
+// separator is refused, and a library the normal search found under a
+// relative path is unloaded again.
 //
 // Failures leave a nonzero code, the Windows one where there is an equal:
 //   LoaderError_modNotFound  (126) the library cannot be found or loaded;
@@ -30,10 +33,11 @@ inline constexpr std::uint32_t LoaderError_procNotFound = 127;
 // "lib" in front and ".so" behind. Empty for a name that is refused.
 std::string pluginFileName(const std::string& inWindowsName);
 
-// The directory searched first for plug-ins, instead of the program's own.
-// Empty restores the program's directory. Code only: there is no variable
-// that changes it, since a plug-in may see passwords. Not thread-safe: set
-// it before plug-ins are loaded.
+// The directory searched first for plug-ins, instead of the program's own
+// (the package's private directory still comes second). Empty restores the
+// program's directory. Code only: there is no variable that changes it, nor
+// the private directory, since a plug-in may see passwords. Not thread-safe:
+// set it before plug-ins are loaded.
 void setPluginDirectory(const std::string& inAbsoluteDirectory);
 std::string pluginDirectory();
 

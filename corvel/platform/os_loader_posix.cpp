@@ -26,6 +26,17 @@ bool isRegularFile(const std::string& inPath)
     return ::stat(inPath.c_str(), &theInfo) == 0 && S_ISREG(theInfo.st_mode);
 }
 
+// Where the installed package keeps its plug-ins (libdir/qzauthtest), as the
+// build was configured; none in a build that does not say.
+std::string privatePluginDirectory()
+{
+#ifdef CORVEL_PRIVATE_PLUGIN_DIR
+    return CORVEL_PRIVATE_PLUGIN_DIR;
+#else
+    return std::string();
+#endif
+}
+
 std::string lastDlError()
 {
     const char* theText = ::dlerror();
@@ -83,27 +94,29 @@ bool LoadedLibrary::load(const std::string& inWindowsName)
         return false;
     }
 
-    // The program's own copy first, by absolute path, so that neither the
-    // search path nor the current directory can put another one in its place.
-    const std::string theDirectory = pluginDirectory();
-    if (!theDirectory.empty() && theDirectory[0] == '/')
+    // The program's own copy first, then the one in the package's private
+    // directory, each by absolute path, so that neither the search path nor
+    // the current directory can put another one in their place.
+    const std::string theDirectories[] = {pluginDirectory(), privatePluginDirectory()};
+    for (const std::string& curDirectory : theDirectories)
     {
+        if (curDirectory.empty() || curDirectory[0] != '/')
+            continue;
         const std::string theCandidate =
-            theDirectory + (theDirectory.back() == '/' ? "" : "/") + theFile;
-        if (isRegularFile(theCandidate))
+            curDirectory + (curDirectory.back() == '/' ? "" : "/") + theFile;
+        if (!isRegularFile(theCandidate))
+            continue;
+        itsHandle = ::dlopen(theCandidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (itsHandle == nullptr)
         {
-            itsHandle = ::dlopen(theCandidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (itsHandle == nullptr)
-            {
-                reportLog(Report_debug, "loader: cannot load \"%s\": %s", theCandidate.c_str(),
-                          lastDlError().c_str());
-                itsLastError = LoaderError_modNotFound;
-                return false;
-            }
-            itsPath = theCandidate;
-            itsLastError = 0;
-            return true;
+            reportLog(Report_debug, "loader: cannot load \"%s\": %s", theCandidate.c_str(),
+                      lastDlError().c_str());
+            itsLastError = LoaderError_modNotFound;
+            return false;
         }
+        itsPath = theCandidate;
+        itsLastError = 0;
+        return true;
     }
 
     itsHandle = ::dlopen(theFile.c_str(), RTLD_NOW | RTLD_LOCAL);

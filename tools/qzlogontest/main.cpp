@@ -2,6 +2,7 @@
 //
 //   qzLogonTest logon USER [PACKAGE]          password on standard input
 //   qzLogonTest groups USER direct|recursive  password on standard input
+//   qzLogonTest --version
 //
 // The password is read from standard input (one line; none: empty), never
 // from the command line, where other users could see it. "logon" prints
@@ -15,13 +16,18 @@
 #include "corvel/debug/qzinfolog.h"
 #include "corvel/util/qzauthenticator.h"
 
+#ifndef QZ_LOGONTEST_VERSION
+#define QZ_LOGONTEST_VERSION "unknown"
+#endif
+
 namespace
 {
 
 int usage()
 {
     std::cerr << "usage: qzLogonTest logon USER [PACKAGE] | groups USER direct|recursive\n"
-                 "       (the password on standard input)"
+                 "       (the password on standard input)\n"
+                 "       qzLogonTest --version"
               << std::endl;
     return 64;
 }
@@ -39,6 +45,11 @@ std::string readPassword()
 
 int main(int argc, char* argv[])
 {
+    if (argc == 2 && std::string(argv[1]) == "--version")
+    {
+        std::printf("qzLogonTest (corvel) %s\n", QZ_LOGONTEST_VERSION);
+        return 0;
+    }
     if (argc < 3)
         return usage();
     setInfoLogLevel(qzLogDebug);
