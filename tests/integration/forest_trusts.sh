@@ -5,6 +5,8 @@
 # CORP\ForeignGroups through the principal of OTHER\OtherStaff, a group of his
 # own forest; otto is in no group of ours. Both name forms of the other
 # forest, both programs, every method of qzIsMember, and the group listing.
+# The other forest's DC offers no GSS-SPNEGO: connections to it bind with
+# GSSAPI.
 set -uo pipefail
 
 . "$(dirname "$0")/lib/forest_env.sh"
@@ -52,6 +54,10 @@ CN=Oscar Test,OU=People,$obase" "$ismember" --method=$method --why "oscar@$od" '
     "$ismember" --method=$method "alice@$CORVEL_FOREST_DNS_DOMAIN" 'CORP\ForeignGroups'
 done
 expect "no such user of the other forest" 2 '' "$ismember" "nobody@$od" 'CORP\ForeignAccess'
+timeout 120 "$ismember" -v "olga@$od" 'CORP\ForeignAccess' >/dev/null 2>"$CORVEL_FOREST_DIR/binds.err"
+grep -q "ldap: bound to $CORVEL_FOREST_DC1_HOST:[0-9]* with GSS-SPNEGO" "$CORVEL_FOREST_DIR/binds.err" &&
+  grep -q "ldap: bound to $CORVEL_FOREST_OTHER_HOST:[0-9]* with GSSAPI" "$CORVEL_FOREST_DIR/binds.err" && ok ||
+  fail "binds: $(grep 'bound to' "$CORVEL_FOREST_DIR/binds.err")"
 
 out=$(timeout 120 "$authtest" "olga@$od" 'CORP\ForeignAccess' 2>/dev/null | tail -n 1)
 [ "$out" = 'A member ...' ] && ok || fail "qzAuthTest, olga: $out"

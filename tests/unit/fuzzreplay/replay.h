@@ -24,8 +24,9 @@ using Initialize = int (*)(int*, char***);
 
 inline std::filesystem::path sourceRoot()
 {
-    // tests/unit/fuzzreplay/replay.h -> the repository root.
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path();
+    // The build names the source tree: __FILE__ may be a relative path (the
+    // Debian build maps source paths).
+    return std::filesystem::path(CORVEL_SOURCE_DIR);
 }
 
 inline std::vector<std::filesystem::path> inputsOf(const std::string& inFolder,
