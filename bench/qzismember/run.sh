@@ -12,8 +12,13 @@
 #   single   one qzIsMember process a question, timed over every k-th
 #            question (--sample, default 50 of them: each process walks the
 #            whole tree anew, seconds a question) and scaled to N
-# Both must answer "member" to every question they are asked. Prints a
-# Markdown table. The machine may be busy: run it twice, compare the ratio.
+# Both must answer "member" to every question they are asked. Then, beside
+# it, a group of 20,000 direct members (WanCrowd, 20,000 users of its own)
+# under WanCrowdTop, which also holds WanSmall, a small group holding one of
+# the tree's users: one question each (member, not a member, under the tree)
+# timed with hyperfine against the walk down (--method=down), and a batch of
+# the N users asked about WanCrowdTop. Prints Markdown tables. The machine
+# may be busy: run it twice, compare the ratios. Needs hyperfine.
 #   qzIsMember  the program (default build/release/tools/qzismember/qzIsMember),
 #               copied first so that a rebuild cannot change it mid-run
 set -euo pipefail
@@ -35,7 +40,7 @@ while [ $# -gt 0 ]; do
 done
 [ -n "${CORVEL_DC_DIR:-}" ] || die "run it inside scripts/dc-run (no DC environment)"
 [ -x "$bin" ] || die "no qzIsMember at $bin"
-for need in ldapadd:ldap-utils ldapsearch:ldap-utils python3:python3; do
+for need in ldapadd:ldap-utils ldapsearch:ldap-utils python3:python3 hyperfine:hyperfine; do
   command -v "${need%%:*}" >/dev/null || die "${need%%:*} is not installed (apt-get install ${need#*:})"
 done
 [ "$sample" -ge 1 ] && [ "$sample" -le "$users" ] || die "--sample must be between 1 and --users"
@@ -95,3 +100,48 @@ awk -v n="$users" -v b="$batch_s" -v k="$asked" -v s="$single_s" 'BEGIN {
   printf "| qzIsMember once a question (%d timed, scaled) | %.1f s | %.1f ms |\n", k, scaled, 1000 * s / k
   printf "\nbatch is %.0f times faster\n", scaled / b
 }'
+
+# --- A group of 20,000 members -------------------------------------------------------
+crowd=20000
+if ! ldap ldapsearch -b "CN=WanCrowdTop,$ou" -s base dn >/dev/null 2>&1; then
+  {
+    for i in $(seq 1 "$crowd"); do
+      printf 'dn: CN=wan-c%05d,%s\nobjectClass: user\nsAMAccountName: wan-c%05d\n\n' "$i" "$ou" "$i"
+    done
+    printf 'dn: CN=WanCrowd,%s\nobjectClass: group\nsAMAccountName: WanCrowd\n' "$ou"
+    for i in $(seq 1 "$crowd"); do printf 'member: CN=wan-c%05d,%s\n' "$i" "$ou"; done
+    printf '\ndn: CN=WanSmall,%s\nobjectClass: group\nsAMAccountName: WanSmall\nmember: CN=wan-u00001,%s\n\n' "$ou" "$ou"
+    printf 'dn: CN=WanCrowdTop,%s\nobjectClass: group\nsAMAccountName: WanCrowdTop\n' "$ou"
+    printf 'member: CN=WanCrowd,%s\nmember: CN=WanSmall,%s\n\n' "$ou" "$ou"
+  } > "$work/crowd.ldif"
+  t0=$(now)
+  ldap ldapadd -f "$work/crowd.ldif" > "$work/crowd.log" 2>&1 || { tail "$work/crowd.log" >&2; die "loading the crowd failed"; }
+  echo "qzismember bench: loaded the group of $crowd members in $(seconds "$t0" "$(now)") s"
+fi
+d=$CORVEL_DC_DNS_DOMAIN
+for check in "wan-u00001@$d|CORP\\WanCrowdTop|member" "wan-u00002@$d|CORP\\WanCrowdTop|not a member" \
+             "wan-u00001@$d|CORP\\WanB|member"; do
+  IFS='|' read -r u g want <<< "$check"
+  [ "$("$bin" "$u" "$g")" = "$want" ] || die "$u in $g is not '$want'"
+  [ "$("$bin" --method=down "$u" "$g")" = "$want" ] || die "$u in $g is not '$want' walking down"
+done
+hyperfine -N --warmup 1 --runs 10 --export-markdown "$work/crowd.md" \
+  -n "member of the crowd's top group" "$bin wan-u00001@$d CORP\\WanCrowdTop" \
+  -n "not a member of it" "$bin wan-u00002@$d CORP\\WanCrowdTop" \
+  -n "member of WanB (1,555 groups)" "$bin wan-u00001@$d CORP\\WanB" \
+  -n "member of the crowd's top, walking down" "$bin --method=down wan-u00001@$d CORP\\WanCrowdTop" \
+  -n "not a member, walking down" "$bin --method=down wan-u00002@$d CORP\\WanCrowdTop" \
+  > "$work/crowd.log"
+sed 's/^\(questions\)/CORP\\WanCrowdTop/' "$work/questions" | sed 's/CORP\\WanB$/CORP\\WanCrowdTop/' > "$work/crowd.questions"
+t0=$(now)
+"$bin" --batch < "$work/crowd.questions" > "$work/crowd.out" 2>/dev/null || true
+crowd_s=$(seconds "$t0" "$(now)")
+[ "$(cut -f3 "$work/crowd.out" | grep -cx member || true)" -eq 1 ] &&
+  [ "$(cut -f3 "$work/crowd.out" | grep -cx 'not a member' || true)" -eq $((users - 1)) ] ||
+  die "the crowd batch's answers are wrong"
+echo
+echo "One question a process (hyperfine, 10 runs):"
+echo
+cat "$work/crowd.md"
+echo
+echo "qzIsMember --batch, $users different users asked about CORP\\WanCrowdTop: $crowd_s s"

@@ -82,6 +82,10 @@ for _ in $(seq 1 120); do [ -x "$bin" ] && break; sleep 1; done
 [ -x "$bin" ] || die "no program at $bin"
 cp "$bin" "$work/qzAuthTest"
 qz=$work/qzAuthTest
+# qzIsMember of the same build, beside it.
+cp "$(dirname "$bin")/../qzismember/qzIsMember" "$work/qzIsMember" 2>/dev/null ||
+  cp "$src/build/release/tools/qzismember/qzIsMember" "$work/qzIsMember"
+qzm=$work/qzIsMember
 
 cc -O2 -Wall -o "$work/relay" "$src/tests/support/relay.c" || die "the relay does not build"
 
@@ -228,19 +232,30 @@ for question in "${questions[@]}"; do
   fi
 
   json=$work/$(echo "$label" | tr -c 'a-z0-9\n' '-').json
+  # qzIsMember's verdict and cost line.
+  "$view" "$qzm" -v "$dom\\$user" "$dom\\$group" > "$work/qzm.out" 2> "$work/qzm.err" || true
+  case $expect/$(cat "$work/qzm.out") in
+    member/member|"not/not a member") qzm_ok=right ;;
+    *) qzm_ok=WRONG; status=1 ;;
+  esac
+  qzm_cost=$(sed -n 's/.*ldap: \([0-9]*\) requests in \([0-9]*\) round trips, [0-9]* connections (\([0-9]*\) binds in \([0-9]*\) round trips).*/\1 requests in \2 round trips, binds \4/p' "$work/qzm.err" | tail -n 1)
+  echo "qzIsMember: \"$(cat "$work/qzm.out")\" ($qzm_ok); $qzm_cost"
+
   "$view" hyperfine -N --warmup 1 --runs "$qruns" --export-json "$json" \
     -n "ldapsearch in-chain" "$search" \
-    -n qzAuthTest "$qz '$dom\\$user' '$dom\\$group'"
-  rows+=("$(python3 - "$json" "$label" "$ops_total / ${walk_trips:-?}" "$qz_ok" "$ls_ok" <<'EOF'
+    -n qzAuthTest "$qz '$dom\\$user' '$dom\\$group'" \
+    -n qzIsMember "$qzm '$dom\\$user' '$dom\\$group'"
+  rows+=("$(python3 - "$json" "$label" "$ops_total / ${walk_trips:-?}" "$qz_ok/$qzm_ok" "$ls_ok" "$qzm_cost" <<'EOF'
 import json, sys
-path, label, ops, qz_ok, ls_ok = sys.argv[1:]
-ls, qz = json.load(open(path))["results"]
+path, label, ops, qz_ok, ls_ok, qzm_cost = sys.argv[1:]
+ls, qz, qzm = json.load(open(path))["results"]
 def ms(r):
     if r["stddev"] is None:  # a single run
         return "%.1f ms" % (r["mean"] * 1000)
     return "%.1f ± %.1f ms" % (r["mean"] * 1000, r["stddev"] * 1000)
-print("| %s | %s | %s | %.2f | %s | %s / %s |" % (
-    label, ms(ls), ms(qz), qz["mean"] / ls["mean"], ops, qz_ok, ls_ok))
+print("| %s | %s | %s | %.2f | %s | %.2f | %s | %s | %s / %s |" % (
+    label, ms(ls), ms(qz), qz["mean"] / ls["mean"], ms(qzm), qzm["mean"] / ls["mean"],
+    ops, qzm_cost, qz_ok, ls_ok))
 EOF
 )")
 done
@@ -278,8 +293,8 @@ echo "$(cat "$work/relay.log")  (connections and datagrams the relay carried)"
 echo
 echo "Round trip through the relay: $((2 * delay)) ms; hyperfine: mean ± standard deviation of whole processes."
 echo
-echo "| question | ldapsearch in-chain | qzAuthTest | ratio (qzAuthTest / ldapsearch) | qzAuthTest LDAP requests / round trips of the walk | verdicts (qzAuthTest / ldapsearch) |"
-echo "|---|---|---|---|---|---|"
+echo "| question | ldapsearch in-chain | qzAuthTest | ratio | qzIsMember | ratio | qzAuthTest LDAP requests / round trips of the walk | qzIsMember cost | verdicts (qzAuthTest/qzIsMember / ldapsearch) |"
+echo "|---|---|---|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"
 echo
 echo "The in-chain rule on loopback (global catalog, whole ldapsearch processes):"

@@ -255,9 +255,9 @@ namespace
 {
 
 // How long the locator waits for the first answer to its pings. DCs answer
-// in a round trip; a DC behind a slow link is still waited for, a silent
-// network is not waited on for long.
-constexpr std::chrono::milliseconds thePingTimeout{2000};
+// in a round trip; a DC behind a slow link is still waited for, a network
+// that drops the pings is not waited on for long, and only once a process.
+constexpr std::chrono::milliseconds thePingTimeout{1000};
 
 std::vector<std::string> hostsOf(const std::vector<LdapUri>& inTargets)
 {
@@ -346,6 +346,14 @@ std::optional<PingResult> systemPing(const std::vector<std::string>& inHosts,
         if (LocationCache::process().findAnswer(curHost, inDomain, theKnown) && theTaken(theKnown))
             return theKnown;
     }
+    // DCs that said nothing to this process before are not waited for
+    // again: with the pings dropped on the way, the DNS's order serves.
+    std::vector<std::string> theHosts;
+    for (const std::string& curHost : inHosts)
+        if (!LocationCache::process().wasSilent(curHost))
+            theHosts.push_back(curHost);
+    if (theHosts.empty())
+        return std::nullopt;
     PingOptions theOptions;
     theOptions.itsAccept = theTaken;
     // A site's few DCs are all asked at once: the near one answers first
@@ -353,9 +361,12 @@ std::optional<PingResult> systemPing(const std::vector<std::string>& inHosts,
     if (inHosts.size() <= 8)
         theOptions.itsInterval = std::chrono::milliseconds(0);
     std::optional<PingResult> theAnswer =
-        pingDomainControllers(inHosts, inDomain, thePingTimeout, theOptions);
+        pingDomainControllers(theHosts, inDomain, thePingTimeout, theOptions);
     if (theAnswer)
         LocationCache::process().storeAnswer(inDomain, *theAnswer);
+    else
+        for (const std::string& curHost : theHosts)
+            LocationCache::process().markSilent(curHost);
     return theAnswer;
 }
 
@@ -458,6 +469,18 @@ void LocationCache::storeAnswer(const std::string& inDomain, const PingResult& i
 {
     std::lock_guard<std::mutex> theLock(itsMutex);
     itsAnswers[lowerText(inAnswer.itsHost) + "\n" + lowerText(inDomain)] = inAnswer;
+}
+
+bool LocationCache::wasSilent(const std::string& inHost) const
+{
+    std::lock_guard<std::mutex> theLock(itsMutex);
+    return itsSilent.count(lowerText(inHost)) != 0;
+}
+
+void LocationCache::markSilent(const std::string& inHost)
+{
+    std::lock_guard<std::mutex> theLock(itsMutex);
+    itsSilent.insert(lowerText(inHost));
 }
 
 LocationCache& LocationCache::process()

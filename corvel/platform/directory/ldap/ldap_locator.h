@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,6 +110,9 @@ public:
     bool findAnswer(const std::string& inHost, const std::string& inDomain,
                     PingResult& outAnswer) const;
     void storeAnswer(const std::string& inDomain, const PingResult& inAnswer);
+    // DCs pinged in vain: not waited for again in this process.
+    bool wasSilent(const std::string& inHost) const;
+    void markSilent(const std::string& inHost);
     // The process's own.
     static LocationCache& process();
 
@@ -116,6 +120,7 @@ private:
     mutable std::mutex itsMutex;
     std::map<std::string, Location> itsLocations;
     std::map<std::string, PingResult> itsAnswers; // by host and domain
+    std::set<std::string> itsSilent;
 };
 
 } // namespace corvel::directory::ldap
