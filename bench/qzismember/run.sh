@@ -125,7 +125,7 @@ for check in "wan-u00001@$d|CORP\\WanCrowdTop|member" "wan-u00002@$d|CORP\\WanCr
   [ "$("$bin" "$u" "$g")" = "$want" ] || die "$u in $g is not '$want'"
   [ "$("$bin" --method=down "$u" "$g")" = "$want" ] || die "$u in $g is not '$want' walking down"
 done
-hyperfine -N --warmup 1 --runs 10 --export-markdown "$work/crowd.md" \
+hyperfine -N -i --warmup 1 --runs 10 --export-markdown "$work/crowd.md" \
   -n "member of the crowd's top group" "$bin wan-u00001@$d CORP\\WanCrowdTop" \
   -n "not a member of it" "$bin wan-u00002@$d CORP\\WanCrowdTop" \
   -n "member of WanB (1,555 groups)" "$bin wan-u00001@$d CORP\\WanB" \

@@ -22,8 +22,9 @@ const char* const theHelpText =
     "  --batch     questions from standard input, USER<TAB>GROUP a line,\n"
     "              answers in the same order\n"
     "  --method=M  how to decide: token (the user's token, then up from the\n"
-    "              user; the default), up (up from the user), or down (down\n"
-    "              from the group, as qzAuthTest does); the same answer\n"
+    "              user; the default for one question), up (up from the user;\n"
+    "              the default for a batch), or down (down from the group, as\n"
+    "              qzAuthTest does); the same answer\n"
     "  -v, --verbose  show the directory calls and the walk (debug trace)\n"
     "  -h, --help     this text\n"
     "  --version      the version\n"
@@ -126,9 +127,14 @@ bool parseOptions(int inCount, char* inArgs[], Options& outOptions, std::string&
 qzMembershipRun::Options runOptions(const Options& inOptions)
 {
     qzMembershipRun::Options theOptions;
-    theOptions.itsMethod = inOptions.itsMethod == "down" ? qzMembershipRun::methodDown
-                           : inOptions.itsMethod == "up" ? qzMembershipRun::methodUp
-                                                         : qzMembershipRun::methodToken;
+    // One question: the token answers a member in the fewest round trips.
+    // A batch: the groups above its users are read once for all of them, and
+    // reading each user's token would cost the server more than they save.
+    const std::string theMethod =
+        inOptions.itsMethod.empty() ? (inOptions.itsBatch ? "up" : "token") : inOptions.itsMethod;
+    theOptions.itsMethod = theMethod == "down" ? qzMembershipRun::methodDown
+                           : theMethod == "up" ? qzMembershipRun::methodUp
+                                               : qzMembershipRun::methodToken;
     // The path is printed with --why, and is part of every JSON answer.
     theOptions.itsWantPath = inOptions.itsWhy || inOptions.itsJson;
     // What one question learns serves no other: a question alone is

@@ -17,9 +17,9 @@ constexpr int theExitIO = 74;      // EX_IOERR
 
 struct Options
 {
-    // How the membership is decided ("down", "up", "token"): the same
-    // verdict every way.
-    std::string itsMethod = "token";
+    // How the membership is decided ("down", "up", "token"; empty: token
+    // for one question, up for a batch): the same verdict every way.
+    std::string itsMethod;
     bool itsWhy = false;
     bool itsJson = false;
     bool itsBatch = false;

@@ -20,25 +20,13 @@ import json
 import random
 import sys
 
+from differential import b64, escape_value
+
 GROUPS = 24
 USERS = 16
 CROWD = 2000
 SECURITY = [-2147483646, -2147483640, -2147483644]  # global, universal, domain-local
 DISTRIBUTION = [2, 8, 4]
-
-
-def escape_value(value):
-    out = []
-    for index, char in enumerate(value):
-        if char in ',+"\\<>;=':
-            out.append('\\' + char)
-        elif char == '#' and index == 0:
-            out.append('\\#')
-        elif char == ' ' and index in (0, len(value) - 1):
-            out.append('\\ ')
-        else:
-            out.append(char)
-    return ''.join(out)
 
 
 def make(seed, base):
@@ -70,10 +58,6 @@ def make(seed, base):
     crowd = ['CN=MC%04d,%s' % (i, ou) for i in range(CROWD)]
     groups[7]['members'] += crowd
     return ou, users, groups, crowd
-
-
-def b64(text):
-    return base64.b64encode(text.encode('utf-8')).decode('ascii')
 
 
 def write_ldif(seed, base, dns_domain):

@@ -60,13 +60,25 @@ std::string uriOf(const Target& inTarget)
 } // namespace
 
 Connection::Connection(ServerList& ioServers, Stats& ioStats, const Credentials* inCredentials)
-    : itsServers(ioServers), itsStats(ioStats)
+    : itsServers(&ioServers), itsStats(&ioStats)
 {
     if (inCredentials != nullptr && !inCredentials->isEmpty())
         itsCredentials = *inCredentials;
 }
 
 Connection::~Connection() { platform::wipeText(itsCredentials.itsPassword); }
+
+void Connection::adopt(ServerList& ioServers, Stats& ioStats)
+{
+    ioServers.itsActive = itsServers->itsActive;
+    ioStats.itsRequests += itsStats->itsRequests;
+    ioStats.itsRoundTrips += itsStats->itsRoundTrips;
+    ioStats.itsBinds += itsStats->itsBinds;
+    ioStats.itsBindRoundTrips += itsStats->itsBindRoundTrips;
+    ioStats.itsFailovers += itsStats->itsFailovers;
+    itsServers = &ioServers;
+    itsStats = &ioStats;
+}
 
 Status Connection::fail(int inResult)
 {
@@ -80,7 +92,7 @@ Status Connection::open()
     const SigPipeGuard theGuard;
     routeLibldapDiagnostics();
     int theResult = LDAP_SERVER_DOWN;
-    while (itsServers.itsActive < itsServers.itsTargets.size())
+    while (itsServers->itsActive < itsServers->itsTargets.size())
     {
         const Target& theTarget = target();
         theResult = openTarget(theTarget);
@@ -90,11 +102,11 @@ Status Connection::open()
             return S_ok;
         }
         if (!isUnreachableCode(theResult) ||
-            itsServers.itsActive + 1 >= itsServers.itsTargets.size())
+            itsServers->itsActive + 1 >= itsServers->itsTargets.size())
             break;
         osTrace(1, "ldap: %s:%d does not answer, trying the next directory server (%s)",
-                theTarget.itsHost.c_str(), theTarget.itsPort, itsServers.itsWhat.c_str());
-        ++itsServers.itsActive;
+                theTarget.itsHost.c_str(), theTarget.itsPort, itsServers->itsWhat.c_str());
+        ++itsServers->itsActive;
     }
     itsLd.reset();
     return fail(theResult);
@@ -118,14 +130,14 @@ int Connection::openTarget(const Target& inTarget)
     // lookup of the address (which names "localhost" on a test DC).
     ldap_set_option(theLd, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
     // The TCP connect is a round trip of its own, made by the first send.
-    ++itsStats.itsBindRoundTrips;
+    ++itsStats->itsBindRoundTrips;
     theResult = itsCredentials.isEmpty() ? bindAsCaller(inTarget) : bindWithPassword(inTarget);
     if (theResult != LDAP_SUCCESS)
     {
         itsLd.reset();
         return theResult;
     }
-    ++itsStats.itsBinds;
+    ++itsStats->itsBinds;
     platform::reportLog(platform::Report_debug, "ldap: bound to %s:%d with %s",
                         inTarget.itsHost.c_str(), inTarget.itsPort, itsMechanism.c_str());
     return LDAP_SUCCESS;
@@ -147,7 +159,7 @@ int Connection::saslBind(const char* inMechanism)
         theAnswer = nullptr;
         if (theResult != LDAP_SASL_BIND_IN_PROGRESS)
             return theResult;
-        ++itsStats.itsBindRoundTrips;
+        ++itsStats->itsBindRoundTrips;
         timeval theTimeout = operationTimeout();
         const int theWait = ldap_result(itsLd.get(), theId, LDAP_MSG_ALL, &theTimeout, &theAnswer);
         if (theWait <= 0 || theAnswer == nullptr)
@@ -201,7 +213,7 @@ int Connection::bindWithPassword(const Target& inTarget)
     // the OpenLDAP client configuration says), then the simple bind.
     if (!inTarget.itsTls)
     {
-        ++itsStats.itsBindRoundTrips;
+        ++itsStats->itsBindRoundTrips;
         const int theStarted = ldap_start_tls_s(theLd, nullptr, nullptr);
         if (theStarted != LDAP_SUCCESS)
         {
@@ -215,7 +227,7 @@ int Connection::bindWithPassword(const Target& inTarget)
     berval thePassword;
     thePassword.bv_val = const_cast<char*>(itsCredentials.itsPassword.c_str());
     thePassword.bv_len = itsCredentials.itsPassword.size();
-    ++itsStats.itsBindRoundTrips;
+    ++itsStats->itsBindRoundTrips;
     const int theResult = ldap_sasl_bind_s(theLd, itsCredentials.itsUser.c_str(), LDAP_SASL_SIMPLE,
                                            &thePassword, nullptr, nullptr, nullptr);
     if (theResult != LDAP_SUCCESS)
@@ -232,18 +244,18 @@ bool Connection::failOver(int inResult)
 {
     itsLd.reset();
     const Target theLost = target();
-    while (itsServers.itsActive + 1 < itsServers.itsTargets.size())
+    while (itsServers->itsActive + 1 < itsServers->itsTargets.size())
     {
-        ++itsServers.itsActive;
+        ++itsServers->itsActive;
         const Target& theNext = target();
         platform::reportLog(platform::Report_debug,
                             "ldap: %s:%d broke off (%s); repeating the reads on %s:%d (%s)",
                             theLost.itsHost.c_str(), theLost.itsPort, ldap_err2string(inResult),
-                            theNext.itsHost.c_str(), theNext.itsPort, itsServers.itsWhat.c_str());
+                            theNext.itsHost.c_str(), theNext.itsPort, itsServers->itsWhat.c_str());
         const int theResult = openTarget(theNext);
         if (theResult == LDAP_SUCCESS)
         {
-            ++itsStats.itsFailovers;
+            ++itsStats->itsFailovers;
             itsSentSinceWait = false;
             return true;
         }
@@ -295,7 +307,7 @@ int Connection::sendPage(const SearchSpec& inSpec, const berval* inCookie, int& 
     timeval theTimeout = operationTimeout();
     if (inSpec.itsTimeLimit > 0 && inSpec.itsTimeLimit < theTimeout.tv_sec)
         theTimeout.tv_sec = inSpec.itsTimeLimit + 1; // the server's own limit answers first
-    ++itsStats.itsRequests;
+    ++itsStats->itsRequests;
     itsSentSinceWait = true;
     // A base read answers one entry, and Samba answers a plain base read
     // several times faster than a paged one: no control there.
@@ -311,7 +323,7 @@ int Connection::wait(int inId, LdapMessage& outMessage)
         return LDAP_SERVER_DOWN;
     if (itsSentSinceWait)
     {
-        ++itsStats.itsRoundTrips;
+        ++itsStats->itsRoundTrips;
         itsSentSinceWait = false;
     }
     timeval theTimeout = operationTimeout();
@@ -320,6 +332,38 @@ int Connection::wait(int inId, LdapMessage& outMessage)
         // Nothing in time (0) or a broken connection (-1): either way the
         // connection can no longer be trusted to pair answers with requests.
         return theWait == 0 ? LDAP_TIMEOUT : LDAP_SERVER_DOWN;
+    return LDAP_SUCCESS;
+}
+
+int Connection::takeAnswer(const SearchSpec& inSpec, LdapMessage& inMessage, int inPages,
+                           SearchResult& ioResult, berval& outNext)
+{
+    outNext = berval{0, nullptr};
+    for (LDAPMessage* curEntry = ldap_first_entry(itsLd.get(), inMessage.get()); curEntry;
+         curEntry = ldap_next_entry(itsLd.get(), curEntry))
+        ioResult.itsFound.push_back(toFound(curEntry));
+    int theServerCode = LDAP_SUCCESS;
+    LdapControls theReturned;
+    const int theCode = ldap_parse_result(itsLd.get(), inMessage.get(), &theServerCode, nullptr,
+                                          nullptr, nullptr, out(theReturned), 0);
+    if (theCode != LDAP_SUCCESS)
+        return theCode;
+    ioResult.itsCode = theServerCode;
+    LDAPControl* theResponse =
+        theServerCode == LDAP_SUCCESS && inSpec.itsPaged
+            ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, theReturned.get(), nullptr)
+            : nullptr;
+    ber_int_t theCount = 0;
+    if (theResponse == nullptr ||
+        ldap_parse_pageresponse_control(itsLd.get(), theResponse, &theCount, &outNext) !=
+            LDAP_SUCCESS)
+        outNext = berval{0, nullptr};
+    else if (outNext.bv_len != 0 && inPages >= tuning().itsMaxPages)
+    {
+        BerBuffer theCookie(outNext.bv_val);
+        outNext = berval{0, nullptr};
+        ioResult.itsCode = LDAP_SIZELIMIT_EXCEEDED; // never taken for a whole answer
+    }
     return LDAP_SUCCESS;
 }
 
@@ -373,48 +417,22 @@ int Connection::searchOnce(const std::vector<SearchSpec>& inSpecs, std::size_t i
 
         LdapMessage theMessage;
         int theCode = wait(theFlight.itsId, theMessage);
-        if (theCode != LDAP_SUCCESS)
-        {
-            theInFlight.push_front(theFlight);
-            return theBreak(theCode);
-        }
-        for (LDAPMessage* curEntry = ldap_first_entry(itsLd.get(), theMessage.get()); curEntry;
-             curEntry = ldap_next_entry(itsLd.get(), curEntry))
-            theResult.itsFound.push_back(toFound(curEntry));
-
-        int theServerCode = LDAP_SUCCESS;
-        LdapControls theReturned;
-        theCode = ldap_parse_result(itsLd.get(), theMessage.get(), &theServerCode, nullptr, nullptr,
-                                    nullptr, out(theReturned), 0);
-        if (theCode != LDAP_SUCCESS)
-        {
-            theInFlight.push_front(theFlight);
-            return theBreak(theCode);
-        }
-        theResult.itsCode = theServerCode;
-        theResult.itsElapsed = std::chrono::steady_clock::now() - theFlight.itsStart;
-        // The next page, asked at once: the other searches stay in flight.
-        LDAPControl* theResponse =
-            theServerCode == LDAP_SUCCESS && theSpec.itsPaged
-                ? ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, theReturned.get(), nullptr)
-                : nullptr;
-        ber_int_t theCount = 0;
         berval theNext{0, nullptr};
-        if (theResponse == nullptr ||
-            ldap_parse_pageresponse_control(itsLd.get(), theResponse, &theCount, &theNext) !=
-                LDAP_SUCCESS)
+        if (theCode == LDAP_SUCCESS)
+            theCode = takeAnswer(theSpec, theMessage, theFlight.itsPages, theResult, theNext);
+        if (theCode != LDAP_SUCCESS)
         {
-            ioDone[theFlight.itsIndex] = true;
-            continue;
+            theInFlight.push_front(theFlight);
+            return theBreak(theCode);
         }
         BerBuffer theCookie(theNext.bv_val);
-        if (theNext.bv_len == 0 || theFlight.itsPages >= tuning().itsMaxPages)
+        theResult.itsElapsed = std::chrono::steady_clock::now() - theFlight.itsStart;
+        if (theNext.bv_len == 0)
         {
-            if (theNext.bv_len != 0)
-                theResult.itsCode = LDAP_SIZELIMIT_EXCEEDED; // never taken for a whole answer
             ioDone[theFlight.itsIndex] = true;
             continue;
         }
+        // The next page, asked at once: the other searches stay in flight.
         int theId = 0;
         const int theSent = sendPage(theSpec, &theNext, theId);
         if (theSent != LDAP_SUCCESS)

@@ -124,12 +124,23 @@ public:
 
     EntryCache& entries() { return itsEntries; }
     // The server in use (the list's active one).
-    const Target& target() const { return itsServers.itsTargets[itsServers.itsActive]; }
+    const Target& target() const { return itsServers->itsTargets[itsServers->itsActive]; }
     bool isDead() const { return itsDead || !itsLd; }
     bool isGlobalCatalog() const
     {
-        return !itsServers.itsTargets.empty() &&
+        return !itsServers->itsTargets.empty() &&
                (target().itsPort == kGcPort || target().itsPort == kGcsPort);
+    }
+    // A connection opened on a thread of its own, over copies of the list
+    // and the statistics, taken into the session's: it goes on with ioServers
+    // (its position copied there) and counts into ioStats (its counts added).
+    void adopt(ServerList& ioServers, Stats& ioStats);
+    // True from the second call on: the session says once that it connected.
+    bool announced()
+    {
+        const bool theAnnounced = itsAnnounced;
+        itsAnnounced = true;
+        return theAnnounced;
     }
     // The SASL mechanism the bind used ("GSS-SPNEGO", "GSSAPI"), or "simple".
     const std::string& mechanism() const { return itsMechanism; }
@@ -152,6 +163,10 @@ private:
     // connection.
     int searchOnce(const std::vector<SearchSpec>& inSpecs, std::size_t inWindow,
                    std::vector<SearchResult>& ioResults, std::vector<bool>& ioDone);
+    // One answer of a search into ioResult; outNext is the next page's
+    // cookie (empty at the end; the caller owns its memory).
+    int takeAnswer(const SearchSpec& inSpec, LdapMessage& inMessage, int inPages,
+                   SearchResult& ioResult, berval& outNext);
     Found toFound(LDAPMessage* inEntry);
     // Sends the page of inSpec after inCookie; outId is its message id.
     int sendPage(const SearchSpec& inSpec, const berval* inCookie, int& outId);
@@ -159,12 +174,13 @@ private:
     // when something was sent since the last wait.
     int wait(int inId, LdapMessage& outMessage);
 
-    ServerList& itsServers;
-    Stats& itsStats;
+    ServerList* itsServers;
+    Stats* itsStats;
     Credentials itsCredentials;
     LdapHandle itsLd;
     std::string itsMechanism;
     bool itsDead = false;
+    bool itsAnnounced = false;
     bool itsSentSinceWait = false;
     EntryCache itsEntries;
 };

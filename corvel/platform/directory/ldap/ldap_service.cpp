@@ -77,6 +77,9 @@ const DomainRef* domainOfDN(const std::string& inDN, const std::vector<DomainRef
 
 LdapService::~LdapService()
 {
+    // A connection still being opened ahead is waited for, then closed.
+    if (itsHomeAhead.valid())
+        itsHomeAhead.wait();
     if (itsStats.itsRequests > 0 || itsStats.itsBinds > 0)
         platform::reportLog(platform::Report_debug,
                             "ldap: %lu requests in %lu round trips, %lu connections (%lu binds "
@@ -92,19 +95,52 @@ bool LdapService::hasDirectory()
     return failed(locate()) ? false : !itsHome.itsTargets.empty();
 }
 
+std::string LdapService::connectionKey(const ServerList& inServers,
+                                       const Credentials* inCredentials) const
+{
+    // The key holds the password itself: a cached bind must never stand in
+    // for a different password. It stays in memory, in this session only.
+    std::string theKey = std::to_string(reinterpret_cast<std::uintptr_t>(&inServers)) + '\n';
+    if (inCredentials != nullptr && !inCredentials->isEmpty())
+        theKey += inCredentials->itsUser + '\n' + inCredentials->itsPassword;
+    return theKey;
+}
+
+void LdapService::openHomeAhead()
+{
+    if (itsHomeAhead.valid() || failed(locate()) || itsHome.itsTargets.empty() ||
+        itsConnections.count(connectionKey(itsHome, nullptr)) != 0)
+        return;
+    // Its own copies: the thread touches nothing the session uses meanwhile.
+    itsHomeAheadList = itsHome;
+    itsHomeAheadStats = Stats();
+    itsHomeAhead = std::async(std::launch::async,
+                              [this]()
+                              {
+                                  auto theConnection = std::make_unique<Connection>(
+                                      itsHomeAheadList, itsHomeAheadStats, nullptr);
+                                  if (failed(theConnection->open()))
+                                      theConnection.reset();
+                                  return theConnection;
+                              });
+}
+
 Status LdapService::connectTo(ServerList& ioServers, const Credentials* inCredentials,
                               Connection*& outConnection)
 {
     if (ioServers.itsTargets.empty())
         return E_noSuchDomain;
     const bool theHasCredentials = inCredentials != nullptr && !inCredentials->isEmpty();
-    // One connection per server list and credentials. The key holds the
-    // password itself: a cached bind must never stand in for a different
-    // password. It stays in memory, in this session only.
-    std::string theKey = std::to_string(reinterpret_cast<std::uintptr_t>(&ioServers)) + '\n';
-    if (theHasCredentials)
-        theKey += inCredentials->itsUser + '\n' + inCredentials->itsPassword;
+    const std::string theKey =
+        connectionKey(ioServers, theHasCredentials ? inCredentials : nullptr);
     auto& theSlot = itsConnections[theKey];
+    if (!theSlot && &ioServers == &itsHome && !theHasCredentials && itsHomeAhead.valid())
+    {
+        // The home DC's connection opened ahead, while the lookups went on.
+        theSlot = itsHomeAhead.get();
+        if (theSlot)
+            theSlot->adopt(itsHome, itsStats);
+    }
     if (!theSlot)
     {
         auto theConnection = std::make_unique<Connection>(
@@ -116,9 +152,10 @@ Status LdapService::connectTo(ServerList& ioServers, const Credentials* inCreden
             return theStatus;
         }
         theSlot = std::move(theConnection);
+    }
+    if (!theSlot->announced())
         platform::reportLog(platform::Report_debug, "ldap: connected to %s:%d",
                             theSlot->target().itsHost.c_str(), theSlot->target().itsPort);
-    }
     outConnection = theSlot.get();
     return S_ok;
 }
@@ -151,6 +188,8 @@ Status LdapService::locate()
     if (itsHome.itsTargets.empty())
         return itsLocateStatus = E_noSuchDomain;
     itsDomainName = theDomain;
+    // The DCs found are the domain's: its naming context needs no read.
+    itsHomeNc = dnsNameToDN(theDomain);
     itsClientSite = theLocation.itsClientSite;
     itsForestName = theLocation.itsForest;
     return itsLocateStatus = S_ok;
@@ -233,6 +272,15 @@ Status LdapService::homeNamingContext(const Credentials* inCredentials, std::str
     }
     outDN = itsHomeNc;
     return S_ok;
+}
+
+void LdapService::noteNamingContext(const Connection& inServer, const std::string& inNc)
+{
+    // A server's own domain is the home domain when it is the home DC.
+    if (!itsHomeNc.empty() || inNc.empty() || itsHome.itsTargets.empty())
+        return;
+    if (lower(inServer.target().itsHost) == lower(itsHome.itsTargets[itsHome.itsActive].itsHost))
+        itsHomeNc = inNc;
 }
 
 SearchSpec LdapService::globalDomainsSpec()

@@ -6,6 +6,7 @@
 // session cost in requests and round trips.
 #pragma once
 
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -85,6 +86,16 @@ public:
     void takeDomains(const std::vector<Found>& inCrossRefs);
     // The naming context of the home DC (its defaultNamingContext).
     Status homeNamingContext(const Credentials* inCredentials, std::string& outDN);
+    bool homeNamingContextKnown() const { return !itsHomeNc.empty(); }
+    // inServer's defaultNamingContext, read on it: the home domain's when it
+    // is the home DC (a configured server is both that and the global
+    // catalog), saving a read of its own.
+    void noteNamingContext(const Connection& inServer, const std::string& inNc);
+    // Starts opening the home DC's connection on a thread of its own, when
+    // it is not open yet: a question about to be looked up on the global
+    // catalog reads its user on the home DC next, and both binds then share
+    // their round trips.
+    void openHomeAhead();
     // Whether any directory can be reached at all: servers configured, or a
     // domain named by Kerberos.
     bool hasDirectory();
@@ -141,11 +152,15 @@ private:
     // list).
     Status connectTo(ServerList& ioServers, const Credentials* inCredentials,
                      Connection*& outConnection);
+    std::string connectionKey(const ServerList& inServers, const Credentials* inCredentials) const;
     // Fills itsHome (and itsGc when configured) from the configuration or
     // the DNS, once.
     Status locate();
     // The global catalogs, looked up when first wanted.
     Status locateGc(const Credentials* inCredentials);
+    // The home domain's naming context and a connection to one of its DCs,
+    // with the caller's own ticket.
+    Status home(std::string& outNamingContext, Connection*& outConnection);
     // A DC of inDN's own domain other than inTried, when its domain is known
     // (or learnt now: the forest's crossRefs, the trusts).
     bool elsewhere(const std::string& inDN, Connection& inTried, const Credentials* inCredentials,
@@ -181,6 +196,15 @@ private:
     std::unordered_set<std::string> itsInChainAsked;
     // "<SID=...>" reads answered in this session: the SID's DN.
     std::map<std::string, std::string> itsDnBySid;
+    // readObjects' reads of ioIndexes that searches can answer, answered so;
+    // ioIndexes keeps the rest.
+    void searchFirst(Connection& inConnection, std::vector<ObjectRead>& ioReads,
+                     std::vector<std::size_t>& ioIndexes);
+    // The home DC's connection being opened ahead (openHomeAhead), over
+    // copies of the list and the statistics.
+    std::future<std::unique_ptr<Connection>> itsHomeAhead;
+    ServerList itsHomeAheadList;
+    Stats itsHomeAheadStats;
     // Trusts, and what was learnt across them.
     bool itsTrustsRead = false;
     std::vector<DomainRef> itsTrusted;

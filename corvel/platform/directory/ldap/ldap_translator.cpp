@@ -1,5 +1,7 @@
 #include "corvel/platform/directory/ldap/ldap_translator.h"
 
+#include <algorithm>
+
 #include "corvel/platform/directory/dn.h"
 
 namespace corvel::directory::ldap
@@ -260,9 +262,17 @@ void LdapTranslator::prepare(const std::vector<std::string>& inNames)
 {
     if (itsConnection == nullptr)
         return;
+    // The objects found are read next, on the home DC: its bind goes on
+    // while these searches do.
+    if (itsConnection->isGlobalCatalog())
+        itsService->openHomeAhead();
     // The search each name's first form starts with, when it can be told
-    // before any answer: the lookups of a question go out together.
+    // before any answer: the lookups of a question go out together. Those
+    // that look for one value of one attribute under one base are ORed into
+    // searches of a score each, which cost the server far less than one
+    // search a name.
     std::vector<SearchSpec> theSpecs;
+    std::map<std::pair<std::string, std::string>, std::vector<std::string>> theEqualities;
     for (const std::string& curName : inNames)
     {
         const std::vector<names::NameForm> theForms = names::candidateForms(curName);
@@ -276,8 +286,7 @@ void LdapTranslator::prepare(const std::vector<std::string>& inNames)
             theSpecs.push_back(dnSpec(curName));
             break;
         case names::NameForm::UserPrincipalName:
-            theSpecs.push_back(
-                oneSpec(itsBase, "(userPrincipalName=" + dn::escapeFilterValue(curName) + ")"));
+            theEqualities[{itsBase, "userPrincipalName"}].push_back(curName);
             break;
         case names::NameForm::Nt4:
             if (!names::splitNt4Name(curName, theDomain, theAccount) || theAccount.empty())
@@ -297,9 +306,7 @@ void LdapTranslator::prepare(const std::vector<std::string>& inNames)
                     if (sameText(curDomain.itsNetbios, theName) ||
                         sameText(curDomain.itsDnsRoot, theName))
                     {
-                        theSpecs.push_back(
-                            oneSpec(curDomain.itsNcDN,
-                                    "(sAMAccountName=" + dn::escapeFilterValue(theAccount) + ")"));
+                        theEqualities[{curDomain.itsNcDN, "sAMAccountName"}].push_back(theAccount);
                         break;
                     }
             }
@@ -308,11 +315,103 @@ void LdapTranslator::prepare(const std::vector<std::string>& inNames)
             break;
         }
     }
+    std::vector<EqualityChunk> theChunks;
+    for (const auto& [curWhere, curValues] : theEqualities)
+        chunkEqualities(curWhere.first, curWhere.second, curValues, theSpecs, theChunks);
+    // The server's own domain, which the reads after the lookups may need.
+    const bool theAskNc = !theSpecs.empty() && !itsService->homeNamingContextKnown();
+    if (theAskNc)
+    {
+        SearchSpec theRoot;
+        theRoot.itsAttributes = {"defaultNamingContext"};
+        theRoot.itsPaged = false;
+        theSpecs.push_back(std::move(theRoot));
+    }
     std::vector<SearchResult> theResults;
     if (theSpecs.empty() || failed(run(theSpecs, theResults)))
         return; // each set asks again, and says what went wrong
+    if (theAskNc && !theResults.back().itsFound.empty())
+        itsService->noteNamingContext(
+            *itsConnection, firstValue(theResults.back().itsFound.front(), "defaultNamingContext"));
+    for (const EqualityChunk& curChunk : theChunks)
+        spreadEqualities(curChunk, theResults[curChunk.itsSpec]);
     for (std::size_t curIndex = 0; curIndex < theSpecs.size(); ++curIndex)
         itsPrefetched[specKey(theSpecs[curIndex])] = std::move(theResults[curIndex]);
+}
+
+void LdapTranslator::chunkEqualities(const std::string& inBase, const std::string& inAttribute,
+                                     const std::vector<std::string>& inValues,
+                                     std::vector<SearchSpec>& ioSpecs,
+                                     std::vector<EqualityChunk>& ioChunks)
+{
+    constexpr std::size_t theChunk = 20;
+    for (std::size_t curStart = 0; curStart < inValues.size(); curStart += theChunk)
+    {
+        EqualityChunk theEqualities;
+        theEqualities.itsBase = inBase;
+        theEqualities.itsAttribute = inAttribute;
+        theEqualities.itsSpec = ioSpecs.size();
+        SearchSpec theSpec = oneSpec(inBase, "(|");
+        theSpec.itsSizeLimit = 0;
+        for (std::size_t curIndex = curStart;
+             curIndex < std::min(inValues.size(), curStart + theChunk); ++curIndex)
+        {
+            theSpec.itsFilter +=
+                "(" + inAttribute + "=" + dn::escapeFilterValue(inValues[curIndex]) + ")";
+            theEqualities.itsValues.push_back(inValues[curIndex]);
+        }
+        theSpec.itsFilter += ")";
+        ioSpecs.push_back(std::move(theSpec));
+        ioChunks.push_back(std::move(theEqualities));
+    }
+}
+
+void LdapTranslator::spreadEqualities(const EqualityChunk& inChunk, const SearchResult& inResult)
+{
+    // Each value's own search, as oneSpec would have made it, answered from
+    // the ORed one: its matches (the attribute matches without case), two
+    // at most, as a size limit of two gives them. A failed search answers
+    // nothing: each name then asks on its own.
+    if (inResult.itsCode != LDAP_SUCCESS)
+        return;
+    const auto theMatches = [&inChunk](const Found& inFound, const std::string& inValue)
+    {
+        for (const auto& [curName, curValues] : inFound.itsAttributes)
+            if (sameText(curName, inChunk.itsAttribute))
+                for (const std::string& curHeld : curValues)
+                    if (sameText(curHeld, inValue))
+                        return true;
+        return false;
+    };
+    // An entry that matches no value as we compare (the server folds the
+    // case of more than ASCII) leaves the values without a match unsure:
+    // those ask on their own.
+    bool theAllPlaced = true;
+    for (const Found& curFound : inResult.itsFound)
+        theAllPlaced =
+            theAllPlaced &&
+            std::any_of(inChunk.itsValues.begin(), inChunk.itsValues.end(),
+                        [&](const std::string& inValue) { return theMatches(curFound, inValue); });
+    for (const std::string& curValue : inChunk.itsValues)
+    {
+        SearchResult theOwn;
+        for (const Found& curFound : inResult.itsFound)
+        {
+            if (!theMatches(curFound, curValue))
+                continue;
+            if (theOwn.itsFound.size() == 2)
+            {
+                theOwn.itsCode = LDAP_SIZELIMIT_EXCEEDED;
+                break;
+            }
+            theOwn.itsFound.push_back(curFound);
+        }
+        if (theOwn.itsFound.empty() && !theAllPlaced)
+            continue;
+        itsPrefetched[specKey(oneSpec(inChunk.itsBase, "(" + inChunk.itsAttribute + "=" +
+                                                           dn::escapeFilterValue(curValue) +
+                                                           ")"))] = std::move(theOwn);
+    }
 }
 
 Status LdapTranslator::searchOne(const std::string& inBase, const std::string& inFilter,
@@ -376,7 +475,11 @@ Status LdapTranslator::byNt4(const std::string& inName, Found& outFound)
     // it lives, are asked in one round trip; the account is then the one of
     // the domain named.
     std::vector<SearchResult> theResults;
-    if (!itsService->domainsKnown() && itsConnection->isGlobalCatalog() && !theAccount.empty())
+    // (Also when prepare fetched them so, though the crossRefs are known by
+    // now: the account's answer is there already.)
+    if (itsConnection->isGlobalCatalog() && !theAccount.empty() &&
+        (!itsService->domainsKnown() ||
+         itsPrefetched.count(specKey(accountsSpec(theAccount))) != 0))
     {
         const Status theSearch =
             run({LdapService::globalDomainsSpec(), accountsSpec(theAccount)}, theResults);

@@ -39,6 +39,21 @@ public:
 
 private:
     static SearchSpec oneSpec(const std::string& inBase, const std::string& inFilter);
+    // Lookups of one attribute's values under one base, ORed into a search
+    // of a score of them (prepare), and their answers spread to each value's
+    // own search.
+    struct EqualityChunk
+    {
+        std::string itsBase;
+        std::string itsAttribute;
+        std::vector<std::string> itsValues;
+        std::size_t itsSpec = 0; // the search that asks them
+    };
+    static void chunkEqualities(const std::string& inBase, const std::string& inAttribute,
+                                const std::vector<std::string>& inValues,
+                                std::vector<SearchSpec>& ioSpecs,
+                                std::vector<EqualityChunk>& ioChunks);
+    void spreadEqualities(const EqualityChunk& inChunk, const SearchResult& inResult);
     static SearchSpec dnSpec(const std::string& inDN);
     static SearchSpec accountsSpec(const std::string& inAccount);
     // The searches, those prepared answered from what prepare fetched; on

@@ -31,6 +31,12 @@ std::string domainSidOf(const std::string& inSid)
 
 } // namespace
 
+Status LdapService::home(std::string& outNamingContext, Connection*& outConnection)
+{
+    const Status theStatus = homeNamingContext(nullptr, outNamingContext);
+    return failed(theStatus) ? theStatus : homeConnection(nullptr, outConnection);
+}
+
 Status LdapService::trustedDomains(const std::vector<DomainRef>*& outDomains)
 {
     outDomains = &itsTrusted;
@@ -39,9 +45,7 @@ Status LdapService::trustedDomains(const std::vector<DomainRef>*& outDomains)
     itsTrustsRead = true;
     std::string theHomeNc;
     Connection* theHome = nullptr;
-    Status theStatus = homeNamingContext(nullptr, theHomeNc);
-    if (succeeded(theStatus))
-        theStatus = homeConnection(nullptr, theHome);
+    Status theStatus = home(theHomeNc, theHome);
     if (failed(theStatus))
         return theStatus;
     SearchSpec theSpec;
@@ -202,9 +206,7 @@ Status LdapService::groupsOfForeignSid(const std::string& inSid,
     }
     std::string theHomeNc;
     Connection* theHome = nullptr;
-    Status theStatus = homeNamingContext(nullptr, theHomeNc);
-    if (succeeded(theStatus))
-        theStatus = homeConnection(nullptr, theHome);
+    Status theStatus = home(theHomeNc, theHome);
     if (failed(theStatus))
         return theStatus;
     EntryPtr theEntry;
