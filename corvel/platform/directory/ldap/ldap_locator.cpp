@@ -314,12 +314,22 @@ Location choose(const std::string& inDomain, const std::vector<LdapUri>& inAll,
                             "DNS's order",
                             inDomain.c_str());
         theLocation.itsTargets = ordered("", inSite, inAll);
+        theLocation.itsWhy = "none answered the LDAP ping: the DNS's order";
         return theLocation;
     }
     theLocation.itsForest = lowerText(theFirst->itsResponse.itsDnsForestName);
     if (theLocation.itsClientSite.empty())
         theLocation.itsClientSite = theFirst->itsResponse.itsClientSiteName;
     theLocation.itsTargets = ordered(theFirst->itsHost, inSite, inAll);
+    bool theOfSite = false;
+    for (const LdapUri& curTarget : inSite)
+        theOfSite = theOfSite || sameHost(curTarget.itsHost, theFirst->itsHost);
+    theLocation.itsWhy =
+        theOfSite ? "the first of the client's site to answer the LDAP ping"
+        : theLocation.itsClientSite.empty() ? "the first to answer the LDAP ping; the client is in "
+                                              "no site"
+        : inSite.empty() ? "the first to answer the LDAP ping; the client's site has none"
+                         : "the first to answer the LDAP ping; none of the client's site did";
     return theLocation;
 }
 
@@ -393,6 +403,10 @@ Location locateDomainControllers(const std::string& inDomain, bool inTls, const 
     {
         theLocation.itsTargets = ordered(theFirst ? theFirst->itsHost : "", {}, theAll);
         theLocation.itsClientSite = theSite;
+        theLocation.itsWhy = !theFirst   ? "none answered the LDAP ping: the DNS's order"
+                             : theInSite ? "the first to answer the LDAP ping, of the client's site"
+                                         : "the first to answer the LDAP ping; the client is in no "
+                                           "site";
         if (theFirst)
             theLocation.itsForest = lowerText(theFirst->itsResponse.itsDnsForestName);
         else
@@ -411,9 +425,9 @@ Location locateDomainControllers(const std::string& inDomain, bool inTls, const 
             theLocation.itsForest = lowerText(theFirst->itsResponse.itsDnsForestName);
     }
     platform::reportLog(platform::Report_debug,
-                        "ldap: domain controllers of %s: client site \"%s\"; using %s first",
+                        "ldap: domain controllers of %s: client site \"%s\"; using %s first (%s)",
                         theDomain.c_str(), theLocation.itsClientSite.c_str(),
-                        describeChoice(theLocation).c_str());
+                        describeChoice(theLocation).c_str(), theLocation.itsWhy.c_str());
     return theLocation;
 }
 
@@ -432,9 +446,10 @@ Location locateGlobalCatalogs(const std::string& inForest, const std::string& in
     if (theSite.empty() && theAll.empty())
         return theLocation;
     theLocation = choose(theForest, theAll, inClientSite, theSite, true, inPing);
-    platform::reportLog(
-        platform::Report_debug, "ldap: global catalogs of %s: client site \"%s\"; using %s first",
-        theForest.c_str(), theLocation.itsClientSite.c_str(), describeChoice(theLocation).c_str());
+    platform::reportLog(platform::Report_debug,
+                        "ldap: global catalogs of %s: client site \"%s\"; using %s first (%s)",
+                        theForest.c_str(), theLocation.itsClientSite.c_str(),
+                        describeChoice(theLocation).c_str(), theLocation.itsWhy.c_str());
     return theLocation;
 }
 

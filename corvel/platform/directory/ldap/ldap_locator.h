@@ -88,6 +88,7 @@ struct Location
     std::vector<LdapUri> itsTargets;
     std::string itsClientSite; // empty: in no site, or no DC answered
     std::string itsForest;     // the forest's DNS name as the DCs named it; empty when unknown
+    std::string itsWhy;        // why the first is first, for the log
 };
 
 // The DCs of inDomain, as described above; no targets when the DNS has no
