@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Failover without loss: a batch of 3,000 questions of 1,000 different users
 # runs against dc1 (the client is in its site); dc1 is killed a third of the
-# way through, and the run goes on with dc2 (behind a 150 ms link): every
-# answer is the one a run without the failure gives, exit 0. Then with every
-# DC of the domain down, nothing is reported as "not a member": exit 3.
+# way through (between two answers, then again in full flow), and the run
+# goes on with dc2 (behind a 150 ms link): every answer is the one a run
+# without the failure gives, exit 0. Then with every DC of the domain down,
+# nothing is reported as "not a member": exit 3.
 set -uo pipefail
 
 . "$(dirname "$0")/lib/forest_env.sh"
@@ -78,6 +79,20 @@ if [ "$status" -eq 0 ] && cmp -s "$work/want" "$work/got"; then ok; else
 fi
 grep -q 'broke off.*repeating the reads on' "$work/got.err" && ok ||
   fail "no failover in the log: $(grep -F 'ldap:' "$work/got.err" | tail -3)"
+
+# Again, dc1 killed while the batch is in full flow: requests in flight on
+# it are asked again of dc2.
+forest_start dc1 || fail "dc1 did not come back"
+timeout 900 "$ismember" -v --batch < "$work/questions" > "$work/flow" 2>"$work/flow.err" &
+run=$!
+for _ in $(seq 1 600); do [ "$(wc -l < "$work/flow")" -ge 300 ] && break; sleep 0.02; done
+kill -9 -- "-$CORVEL_FOREST_DC1_PID" 2>/dev/null || kill -9 "$CORVEL_FOREST_DC1_PID"
+wait "$run"
+status=$?
+if [ "$status" -eq 0 ] && cmp -s "$work/want" "$work/flow"; then ok; else
+  fail "dc1 killed in full flow: exit $status, $(wc -l < "$work/flow") answers, differences:"
+  diff "$work/want" "$work/flow" | head -5
+fi
 
 # Every DC of the domain down: no answer, and never "not a member".
 forest_stop dc2

@@ -19,8 +19,6 @@ namespace corvel::auth
 namespace
 {
 
-constexpr long long theSecurityEnabled = 0x80000000LL;
-
 std::string keyOf(const std::string& inDN)
 {
     std::string theKey;
