@@ -143,7 +143,13 @@ Status LdapTranslator::initWith(InitType inKind, const std::string& inPath,
         return E_noSuchDomain;
     itsBase.clear();
     if (inKind == InitType_GC)
+    {
+        // The objects found are read next, on the home DC: its bind goes on
+        // beside the global catalog's, not after it.
+        if (inCredentials == nullptr || inCredentials->isEmpty())
+            itsService->openHomeAhead();
         return itsService->gcConnection(inCredentials, itsConnection);
+    }
     if (inKind == InitType_Server)
     {
         Status theStatus = itsService->connectionFor("", inPath, inCredentials, itsConnection);
@@ -262,10 +268,6 @@ void LdapTranslator::prepare(const std::vector<std::string>& inNames)
 {
     if (itsConnection == nullptr)
         return;
-    // The objects found are read next, on the home DC: its bind goes on
-    // while these searches do.
-    if (itsConnection->isGlobalCatalog())
-        itsService->openHomeAhead();
     // The search each name's first form starts with, when it can be told
     // before any answer: the lookups of a question go out together. Those
     // that look for one value of one attribute under one base are ORed into
