@@ -327,15 +327,24 @@ struct RecordShape
 
     void take(std::string_view inLine)
     {
-        if (inLine[0] == ':')
-        {
-            itsParsable = false;
-            return;
-        }
         if (inLine == "-")
         {
             if (itsAfterHeader || !itsModify)
                 itsParsable = false;
+            return;
+        }
+        // libldap's line parser skips white space before the type, so
+        // "\t: x" has an empty type too.
+        const std::size_t theStart = inLine.find_first_not_of("\t\v\f\r");
+        if (theStart == std::string_view::npos)
+        {
+            itsCheckLines = true;
+            return;
+        }
+        inLine.remove_prefix(theStart);
+        if (inLine[0] == ':')
+        {
+            itsParsable = false;
             return;
         }
         const std::size_t theColon = inLine.find(':');
@@ -364,7 +373,8 @@ struct RecordShape
 
 // libldap's record parser dereferences a null attribute type on a "-" line
 // where it looks for a control or a changetype (straight after the dn, a
-// control or a changetype line) and on a line whose type is empty (": x").
+// control or a changetype line) and on a line whose type is empty (": x", or
+// "\t: x" as the line parser skips the white space first).
 // Such records are refused before it sees them. A "-" line only ends a
 // change of a modify record, so one anywhere else is refused as well.
 // Lines are looked at unfolded; comment lines are skipped.

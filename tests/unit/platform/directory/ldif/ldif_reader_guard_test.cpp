@@ -43,6 +43,8 @@ TEST(LdifReaderGuard, MalformedRecordsAreSkippedWithTheirLine)
         {"dash in an entry", "dn: CN=x,DC=y\nobjectClass: group\n-\n"},
         {"attribute without a type", "dn: CN=g,DC=y\n: x\n"},
         {"attribute without a type, later", "dn: CN=g,DC=y\nobjectClass: group\n:: eA==\n"},
+        {"type of white space only after dn", "dn: CN=g,DC=y\n\t\t: x\nobjectClass: group\n"},
+        {"type of white space only, later", "dn: CN=g,DC=y\nobjectClass: group\n\v\f\t:: eA==\n"},
     };
     for (const Case& curCase : theCases)
     {
