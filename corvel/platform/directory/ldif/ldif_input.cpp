@@ -1,5 +1,6 @@
 #include "corvel/platform/directory/ldif/ldif_input.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdarg>
@@ -172,6 +173,123 @@ void FileText::release(std::size_t inBegin, std::size_t inEnd)
     const std::size_t theEnd = std::min(inEnd, itsSize) / thePage * thePage;
     if (itsData && theBegin < theEnd)
         ::madvise(itsData + theBegin, theEnd - theBegin, MADV_DONTNEED);
+}
+
+void FileText::dropFront(std::size_t inBytes)
+{
+    inBytes = std::min(inBytes, itsSize);
+    if (inBytes == 0)
+        return;
+    std::memmove(itsData, itsData + inBytes, itsSize - inBytes);
+    itsSize -= inBytes;
+}
+
+// ----------------------------------------------------------------- encodings
+
+namespace
+{
+
+void appendUtf8(std::string& ioText, std::uint32_t inCode)
+{
+    if (inCode < 0x80)
+        ioText += static_cast<char>(inCode);
+    else if (inCode < 0x800)
+    {
+        ioText += static_cast<char>(0xC0 | (inCode >> 6));
+        ioText += static_cast<char>(0x80 | (inCode & 0x3F));
+    }
+    else if (inCode < 0x10000)
+    {
+        ioText += static_cast<char>(0xE0 | (inCode >> 12));
+        ioText += static_cast<char>(0x80 | ((inCode >> 6) & 0x3F));
+        ioText += static_cast<char>(0x80 | (inCode & 0x3F));
+    }
+    else
+    {
+        ioText += static_cast<char>(0xF0 | (inCode >> 18));
+        ioText += static_cast<char>(0x80 | ((inCode >> 12) & 0x3F));
+        ioText += static_cast<char>(0x80 | ((inCode >> 6) & 0x3F));
+        ioText += static_cast<char>(0x80 | (inCode & 0x3F));
+    }
+}
+
+// inText (after its mark) as UTF-8; false with why in outError.
+bool utf16ToUtf8(std::string_view inText, bool inBigEndian, std::string& outText,
+                 std::string& outError)
+{
+    const auto unitAt = [&](std::size_t inPos)
+    {
+        const auto theFirst = static_cast<unsigned char>(inText[inPos]);
+        const auto theSecond = static_cast<unsigned char>(inText[inPos + 1]);
+        return static_cast<std::uint32_t>(inBigEndian ? (theFirst << 8) | theSecond
+                                                      : (theSecond << 8) | theFirst);
+    };
+    const auto lineOf = [&]
+    { return static_cast<unsigned long>(std::count(outText.begin(), outText.end(), '\n')) + 1; };
+    if (inText.size() % 2 != 0)
+    {
+        outError = "UTF-16 text of an odd number of bytes";
+        return false;
+    }
+    outText.clear();
+    outText.reserve(inText.size() / 2 + inText.size() / 8);
+    for (std::size_t curPos = 0; curPos < inText.size(); curPos += 2)
+    {
+        std::uint32_t theCode = unitAt(curPos);
+        if (theCode >= 0xD800 && theCode <= 0xDBFF && curPos + 2 < inText.size() &&
+            unitAt(curPos + 2) >= 0xDC00 && unitAt(curPos + 2) <= 0xDFFF)
+        {
+            theCode = 0x10000 + ((theCode - 0xD800) << 10) + (unitAt(curPos + 2) - 0xDC00);
+            curPos += 2;
+        }
+        else if (theCode >= 0xD800 && theCode <= 0xDFFF)
+        {
+            outError = formatText("line %lu: unpaired UTF-16 surrogate", lineOf());
+            return false;
+        }
+        appendUtf8(outText, theCode);
+    }
+    return true;
+}
+
+} // namespace
+
+bool decodeToUtf8(FileText& ioText, std::string& outEncoding, std::string& outError)
+{
+    outEncoding.clear();
+    const std::string_view theText(ioText.data(), ioText.size());
+    if (theText.starts_with("\xEF\xBB\xBF"))
+    {
+        outEncoding = "UTF-8 with a byte order mark";
+        ioText.dropFront(3);
+        return true;
+    }
+    std::size_t theMark = 2;
+    bool theBigEndian = false;
+    if (theText.starts_with("\xFF\xFE"))
+        outEncoding = "UTF-16LE";
+    else if (theText.starts_with("\xFE\xFF"))
+    {
+        outEncoding = "UTF-16BE";
+        theBigEndian = true;
+    }
+    else if (theText.size() >= 2 && theText[0] != '\0' && theText[1] == '\0')
+    {
+        outEncoding = "UTF-16LE";
+        theMark = 0;
+    }
+    else if (theText.size() >= 2 && theText[0] == '\0' && theText[1] != '\0')
+    {
+        outEncoding = "UTF-16BE";
+        theBigEndian = true;
+        theMark = 0;
+    }
+    else
+        return true;
+    std::string theUtf8;
+    if (!utf16ToUtf8(theText.substr(theMark), theBigEndian, theUtf8, outError))
+        return false;
+    return ioText.assign(theUtf8, outError);
 }
 
 // ------------------------------------------------------------------- checks

@@ -39,6 +39,8 @@ public:
 
     char* data() { return itsData; }
     std::size_t size() const { return itsSize; }
+    // Drops the first inBytes bytes of the text (at most its size).
+    void dropFront(std::size_t inBytes);
     // Gives back the whole memory pages inside [inBegin, inEnd): their text
     // is not looked at again.
     void release(std::size_t inBegin, std::size_t inEnd);
@@ -50,6 +52,17 @@ private:
     std::size_t itsSize = 0;
     std::size_t itsCapacity = 0; // bytes mapped
 };
+
+// Windows tools write LDIF in more than UTF-8: ldifde -u, and redirection in
+// Windows PowerShell 5, write UTF-16 (little-endian, after a byte order
+// mark); Notepad and PowerShell's UTF-8 put a UTF-8 byte order mark first,
+// which would otherwise spoil the first record. Leaves ioText UTF-8 without
+// a mark. UTF-16 is known by its mark, or without one by a NUL beside the
+// first character (LDIF starts with an ASCII character). outEncoding names
+// what was converted ("UTF-16LE", "UTF-16BE", "UTF-8 with a byte order
+// mark"), empty for plain text. false with why in outError when the UTF-16
+// is malformed (odd length, unpaired surrogate); ioText is then unchanged.
+bool decodeToUtf8(FileText& ioText, std::string& outEncoding, std::string& outError);
 
 // How many '\n' inText holds.
 std::size_t countNewlines(std::string_view inText);

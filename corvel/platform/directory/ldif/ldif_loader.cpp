@@ -299,6 +299,17 @@ void parseParts(FileText& ioText, const std::vector<std::size_t>& inStarts,
 void load(Directory& ioDir, FileText& ioText, unsigned inThreads)
 {
     const std::string& thePath = ioDir.itsPath;
+    std::string theEncoding;
+    std::string theError;
+    if (!decodeToUtf8(ioText, theEncoding, theError))
+    {
+        platform::reportLog(platform::Report_error, "LDIF file \"%s\": %s; nothing loaded",
+                            thePath.c_str(), theError.c_str());
+        return;
+    }
+    if (!theEncoding.empty())
+        platform::reportLog(platform::Report_debug, "LDIF file \"%s\" read as %s", thePath.c_str(),
+                            theEncoding.c_str());
     const unsigned long theNulLine = findNulLine(std::string_view(ioText.data(), ioText.size()));
     if (theNulLine != 0)
     {

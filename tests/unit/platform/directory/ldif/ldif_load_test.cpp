@@ -163,6 +163,65 @@ TEST(LdifLoad, LdifdeStyleCrLfAndVersionInFirstRecord)
               "S-1-5-21-1004336348-1177238915-682003330-1104");
 }
 
+// The encodings Windows tools write: a byte order mark must not spoil the
+// first record, and UTF-16 (ldifde -u, PowerShell 5's redirection) reads as
+// the same directory, characters beyond the BMP included.
+TEST(LdifLoad, ByteOrderMarksAndUtf16)
+{
+    const std::u16string theText = u"dn: CN=Zo\u00eb \U0001D11E,DC=w,DC=test\r\n"
+                                   u"objectClass: user\r\n"
+                                   u"sAMAccountName: zo\u00eb\r\n";
+    const auto utf16 = [&](bool inBigEndian, bool inMark)
+    {
+        std::string theBytes = inMark ? (inBigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+        for (char16_t curUnit : theText)
+        {
+            const char theHigh = static_cast<char>(curUnit >> 8);
+            const char theLow = static_cast<char>(curUnit & 0xFF);
+            theBytes += inBigEndian ? theHigh : theLow;
+            theBytes += inBigEndian ? theLow : theHigh;
+        }
+        return theBytes;
+    };
+    const std::string theUtf8 = "dn: CN=Zo\u00eb \U0001D11E,DC=w,DC=test\r\n"
+                                "objectClass: user\r\nsAMAccountName: zo\u00eb\r\n";
+    const struct
+    {
+        const char* itsName;
+        std::string itsBytes;
+        const char* itsError; // nullptr: loads
+    } theCases[] = {
+        {"utf8-bom", "\xEF\xBB\xBF" + theUtf8, nullptr},
+        {"utf16le-bom", utf16(false, true), nullptr},
+        {"utf16be-bom", utf16(true, true), nullptr},
+        {"utf16le", utf16(false, false), nullptr},
+        {"utf16be", utf16(true, false), nullptr},
+        {"utf16-odd", utf16(false, true) + "x", "odd number of bytes"},
+        {"utf16-lone-surrogate", utf16(false, true) + std::string("\0\xD8", 2), "line 4: unpaired"},
+        {"utf16-nul", utf16(false, true) + std::string("\0\0", 2), "line 4: NUL"},
+    };
+    for (const auto& curCase : theCases)
+    {
+        SCOPED_TRACE(curCase.itsName);
+        dirtest::LogCapture theLog;
+        const std::string thePath =
+            dirtest::writeFile(std::string(curCase.itsName) + ".ldf", curCase.itsBytes);
+        auto theDir = loadDirectoryUncached(thePath, 0);
+        if (curCase.itsError)
+        {
+            EXPECT_FALSE(theDir->itsLoaded);
+            EXPECT_EQ(theLog.errorsWith({thePath, curCase.itsError}), 1u);
+            continue;
+        }
+        ASSERT_TRUE(theDir->itsLoaded);
+        EXPECT_EQ(theLog.errorCount(), 0u);
+        const Entry* theUser = entry(*theDir, "CN=Zo\u00eb \U0001D11E,DC=w,DC=test");
+        ASSERT_NE(theUser, nullptr);
+        ASSERT_NE(theDir->firstValue(*theUser, Attr_sAMAccountName), nullptr);
+        EXPECT_EQ(*theDir->firstValue(*theUser, Attr_sAMAccountName), "zo\u00eb");
+    }
+}
+
 TEST(LdifLoad, SameUnchangedFileIsLoadedOnce)
 {
     dirtest::LogCapture theLog;
