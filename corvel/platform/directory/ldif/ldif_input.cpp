@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "corvel/platform/directory/ldif/ldif_id_table.h"
+#include "corvel/platform/utf8.h"
 
 namespace corvel::directory::ldif
 {
@@ -189,30 +190,6 @@ void FileText::dropFront(std::size_t inBytes)
 namespace
 {
 
-void appendUtf8(std::string& ioText, std::uint32_t inCode)
-{
-    if (inCode < 0x80)
-        ioText += static_cast<char>(inCode);
-    else if (inCode < 0x800)
-    {
-        ioText += static_cast<char>(0xC0 | (inCode >> 6));
-        ioText += static_cast<char>(0x80 | (inCode & 0x3F));
-    }
-    else if (inCode < 0x10000)
-    {
-        ioText += static_cast<char>(0xE0 | (inCode >> 12));
-        ioText += static_cast<char>(0x80 | ((inCode >> 6) & 0x3F));
-        ioText += static_cast<char>(0x80 | (inCode & 0x3F));
-    }
-    else
-    {
-        ioText += static_cast<char>(0xF0 | (inCode >> 18));
-        ioText += static_cast<char>(0x80 | ((inCode >> 12) & 0x3F));
-        ioText += static_cast<char>(0x80 | ((inCode >> 6) & 0x3F));
-        ioText += static_cast<char>(0x80 | (inCode & 0x3F));
-    }
-}
-
 // inText (after its mark) as UTF-8; false with why in outError.
 bool utf16ToUtf8(std::string_view inText, bool inBigEndian, std::string& outText,
                  std::string& outError)
@@ -247,7 +224,7 @@ bool utf16ToUtf8(std::string_view inText, bool inBigEndian, std::string& outText
             outError = formatText("line %lu: unpaired UTF-16 surrogate", lineOf());
             return false;
         }
-        appendUtf8(outText, theCode);
+        platform::appendUtf8(outText, theCode);
     }
     return true;
 }
